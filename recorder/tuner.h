@@ -1,0 +1,83 @@
+#pragma once
+// The recorder's per-tuner record and the tuner operation set through which
+// every other part of the recorder reaches a device.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "clock.h"
+#include "isdbt_driver.h"
+#include "usbxpress.h"
+
+namespace brannock {
+
+enum TunerKind : int { UsbXpressA = 0, UsbXpressMini = 1, IsdbtDriverKind = 2, UnknownKind = 99 };
+
+enum TunerState : int {
+  NotInitialized = 0,
+  InterfaceOpen = 1,
+  Streaming = 2,
+  Retuning = 9,
+  Working = 10,
+  Disabled = 99,
+};
+
+struct TUSBXPressParam {
+  SiHandle DeviceHandle = 0;
+  int DeviceNumber = 0;
+};
+
+struct TEZUSBParam {
+  IsdbtHandle DeviceHandle = 0;
+};
+
+class RecordingFile;  // an open .ts or .idx file (file layer of the recording loop)
+
+struct TOneSegTuner {
+  std::variant<TUSBXPressParam, TEZUSBParam> Param;
+  int Kind = UnknownKind;
+  std::string TunerID;
+  std::string FriendlyName;
+  bool Disable = false;
+  std::uint16_t UnitSize = 188;
+  int Channel = -1;
+  TDateTime LastTimeStamp = 0;
+  bool Present = true;
+  int State = NotInitialized;
+  int WatchState = 1;
+  int WatchTimeout = 15;
+  std::string Status;
+  std::string FileBase;
+  std::string DateFolder;
+  std::string OpenFileBase;
+  std::shared_ptr<RecordingFile> TsStream;
+  std::shared_ptr<RecordingFile> IdxStream;
+  std::int32_t PacketCount = 0;
+  std::uint8_t CarryBuffer[200] = {};
+  std::uint32_t CarryLength = 0;
+  TDateTime TimeOffset = 0;
+  int RetryCount = 0;
+
+  TUSBXPressParam* UsbParam() { return std::get_if<TUSBXPressParam>(&Param); }
+  TEZUSBParam* EzParam() { return std::get_if<TEZUSBParam>(&Param); }
+};
+
+// The seven operations. Each returns 0 on success, otherwise a failure code in
+// the value space of the USBXpress status codes (the recorder's own: 2 reply
+// mismatch, 4 frame not written whole or device not open, 5 open sequence
+// failed, 6 bad argument, channel out of range or driver request failed).
+class TunerOperations {
+ public:
+  virtual ~TunerOperations() = default;
+  virtual int Tuner_Initialize(TOneSegTuner& tuner) = 0;
+  virtual int Bootup(TOneSegTuner& tuner) = 0;
+  virtual int SetChannel(TOneSegTuner& tuner, int channel) = 0;
+  virtual int StopStream(TOneSegTuner& tuner) = 0;
+  virtual int CloseDevice(TOneSegTuner& tuner) = 0;
+  virtual int CheckRxQueue(TOneSegTuner& tuner, std::uint32_t& bytesWaiting) = 0;
+  virtual int ReadStream(TOneSegTuner& tuner, std::uint8_t* buffer, std::uint32_t count,
+                         std::uint32_t& bytesRead) = 0;
+};
+
+}  // namespace brannock
