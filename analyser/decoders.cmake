@@ -1,0 +1,13 @@
+# Text, descriptor and caption decoders of the analyser (added to the
+# analyser library that core.cmake defines), with their tests.
+if(TARGET analyser_lib)
+  target_sources(analyser_lib PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/arib_text.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/arib_tables.cpp)
+
+  foreach(name text)
+    add_executable(analyser_${name}_test ${CMAKE_CURRENT_LIST_DIR}/tests/${name}_test.cpp)
+    target_link_libraries(analyser_${name}_test PRIVATE analyser_lib GTest::gtest_main)
+    add_test(NAME analyser_${name}_test COMMAND analyser_${name}_test)
+  endforeach()
+endif()
