@@ -1,0 +1,49 @@
+#include "file_info.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "job_settings.h"
+#include "recording_name.h"
+
+namespace pellatt {
+
+std::int64_t file_size(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::time_t time_from_name(const std::string& base_name) {
+  if (base_name.size() < 9 || base_name.substr(0, 9).find_first_not_of("0123456789") != std::string::npos) return -1;
+  const auto two = [&](size_t at) { return (base_name[at] - '0') * 10 + (base_name[at + 1] - '0'); };
+  std::tm parts{};
+  parts.tm_year = 100 + two(0);
+  parts.tm_mon = two(2) - 1;
+  parts.tm_mday = two(4);
+  parts.tm_hour = two(6);
+  parts.tm_min = (base_name[8] - '0') * 10;
+  parts.tm_isdst = -1;
+  if (parts.tm_mon < 0 || parts.tm_mon > 11 || parts.tm_mday < 1 || parts.tm_mday > 31 || parts.tm_hour > 23 ||
+      parts.tm_min > 59)
+    return -1;
+  return std::mktime(&parts);
+}
+
+std::time_t creation_time(const std::string& ts_path) {
+  struct statx info {};
+  if (::statx(AT_FDCWD, ts_path.c_str(), 0, STATX_BTIME | STATX_MTIME, &info) == 0 && (info.stx_mask & STATX_BTIME) &&
+      info.stx_btime.tv_sec != 0)
+    return static_cast<std::time_t>(info.stx_btime.tv_sec);
+  const std::time_t named = time_from_name(file_name_of(strip_ext(ts_path)));
+  if (named != -1) return named;
+  struct stat st {};
+  if (::stat(ts_path.c_str(), &st) == 0) return st.st_mtime;
+  throw JobError("Cannot read the creation time of " + ts_path);
+}
+
+}  // namespace pellatt

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace pellatt {
+
+// Size in bytes of the file at `path`, 0 when there is none.
+std::int64_t file_size(const std::string& path);
+bool file_exists(const std::string& path);
+
+// When the recording at `ts_path` was created: its birth time where the file
+// system keeps one, else the start time in its name yymmddhhm (local time),
+// else its modification time. Throws JobError when none is known.
+std::time_t creation_time(const std::string& ts_path);
+
+// The start time encoded in a recording's base name, or -1 when the name does
+// not hold a valid date and time.
+std::time_t time_from_name(const std::string& base_name);
+
+}  // namespace pellatt
