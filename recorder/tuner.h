@@ -58,10 +58,23 @@ struct TOneSegTuner {
   std::uint32_t CarryLength = 0;
   TDateTime TimeOffset = 0;
   int RetryCount = 0;
+  // A .ts/.idx write or open failed and nothing is being stored; cleared when
+  // the files take data again. Packets lost meanwhile are counted.
+  bool FileFault = false;
+  std::int64_t LostPackets = 0;
 
   TUSBXPressParam* UsbParam() { return std::get_if<TUSBXPressParam>(&Param); }
   TEZUSBParam* EzParam() { return std::get_if<TEZUSBParam>(&Param); }
 };
+
+// Kind recognition from a USBXpress product description (UnknownKind when
+// the description names no supported model) and the unit size of a kind.
+int ClassifyProduct(const std::string& description);
+std::uint16_t UnitSizeForKind(int kind);
+
+// A device identity ("&" and "\\" turned into "_") and its settings section.
+std::string MakeTunerID(const std::string& serialOrPath);
+std::string TunerSection(const std::string& tunerID);
 
 // The seven operations. Each returns 0 on success, otherwise a failure code in
 // the value space of the USBXpress status codes (the recorder's own: 2 reply

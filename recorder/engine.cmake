@@ -1,0 +1,39 @@
+# The recorder engine: settings, discovery, supervisor, recording loop,
+# retention, and the window-less runner. No QtWidgets here: the window links it.
+add_library(recorder_engine STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/tuner.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/datetime.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/engine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/discovery.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/supervisor.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/time_packet.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/recording_files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/recording_loop.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/retention.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/instance_lock.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/priority.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/system_clock.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/headless.cpp)
+target_include_directories(recorder_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(recorder_engine PUBLIC oneseg_common Qt6::Core)
+
+if(TARGET recorder_backends AND TARGET oneseg_simtuner)
+  add_executable(brannock ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+  target_link_libraries(brannock PRIVATE recorder_engine recorder_backends oneseg_simtuner)
+  # The window library is defined after this file; it provides
+  # RunWindow (window_main.h) and is linked once it exists.
+  function(brannock_link_window)
+    if(TARGET recorder_window)
+      target_link_libraries(brannock PRIVATE recorder_window)
+      target_compile_definitions(brannock PRIVATE BRANNOCK_WITH_WINDOW)
+    endif()
+  endfunction()
+  cmake_language(DEFER CALL brannock_link_window)
+endif()
+
+add_executable(recorder_engine_tests
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_fakes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_discovery_test.cpp)
+target_link_libraries(recorder_engine_tests PRIVATE recorder_engine GTest::gtest_main)
+add_test(NAME recorder_engine_tests COMMAND recorder_engine_tests)

@@ -1,0 +1,42 @@
+#include "engine.h"
+
+namespace brannock {
+
+// Carried bytes (under one unit) followed by one read of at most 65,536 bytes.
+constexpr std::size_t kReadBufferSize = 65536 + 200;
+
+RecorderEngine::RecorderEngine(EngineParts parts)
+    : clock_(parts.clock), usb_(parts.usb), driver_(parts.driver), ops_(parts.ops), files_(parts.files),
+      readBuffer_(kReadBufferSize) {}
+
+RecorderEngine::~RecorderEngine() {
+  // Whatever is still open goes to disk before the records go away.
+  for (auto& tuner : Tuners) FlushTunerFiles(*tuner);
+}
+
+void RecorderEngine::FormCreate(const std::string& settingsFolder) {
+  LoadSettings(settingsFolder);
+  ScanTuners();
+}
+
+void RecorderEngine::FormDestroy() {
+  for (auto& tuner : Tuners) {
+    ReleaseTuner(tuner.get());
+    clock_.Sleep(1000);
+  }
+  Tuners.clear();
+}
+
+void RecorderEngine::SetStatus(TOneSegTuner& tuner, const std::string& status) {
+  if (tuner.Status == status) return;
+  tuner.Status = status;
+  if (listener_ != nullptr) listener_->StatusChanged(tuner);
+}
+
+int RecorderEngine::EnabledTunerCount() const {
+  int count = 0;
+  for (const auto& tuner : Tuners) count += tuner->Disable ? 0 : 1;
+  return count;
+}
+
+}  // namespace brannock

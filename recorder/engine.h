@@ -1,0 +1,130 @@
+#pragma once
+// The recorder engine: the settings, the tuner list, discovery, the
+// supervisor, the recording loop and the retention sweep, driven by the
+// window's (or the window-less runner's) timers on one thread:
+//   ProbeTimerTimer every 1000 ms, RecordTimerTimer every 50 ms.
+// It reaches devices only through the tuner operation set and the two
+// discovery interfaces, files only through RecordingFileSystem, and time only
+// through Clock, so that tests drive it with scripted parts.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "clock.h"
+#include "isdbt_driver.h"
+#include "recording_files.h"
+#include "settings.h"
+#include "tuner.h"
+#include "usbxpress.h"
+
+namespace brannock {
+
+// What the engine tells its holder. Every call comes from inside an engine
+// operation on the engine's thread. Default: ignore.
+class EngineListener {
+ public:
+  virtual ~EngineListener() = default;
+  // A new enabled tuner: the window appends a tab for it.
+  virtual void TunerAdded(TOneSegTuner& /*tuner*/) {}
+  // A tuner is about to be released and destroyed: drop its tab now.
+  virtual void TunerRemoving(TOneSegTuner& /*tuner*/) {}
+  // End of a discovery pass: the list changed (TunerTabChange) or not (UpdateTunerView).
+  virtual void TunerListChanged() {}
+  virtual void TunerViewRefresh() {}
+  virtual void StatusChanged(TOneSegTuner& /*tuner*/) {}
+  virtual void TSFolderChanged(const std::string& /*folder*/) {}
+  // A settings file could not be written ("%s に書き込めません").
+  virtual void SettingsWriteFailed(const std::string& /*path*/) {}
+  virtual void Log(const std::string& /*line*/) {}
+};
+
+struct EngineParts {
+  Clock& clock;
+  SiUsbXpress& usb;
+  IsdbtDriver& driver;
+  TunerOperations& ops;
+  RecordingFileSystem& files;
+};
+
+class RecorderEngine {
+ public:
+  explicit RecorderEngine(EngineParts parts);
+  ~RecorderEngine();
+  RecorderEngine(const RecorderEngine&) = delete;
+  RecorderEngine& operator=(const RecorderEngine&) = delete;
+
+  void SetListener(EngineListener* listener) { listener_ = listener; }
+  // Raises the process priority during start-up (the runners install it;
+  // tests leave it empty).
+  std::function<void()> RaisePriority;
+
+  // ---- settings and start-up / shutdown (settings.cpp, engine.cpp)
+  std::string ConfigPath;    // settings folder + "/OneSeg_Config.ini"
+  std::string ChannelsPath;  // settings folder + "/OneSeg_Channels.ini"
+  std::string TSFolder;      // no trailing "/"; empty = not set (working folder)
+  int RecDays = 3;
+  bool EnableWatchDog = false;
+  std::vector<std::string> StationList;  // key=value lines of [stationID]
+  TDateTime LastSweepTime = 0;
+  std::vector<std::unique_ptr<TOneSegTuner>> Tuners;  // discovery order
+
+  // Start-up steps before the channel list: paths, TSFolder, RecDays,
+  // EnableWatchDog, StationList, priority, empty tuner list.
+  void LoadSettings(const std::string& settingsFolder);
+  // LoadSettings then ScanTuners (the window fills its channel list between).
+  void FormCreate(const std::string& settingsFolder);
+  // Releases every tuner in list order, 1000 ms apart, then empties the list.
+  void FormDestroy();
+  void SetTSFolder(const std::string& path);
+  void SetRecDays(int days);
+
+  // ---- discovery (discovery.cpp)
+  void ScanTuners();
+  TOneSegTuner* FindTunerById(const std::string& id);
+
+  // ---- supervisor (supervisor.cpp)
+  void ProbeTimerTimer();
+  void InitTunerInterface(TOneSegTuner* tuner);
+  void BootTuner(TOneSegTuner* tuner);
+  void ReleaseTuner(TOneSegTuner* tuner);
+  // The user picked item `itemIndex` of the channel list (0 = not set,
+  // k = channel k + 12) while `current` was the selected tuner.
+  void ChannelComboChange(TOneSegTuner* current, int itemIndex);
+
+  // ---- recording loop (recording_loop.cpp)
+  void RecordTimerTimer();
+
+  // ---- retention (retention.cpp)
+  void SweepOldRecordings(TDateTime now);
+
+  int EnabledTunerCount() const;
+
+ private:
+  void SetStatus(TOneSegTuner& tuner, const std::string& status);
+  void WriteSetting(const std::string& section, const std::string& key, const std::string& value);
+  TOneSegTuner& AddTuner(int kind, const std::string& id, int deviceNumber);
+  void RemoveAbsentTuners(bool& changed);
+  void WatchdogAct(TOneSegTuner& tuner);
+  bool WatchdogDue(const TOneSegTuner& tuner);
+  void RecordTuner(TOneSegTuner& tuner);
+  void FrameUnits(TOneSegTuner& tuner, std::uint32_t total);
+  void HandlePacket(TOneSegTuner& tuner, const std::uint8_t* packet);
+  void TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet);
+  bool RotateFiles(TOneSegTuner& tuner);
+  void FlushTunerFiles(TOneSegTuner& tuner);
+  void CloseTunerFiles(TOneSegTuner& tuner);
+  void ReportFileFault(TOneSegTuner& tuner, const std::string& what);
+  void SweepDayFolder(const std::string& folder, TDateTime now);
+
+  Clock& clock_;
+  SiUsbXpress& usb_;
+  IsdbtDriver& driver_;
+  TunerOperations& ops_;
+  RecordingFileSystem& files_;
+  EngineListener* listener_ = nullptr;
+  std::vector<std::uint8_t> readBuffer_;
+};
+
+}  // namespace brannock

@@ -1,0 +1,91 @@
+// brannock: the one-segment recorder. Without options it opens its window;
+// --headless runs the same engine without one.
+//   --headless          no window; status changes go to standard output
+//   --simulate FILE     simulated tuner hardware described by FILE
+//   --config-dir DIR    settings folder (also BRANNOCK_CONFIG_DIR)
+#include <QCoreApplication>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "devices.h"
+#include "engine.h"
+#include "headless.h"
+#include "instance_lock.h"
+#include "priority.h"
+#include "recording_files.h"
+#include "settings.h"
+#include "system_clock.h"
+#ifdef BRANNOCK_WITH_WINDOW
+#include "window_main.h"
+#endif
+
+namespace {
+
+struct Options {
+  bool headless = false;
+  std::string simulate;
+  std::string configDir;
+  bool valid = true;
+};
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  if (const char* env = std::getenv("BRANNOCK_CONFIG_DIR")) options.configDir = env;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--headless") {
+      options.headless = true;
+    } else if (arg == "--simulate" && hasValue) {
+      options.simulate = argv[++i];
+    } else if (arg == "--config-dir" && hasValue) {
+      options.configDir = argv[++i];
+    } else {
+      std::cerr << "brannock: unknown option " << arg << "\n"
+                << "usage: brannock [--headless] [--simulate FILE] [--config-dir DIR]\n";
+      options.valid = false;
+    }
+  }
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace brannock;
+  const Options options = ParseOptions(argc, argv);
+  if (!options.valid) return 2;
+
+  InstanceLock lock;
+  if (!lock.Acquire()) return 0;  // another instance records already
+
+  SystemClock clock;
+  DeviceAccess devices;
+  if (options.simulate.empty()) {
+    devices = OpenRealDevices(RealDeviceIds{});
+  } else {
+    std::string error;
+    devices = OpenSimulatedDevices(options.simulate, clock, error);
+    if (!devices.usb || !devices.driver) {
+      std::cerr << "brannock: " << options.simulate << ": " << error << "\n";
+      return 1;
+    }
+  }
+  if (!devices.usb || !devices.driver) {
+    std::cerr << "brannock: no device access\n";
+    return 1;
+  }
+  const auto ops = MakeTunerOperations(*devices.usb, *devices.driver, clock);
+  PosixFileSystem files;
+  RecorderEngine engine({clock, *devices.usb, *devices.driver, *ops, files});
+  engine.RaisePriority = RaiseRecorderPriority;
+  const std::string settingsFolder = ChooseSettingsFolder(options.configDir, ProgramFolder());
+
+#ifdef BRANNOCK_WITH_WINDOW
+  if (!options.headless) return RunWindow(argc, argv, engine, settingsFolder);
+#endif
+  QCoreApplication app(argc, argv);
+  return RunHeadless(engine, settingsFolder, std::cout);
+}

@@ -1,0 +1,85 @@
+#pragma once
+// The file layer of the recording loop and the retention sweep: recording
+// files opened for shared extension, and the few folder operations needed.
+// One real implementation over POSIX calls, and a fault-injecting wrapper that
+// tests use to play a full disk or a removed drive.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brannock {
+
+// An open .ts or .idx file, positioned at its end. Appends are collected in
+// memory and handed to the system by Flush, which the recording loop calls at
+// the end of every pass, so nothing waits in memory from one tick to the next.
+class RecordingFile {
+ public:
+  virtual ~RecordingFile() = default;
+  virtual void Append(const std::uint8_t* data, std::size_t size) = 0;
+  // Length including appended bytes not yet flushed.
+  virtual std::uint64_t Length() const = 0;
+  virtual std::size_t Pending() const = 0;
+  // False when any pending byte did not reach the system; the pending bytes
+  // are then dropped and the file is cut back to its last whole length, so a
+  // later extension never starts in the middle of a packet.
+  virtual bool Flush() = 0;
+};
+
+enum class EntryKind { File, Folder, Link };
+
+struct FolderEntry {
+  std::string name;
+  EntryKind kind = EntryKind::File;  // as the entry itself is, links not followed
+};
+
+class RecordingFileSystem {
+ public:
+  virtual ~RecordingFileSystem() = default;
+  virtual bool IsFolder(const std::string& path) = 0;
+  virtual bool MakeFolder(const std::string& path) = 0;  // one level
+  // Opens for reading and writing with other processes free to read and write,
+  // creating the file when missing, positioned at its end; null on failure.
+  virtual std::shared_ptr<RecordingFile> OpenShared(const std::string& path) = 0;
+  // Entries other than "." and ".."; empty when the folder cannot be read.
+  virtual std::vector<FolderEntry> List(const std::string& folder) = 0;
+  virtual bool RemoveFile(const std::string& path) = 0;
+  virtual bool RemoveFolder(const std::string& path) = 0;  // empty folders only
+};
+
+class PosixFileSystem : public RecordingFileSystem {
+ public:
+  bool IsFolder(const std::string& path) override;
+  bool MakeFolder(const std::string& path) override;
+  std::shared_ptr<RecordingFile> OpenShared(const std::string& path) override;
+  std::vector<FolderEntry> List(const std::string& folder) override;
+  bool RemoveFile(const std::string& path) override;
+  bool RemoveFolder(const std::string& path) override;
+};
+
+// Passes everything to an inner file system, except that opens can be made to
+// fail and flushes to fail once a byte budget is used up (a full disk). A
+// failing flush stores none of its bytes, as the real layer leaves it.
+class FaultInjectingFileSystem : public RecordingFileSystem {
+ public:
+  explicit FaultInjectingFileSystem(RecordingFileSystem& inner) : inner_(inner) {}
+  bool failOpen = false;
+  bool failMakeFolder = false;
+  std::int64_t writeBudget = -1;  // bytes still accepted; negative = unlimited
+
+  bool IsFolder(const std::string& path) override { return inner_.IsFolder(path); }
+  bool MakeFolder(const std::string& path) override { return !failMakeFolder && inner_.MakeFolder(path); }
+  std::shared_ptr<RecordingFile> OpenShared(const std::string& path) override;
+  std::vector<FolderEntry> List(const std::string& folder) override { return inner_.List(folder); }
+  bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
+  bool RemoveFolder(const std::string& path) override { return inner_.RemoveFolder(path); }
+
+ private:
+  RecordingFileSystem& inner_;
+};
+
+// Folder + "/" + name; an empty folder stands for the working folder.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+}  // namespace brannock

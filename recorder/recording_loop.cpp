@@ -1,0 +1,168 @@
+// The recording loop: drains every streaming tuner's queue, frames transport
+// packets, follows the broadcast time and writes the .ts/.idx pairs.
+#include <algorithm>
+#include <cstring>
+
+#include "datetime.h"
+#include "engine.h"
+#include "time_packet.h"
+
+namespace brannock {
+namespace {
+
+constexpr std::uint32_t kMaxRead = 65536;
+// A device that keeps reporting data without delivering it must not hold the
+// thread: one pass reads a tuner at most this often.
+constexpr int kMaxReadsPerPass = 64;
+constexpr std::size_t kIndexRecordSize = 9;
+
+bool UsableUnitSize(std::uint16_t unitSize) { return unitSize >= kPacketSize && unitSize <= sizeof(TOneSegTuner::CarryBuffer); }
+
+}  // namespace
+
+void RecorderEngine::RecordTimerTimer() {
+  for (auto& entry : Tuners) {
+    TOneSegTuner& tuner = *entry;
+    if (tuner.State != Streaming || tuner.Disable || !UsableUnitSize(tuner.UnitSize)) continue;
+    try {
+      RecordTuner(tuner);
+    } catch (...) {
+      // An unexpected failure costs this tuner's pass only; its data so far is flushed below.
+    }
+    FlushTunerFiles(tuner);
+  }
+}
+
+void RecorderEngine::RecordTuner(TOneSegTuner& tuner) {
+  std::uint32_t waiting = 0;
+  if (ops_.CheckRxQueue(tuner, waiting) != 0) {
+    ops_.CloseDevice(tuner);
+    tuner.State = NotInitialized;
+    SetStatus(tuner, "チューナー停止");
+    return;
+  }
+  for (int reads = 0; waiting >= tuner.UnitSize && reads < kMaxReadsPerPass; ++reads) {
+    const std::uint32_t count = std::min(waiting, kMaxRead);
+    const std::uint32_t carried = tuner.CarryLength;
+    std::memcpy(readBuffer_.data(), tuner.CarryBuffer, carried);
+    tuner.CarryLength = 0;
+    std::uint32_t got = 0;
+    const int status = ops_.ReadStream(tuner, readBuffer_.data() + carried, count, got);
+    if (status == 0 && got > 0) FrameUnits(tuner, carried + std::min(got, count));
+    if (status == 0 && got == 0) break;  // nothing came although the queue said so
+    if (ops_.CheckRxQueue(tuner, waiting) != 0) waiting = 0;
+  }
+}
+
+void RecorderEngine::FrameUnits(TOneSegTuner& tuner, std::uint32_t total) {
+  const std::uint32_t unit = tuner.UnitSize;
+  const std::uint8_t* p = readBuffer_.data();
+  while (total >= unit && *p != kSyncByte) {
+    ++p;
+    --total;
+  }
+  while (total >= unit) {
+    if (*p == kSyncByte) HandlePacket(tuner, p);
+    p += unit;
+    total -= unit;
+  }
+  std::memcpy(tuner.CarryBuffer, p, total);
+  tuner.CarryLength = total;
+}
+
+void RecorderEngine::HandlePacket(TOneSegTuner& tuner, const std::uint8_t* packet) {
+  if (IsTimePacketPid(packet)) TimePacket(tuner, packet);
+  if (tuner.TsStream) {
+    tuner.TsStream->Append(packet, kPacketSize);
+  } else if (tuner.FileFault) {
+    ++tuner.LostPackets;
+  }
+  ++tuner.PacketCount;
+}
+
+void RecorderEngine::TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet) {
+  std::uint8_t jst[5] = {};
+  const TDateTime t = ParseTimePacket(packet, jst);
+  if (t == 0) return;
+  tuner.LastTimeStamp = t;
+  tuner.TimeOffset = clock_.Now() - t;
+  // While nothing can be stored the failure stays on show instead.
+  if (!tuner.FileFault) SetStatus(tuner, "放送受信：" + FormatBroadcastTime(t));
+  tuner.WatchState = 1;
+  tuner.FileBase = FileBaseFor(t, tuner.Channel);
+  tuner.DateFolder = DateFolderFor(t);
+  if (tuner.FileBase != tuner.OpenFileBase && !RotateFiles(tuner)) return;
+  if (tuner.IdxStream) {
+    const std::uint64_t offset = tuner.TsStream ? tuner.TsStream->Length() : 0;
+    std::uint8_t record[kIndexRecordSize];
+    std::memcpy(record, jst, 5);
+    for (int b = 0; b < 4; ++b) record[5 + b] = static_cast<std::uint8_t>(offset >> (8 * b));
+    tuner.IdxStream->Append(record, sizeof record);
+  }
+  if (DateTimeSeconds(t) / 3600 != DateTimeSeconds(LastSweepTime) / 3600 && t > LastSweepTime) {
+    SweepOldRecordings(t);
+    LastSweepTime = t;
+  }
+}
+
+bool RecorderEngine::RotateFiles(TOneSegTuner& tuner) {
+  CloseTunerFiles(tuner);
+  const std::string folder = JoinPath(TSFolder, tuner.DateFolder);
+  if (!files_.IsFolder(folder) && !files_.MakeFolder(folder)) {
+    ReportFileFault(tuner, folder);
+    return false;
+  }
+  const std::string base = JoinPath(folder, tuner.FileBase);
+  tuner.TsStream = files_.OpenShared(base + ".ts");
+  if (!tuner.TsStream) {
+    ReportFileFault(tuner, base + ".ts");
+    return false;
+  }
+  tuner.IdxStream = files_.OpenShared(base + ".idx");
+  if (!tuner.IdxStream) {
+    tuner.TsStream.reset();
+    ReportFileFault(tuner, base + ".idx");
+    return false;
+  }
+  tuner.OpenFileBase = tuner.FileBase;
+  return true;
+}
+
+void RecorderEngine::ReportFileFault(TOneSegTuner& tuner, const std::string& path) {
+  tuner.FileFault = true;
+  SetStatus(tuner, "Error:録画ファイル書き込み失敗 " + path);
+  if (listener_ != nullptr) {
+    listener_->Log(tuner.TunerID + ": 録画ファイル書き込み失敗 " + path + " (失われたパケット " +
+                   std::to_string(tuner.LostPackets) + ")");
+  }
+}
+
+void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
+  if (!tuner.TsStream) return;
+  const std::uint64_t packets = tuner.TsStream->Pending() / kPacketSize;
+  const bool tsOk = tuner.TsStream->Flush();
+  const bool idxOk = !tuner.IdxStream || tuner.IdxStream->Flush();
+  if (tsOk && idxOk) {
+    if (tuner.FileFault && packets > 0) {
+      tuner.FileFault = false;
+      SetStatus(tuner, "放送受信：" + FormatBroadcastTime(tuner.LastTimeStamp));
+    }
+    return;
+  }
+  // The pair takes nothing more until a time packet opens it afresh.
+  if (!tsOk) tuner.LostPackets += static_cast<std::int64_t>(packets);
+  const std::string base = JoinPath(JoinPath(TSFolder, tuner.DateFolder), tuner.OpenFileBase);
+  tuner.TsStream.reset();
+  tuner.IdxStream.reset();
+  tuner.OpenFileBase.clear();
+  ReportFileFault(tuner, base + (tsOk ? ".idx" : ".ts"));
+}
+
+void RecorderEngine::CloseTunerFiles(TOneSegTuner& tuner) {
+  FlushTunerFiles(tuner);
+  tuner.TsStream.reset();
+  tuner.IdxStream.reset();
+  tuner.OpenFileBase.clear();
+}
+
+}  // namespace brannock

@@ -1,0 +1,153 @@
+// The supervisor: one step for one tuner per ProbeTimer tick (open, boot, or
+// the watchdog's re-send / re-initialisation), the channel change, and the
+// release of a tuner.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine.h"
+#include "ini.h"
+
+namespace brannock {
+namespace {
+
+// "Error:" + operation + "(" + code as two upper-case hex digits + ")".
+std::string ErrorStatus(const char* operation, int code) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Error:%s(%02X)", operation, static_cast<unsigned>(code) & 0xFFu);
+  return text;
+}
+
+constexpr int kWatchdogResends = 5;  // the fifth firing re-initialises
+
+}  // namespace
+
+void RecorderEngine::ProbeTimerTimer() {
+  try {
+    ScanTuners();
+    for (auto& entry : Tuners) {
+      TOneSegTuner& tuner = *entry;
+      if (tuner.Disable) continue;
+      if (tuner.State == NotInitialized) {
+        tuner.State = Working;
+        InitTunerInterface(&tuner);
+        return;
+      }
+      if (tuner.State == InterfaceOpen) {
+        tuner.State = Working;
+        BootTuner(&tuner);
+        return;
+      }
+      if (WatchdogDue(tuner)) {
+        WatchdogAct(tuner);
+        return;
+      }
+    }
+  } catch (...) {
+    // A failing step ends the tick quietly; the next tick starts afresh.
+  }
+}
+
+bool RecorderEngine::WatchdogDue(const TOneSegTuner& tuner) {
+  if (tuner.WatchState != 1 || !EnableWatchDog) return false;
+  const double elapsedDays = std::fabs(clock_.Now() - (tuner.LastTimeStamp + tuner.TimeOffset));
+  // Whole seconds, fraction dropped; the small allowance keeps a difference
+  // of exactly n seconds from reading as n - 1 after floating-point rounding.
+  const auto elapsed = static_cast<long long>(std::floor(elapsedDays * 86400.0 + 1e-6));
+  return elapsed > tuner.WatchTimeout;
+}
+
+void RecorderEngine::WatchdogAct(TOneSegTuner& tuner) {
+  ++tuner.RetryCount;
+  if (tuner.RetryCount < kWatchdogResends) {
+    tuner.State = Retuning;
+    SetStatus(tuner, "コマンド再送信");
+    ops_.StopStream(tuner);
+    clock_.Sleep(100);
+    ops_.SetChannel(tuner, tuner.Channel);
+    tuner.LastTimeStamp = clock_.Now();
+    tuner.TimeOffset = 0;
+    tuner.State = Streaming;
+    return;
+  }
+  ReleaseTuner(&tuner);
+  SetStatus(tuner, "再初期化");
+  tuner.LastTimeStamp = clock_.Now();
+  tuner.TimeOffset = 0;
+  tuner.State = NotInitialized;
+  tuner.WatchState = 2;
+}
+
+void RecorderEngine::InitTunerInterface(TOneSegTuner* tuner) {
+  if (tuner == nullptr) return;
+  const int code = ops_.Tuner_Initialize(*tuner);
+  if (code == 0) {
+    SetStatus(*tuner, "チューナ初期化");
+    tuner->State = InterfaceOpen;
+    return;
+  }
+  ops_.StopStream(*tuner);
+  clock_.Sleep(400);
+  ops_.CloseDevice(*tuner);
+  SetStatus(*tuner, ErrorStatus("Tuner_Initialize", code));
+  tuner->State = NotInitialized;
+}
+
+void RecorderEngine::BootTuner(TOneSegTuner* tuner) {
+  if (tuner == nullptr) return;
+  ops_.StopStream(*tuner);
+  std::string failure;
+  if (const int code = ops_.Bootup(*tuner); code != 0) {
+    failure = ErrorStatus("Bootup", code);
+  } else if (tuner->Channel != -1) {
+    if (const int tuned = ops_.SetChannel(*tuner, tuner->Channel); tuned != 0) failure = ErrorStatus("SetChannel", tuned);
+  }
+  if (failure.empty()) {
+    tuner->CarryLength = 0;
+    SetStatus(*tuner, "初期化完了");
+    tuner->LastTimeStamp = clock_.Now();
+    tuner->TimeOffset = 0;
+    tuner->RetryCount = 0;
+    tuner->State = Streaming;
+    return;
+  }
+  ops_.StopStream(*tuner);
+  ops_.CloseDevice(*tuner);
+  clock_.Sleep(100);
+  SetStatus(*tuner, failure);
+  tuner->State = NotInitialized;
+}
+
+void RecorderEngine::ReleaseTuner(TOneSegTuner* tuner) {
+  if (tuner == nullptr) return;
+  ops_.StopStream(*tuner);
+  clock_.Sleep(400);
+  ops_.CloseDevice(*tuner);
+  CloseTunerFiles(*tuner);
+}
+
+void RecorderEngine::ChannelComboChange(TOneSegTuner* current, int itemIndex) {
+  const int channel = ChannelForItem(itemIndex);
+  if (current == nullptr || channel == current->Channel || current->State != Streaming) return;
+  TOneSegTuner& tuner = *current;
+  tuner.State = Retuning;
+  ops_.StopStream(tuner);
+  clock_.Sleep(200);
+  tuner.Channel = channel;
+  const std::string section = TunerSection(tuner.TunerID);
+  WriteSetting(section, "Channel", std::to_string(tuner.Channel));
+  WriteSetting(section, "Disable", tuner.Disable ? "1" : "0");
+  WriteSetting(section, "FriendlyName", tuner.FriendlyName);
+  ops_.StopStream(tuner);
+  if (tuner.Channel != -1) ops_.SetChannel(tuner, tuner.Channel);
+  tuner.CarryLength = 0;
+  SetStatus(tuner, "チャンネル変更");
+  tuner.PacketCount = 0;
+  tuner.LastTimeStamp = clock_.Now();
+  tuner.TimeOffset = 0;
+  tuner.RetryCount = 0;
+  tuner.State = Streaming;
+  tuner.WatchState = 1;
+}
+
+}  // namespace brannock
