@@ -1,0 +1,24 @@
+#include "ui_font.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QStringList>
+
+namespace brannock {
+
+QFont RecorderFont() {
+  // Proportional families first: the captions and labels are laid out for a
+  // proportional gothic face.
+  static const QStringList families = {"IPAPGothic", "IPAGothic", "Noto Sans CJK JP", "Noto Sans JP"};
+  QFont font = QApplication::font();
+  for (const QString& family : families) {
+    if (QFontDatabase::hasFamily(family)) {
+      font = QFont(family);
+      break;
+    }
+  }
+  font.setPixelSize(12);
+  return font;
+}
+
+}  // namespace brannock
