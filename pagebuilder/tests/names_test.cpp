@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "batch_mode.h"
+#include "fakes.h"
+#include "file_info.h"
+#include "recording_name.h"
+#include "thumb_commands.h"
+
+namespace pellatt::testing {
+namespace {
+
+TEST(RecordingNames, StartTimeAndNeighbours) {
+  EXPECT_EQ(start_minutes_of("081206143_Ch27"), 14 * 60 + 30);
+  EXPECT_EQ(start_minutes_of("081206000_Ch27"), 0);
+  EXPECT_THROW(start_minutes_of("081206243_Ch27"), JobError);
+  EXPECT_THROW(start_minutes_of("081206146_Ch27"), JobError);
+  EXPECT_THROW(start_minutes_of("0812061+3_Ch27"), JobError);
+  EXPECT_THROW(start_minutes_of("0812061"), JobError);
+  EXPECT_EQ(neighbour_base("/r/081206/081206143_Ch27", 870, 10), "/r/081206/081206144_Ch27");
+  EXPECT_EQ(neighbour_base("/r/081206/081206143_Ch27", 870, -10), "/r/081206/081206142_Ch27");
+  EXPECT_EQ(neighbour_base("/r/081206/081206235_Ch27", 1430, 10), "/r/081206/081206000_Ch27");
+  EXPECT_EQ(neighbour_base("081206000_Ch27", 0, -10), "081206235_Ch27");
+}
+
+TEST(RecordingNames, PathPieces) {
+  EXPECT_EQ(change_ext("/a.b/081206143_Ch27.sub", ".ts"), "/a.b/081206143_Ch27.ts");
+  EXPECT_EQ(change_ext("/a.b/rec", ".ts"), "/a.b/rec.ts");
+  EXPECT_EQ(folder_of("/a/b.ts"), "/a/");
+  EXPECT_EQ(folder_of("b.ts"), "");
+  EXPECT_EQ(file_name_of("/a/b.ts"), "b.ts");
+}
+
+TEST(RecordingNames, TimeFromName) {
+  EXPECT_EQ(time_from_name("081206143_Ch27"), local_time(2008, 12, 6, 14, 30, 0));
+  EXPECT_EQ(time_from_name("081306143_Ch27"), -1);
+  EXPECT_EQ(time_from_name("x"), -1);
+}
+
+TEST(Numbers, ToInt) {
+  EXPECT_EQ(to_int("600"), 600);
+  EXPECT_EQ(to_int(" -5 "), -5);
+  EXPECT_THROW(to_int(""), JobError);
+  EXPECT_THROW(to_int("5s"), JobError);
+  EXPECT_THROW(to_int("99999999999"), JobError);
+  EXPECT_THROW(to_int("+-3"), JobError);
+}
+
+TEST(BatchOptions, DefaultsAreThoseOfTheWindow) {
+  const BatchOptions o = parse_batch_options({"/r/a.ts"});
+  EXPECT_EQ(o.file, "/r/a.ts");
+  EXPECT_TRUE(o.settings.cont);
+  EXPECT_EQ(o.settings.columns, "4");
+  EXPECT_EQ(o.settings.to, "600");
+  EXPECT_EQ(o.settings.ext, ".jpg");
+  EXPECT_FALSE(o.settings.fast_thumbnails);
+  EXPECT_FALSE(o.yes);
+}
+
+TEST(BatchOptions, EveryOptionSetsItsSetting) {
+  const BatchOptions o = parse_batch_options(
+      {"--no-continue", "--html-only", "--columns", "1", "--layout", "2", "--captions-above", "--no-ts-link",
+       "--no-thumb-time", "--caption-time", "--ext", ".png", "--interval", "10", "--from", "30", "--to", "90", "--wait",
+       "7", "--sub-dialog", "--show-consoles", "--fast-thumbnails", "--yes", "/r/a.sub"});
+  EXPECT_FALSE(o.settings.cont);
+  EXPECT_TRUE(o.settings.html_only);
+  EXPECT_EQ(o.settings.columns, "1");
+  EXPECT_EQ(o.settings.one_column_layout, 2);
+  EXPECT_FALSE(o.settings.thumb_top);
+  EXPECT_FALSE(o.settings.ts_link);
+  EXPECT_FALSE(o.settings.thumb_time);
+  EXPECT_TRUE(o.settings.caption_time);
+  EXPECT_EQ(o.settings.ext, ".png");
+  EXPECT_EQ(o.settings.interval, "10");
+  EXPECT_EQ(o.settings.from, "30");
+  EXPECT_EQ(o.settings.to, "90");
+  EXPECT_EQ(o.settings.wait_factor, "7");
+  EXPECT_TRUE(o.settings.sub_dialog);
+  EXPECT_TRUE(o.settings.show_consoles);
+  EXPECT_TRUE(o.settings.fast_thumbnails);
+  EXPECT_TRUE(o.yes);
+  EXPECT_EQ(o.file, "/r/a.sub");
+}
+
+TEST(BatchOptions, BadCommandLines) {
+  EXPECT_THROW(parse_batch_options({}), JobError);
+  EXPECT_THROW(parse_batch_options({"a.ts", "b.ts"}), JobError);
+  EXPECT_THROW(parse_batch_options({"a.ts", "--bogus"}), JobError);
+  EXPECT_THROW(parse_batch_options({"a.ts", "--to"}), JobError);
+  EXPECT_THROW(parse_batch_options({"a.ts", "--layout", "3"}), JobError);
+  EXPECT_THROW(parse_batch_options({"a.ts", "--ext", ".gif"}), JobError);
+}
+
+TEST(ThumbCommands, FastRunHasOneOutputPerTarget) {
+  const auto args = fast_thumbnail_args("/r/a b.ts", {{5, "/t/5.jpg"}, {10, "/t/10.jpg"}});
+  const std::vector<std::string> expected = {
+      "-y", "-i", "/r/a b.ts", "-filter_complex",
+      "[0:v]split=2[a0][a1];[a0]select='gte(t\\,5)*not(gte(prev_t\\,5))'[o0];"
+      "[a1]select='gte(t\\,10)*not(gte(prev_t\\,10))'[o1]",
+      "-map", "[o0]", "-r", "1", "-frames:v", "1", "-an", "-f", "image2", "/t/5.jpg",
+      "-map", "[o1]", "-r", "1", "-frames:v", "1", "-an", "-f", "image2", "/t/10.jpg"};
+  EXPECT_EQ(args, expected);
+}
+
+}  // namespace
+}  // namespace pellatt::testing
