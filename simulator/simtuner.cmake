@@ -1,0 +1,14 @@
+# Simulated tuner hardware: USBXpress devices and the ISDBT driver tuner
+# emulated behind the recorder's two platform interfaces.
+add_library(oneseg_simtuner STATIC
+  simtuner/sim_config.cpp
+  simtuner/station_stream.cpp
+  simtuner/receive_queue.cpp
+  simtuner/sim_hardware.cpp
+  simtuner/usb_device.cpp
+  simtuner/driver_device.cpp
+  simtuner/sim_interfaces.cpp)
+target_include_directories(oneseg_simtuner PUBLIC
+  ${CMAKE_CURRENT_SOURCE_DIR}/simtuner ${CMAKE_SOURCE_DIR}/recorder)
+target_link_libraries(oneseg_simtuner PUBLIC oneseg_common PRIVATE nlohmann_json::nlohmann_json)
+
