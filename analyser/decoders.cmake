@@ -3,9 +3,12 @@
 if(TARGET analyser_lib)
   target_sources(analyser_lib PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/arib_text.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/arib_tables.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/arib_tables.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/descriptors.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/genre_tables.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/captions.cpp)
 
-  foreach(name text)
+  foreach(name text descriptors captions)
     add_executable(analyser_${name}_test ${CMAKE_CURRENT_LIST_DIR}/tests/${name}_test.cpp)
     target_link_libraries(analyser_${name}_test PRIVATE analyser_lib GTest::gtest_main)
     add_test(NAME analyser_${name}_test COMMAND analyser_${name}_test)
