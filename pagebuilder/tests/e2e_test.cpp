@@ -1,0 +1,107 @@
+// pellatt --batch with the real ffmpeg on a recording with picture.
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "system_env.h"
+
+namespace pellatt::testing {
+namespace {
+
+int run(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+// A stand-in analyser: writes two captions stamped one and five seconds after
+// the recording's creation (or after its named start where no birth time is kept).
+const char* kFakeAnalyser = R"SH(#!/bin/sh
+sub="${1%.ts}.sub"
+w=$(stat -c %W "$1")
+if [ "$w" = 0 ] || [ "$w" = "-" ]; then w=$(date -d "2008-12-06 14:30:00" +%s); fi
+t() { date -d "@$((w + $1))" +%H:%M:%S; }
+printf '%s \244\242\244\244\r\n%s \264\301\273\372\r\n' "$(t 1)" "$(t 5)" > "$sub"
+)SH";
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  TempFolder work;
+  std::string bin = work / "bin";
+  std::string recs = work / "rec dir";
+
+  void SetUp() override {
+    if (find_program("", "ffmpeg").empty()) GTEST_SKIP() << "ffmpeg not installed";
+    ::mkdir(bin.c_str(), 0777);
+    ::mkdir(recs.c_str(), 0777);
+    ASSERT_EQ(run("cp " + quoted(PELLATT_PATH) + " " + quoted(bin + "/pellatt")), 0);
+    write_file(bin + "/skerrow", kFakeAnalyser);
+    ::chmod((bin + "/skerrow").c_str(), 0755);
+  }
+
+  // 12 seconds of test picture at the bit rate of a one-segment recording.
+  void make_recording(const std::string& path) {
+    ASSERT_EQ(run("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=320x180:rate=15 -t 12 -c:v libx264 "
+                  "-profile:v baseline -preset ultrafast -pix_fmt yuv420p -b:v 300k -muxrate 420000 -f mpegts " +
+                  quoted(path)),
+              0);
+  }
+
+  int pellatt(const std::string& args, const std::string& log) {
+    return run("ONESEG_TIME_SCALE=0.02 " + quoted(bin + "/pellatt") + " --batch " + args + " > " + quoted(log));
+  }
+};
+
+TEST_F(EndToEnd, PageListsCaptionsAndThumbnails) {
+  const std::string ts = recs + "/081206143_Ch27.ts";
+  make_recording(ts);
+  ASSERT_EQ(pellatt(quoted(ts) + " --interval 2 --to 12", work / "log.txt"), 0) << read_file(work / "log.txt");
+  const std::string log = read_file(work / "log.txt");
+  EXPECT_NE(log.find("が最初のTSファイル"), std::string::npos);
+  // Second 12 lies at the end of a 12-second recording: ffmpeg writes nothing and the job goes on.
+  EXPECT_NE(log.find("081206143_Ch27thm/12.jpgは作成されませんでした"), std::string::npos) << log;
+
+  const std::string page = read_file(recs + "/081206143_Ch27.html");
+  EXPECT_NE(page.find("\r\n\xa4\xa2\xa4\xa4\r\n"), std::string::npos);
+  EXPECT_NE(page.find("\r\n\xb4\xc1\xbb\xfa\r\n"), std::string::npos);
+  for (int second = 2; second <= 10; second += 2) {
+    const std::string name = "081206143_Ch27thm/" + std::to_string(second) + ".jpg";
+    EXPECT_NE(page.find("<img src=\"" + name + "\">"), std::string::npos) << name;
+    EXPECT_EQ(read_file(recs + "/" + name).substr(0, 2), "\xff\xd8") << name;
+  }
+  EXPECT_EQ(page.find("thm/12.jpg"), std::string::npos);
+}
+
+TEST_F(EndToEnd, FastThumbnailsAreTheSamePictures) {
+  const std::string slow = recs + "/081206143_Ch27.ts";
+  ::mkdir((recs + "/fast").c_str(), 0777);
+  const std::string fast = recs + "/fast/081206143_Ch27.ts";
+  make_recording(slow);
+  ASSERT_EQ(run("cp " + quoted(slow) + " " + quoted(fast)), 0);
+  const std::string common = " --no-continue --interval 3 --to 11 --ext .png";
+  ASSERT_EQ(pellatt(quoted(slow) + common, work / "slow.txt"), 0);
+  ASSERT_EQ(pellatt(quoted(fast) + common + " --fast-thumbnails", work / "fast.txt"), 0);
+  for (int second : {3, 6, 9}) {
+    const std::string name = "/081206143_Ch27thm/" + std::to_string(second) + ".png";
+    const std::string picture = read_file(recs + name);
+    EXPECT_GT(picture.size(), 1000u) << name;
+    EXPECT_EQ(picture, read_file(recs + "/fast" + name)) << name;
+  }
+}
+
+TEST_F(EndToEnd, MissingFfmpegGivesAFailureStatusButStillThePage) {
+  const std::string ts = recs + "/081206143_Ch27.ts";
+  make_recording(ts);
+  // Nothing but pellatt and the fake analyser on the search path: no ffmpeg.
+  const int status =
+      run("PATH=" + quoted(bin) + " ONESEG_TIME_SCALE=0.02 " + quoted(bin + "/pellatt") +
+          " --batch " + quoted(ts) + " --no-continue --to 6 > " + quoted(work / "log.txt"));
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(read_file(work / "log.txt").find("ffmpegを起動できません"), std::string::npos);
+  EXPECT_TRUE(exists(recs + "/081206143_Ch27.html"));
+}
+
+}  // namespace
+}  // namespace pellatt::testing

@@ -1,0 +1,147 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QtTest>
+
+#include "fakes.h"
+#include "main_window.h"
+
+using namespace pellatt;
+using namespace pellatt::testing;
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  static QString u(const char* text) { return QString::fromUtf8(text); }
+  static bool has_label(QWidget& w, const char* text) {
+    for (auto* label : w.findChildren<QLabel*>())
+      if (label->text() == u(text)) return true;
+    for (auto* group : w.findChildren<QGroupBox*>())
+      if (group->title() == u(text)) return true;
+    return false;
+  }
+
+ private slots:
+  void titleControlsAndDefaults() {
+    FakeStarter starter;
+    FakeClock clock;
+    Tf_main w(starter, clock);
+    QCOMPARE(w.windowTitle(), QString("Quenby"));
+    QCOMPARE(w.Button1->text(), u("字幕とサムネイル作成"));
+    QVERIFY(w.Button1->isEnabled());
+    QCOMPARE(w.Button2->text(), u("中止"));
+    QVERIFY(!w.Button2->isEnabled());
+    QCOMPARE(w.Button3->text(), u("録画ソフト起動"));
+    QCOMPARE(w.cb_continue->text(), u("連続モード"));
+    QVERIFY(w.cb_continue->isChecked());
+    QCOMPARE(w.c_htmlmak->text(), u("HTML再構築のみ"));
+    QVERIFY(!w.c_htmlmak->isChecked());
+    QCOMPARE(w.ComboBox2->count(), 6);
+    QCOMPARE(w.ComboBox2->currentText(), QString("4"));
+    QCOMPARE(w.ComboBox3->currentIndex(), 0);
+    QCOMPARE(w.ComboBox3->itemText(0), u("字幕のみ改行サムネイルは横に並べる"));
+    QCOMPARE(w.ComboBox3->itemText(1), u("時間に比例して改行"));
+    QCOMPARE(w.ComboBox3->itemText(2), u("1字幕1サムネイル1改行"));
+    QVERIFY(w.b_thmtop->isChecked() && w.b_thmtop->text() == u("画像の下に字幕"));
+    QVERIFY(w.cb_tslink->isChecked() && w.cb_tslink->text() == u("tsファイルへのリンクを貼る"));
+    QVERIFY(w.cb_timewrt->isChecked() && w.cb_timewrt->text() == u("サムネイル時間表示"));
+    QVERIFY(!w.cb_subtime->isChecked() && w.cb_subtime->text() == u("字幕時間表示"));
+    QCOMPARE(w.ComboBox1->currentText(), QString(".jpg"));
+    QCOMPARE(w.ComboBox1->itemText(1), QString(".png"));
+    QCOMPARE(w.Edit1->text(), QString("5"));
+    QCOMPARE(w.Edit4->text(), QString("0"));
+    QCOMPARE(w.Edit2->text(), QString("600"));
+    QCOMPARE(w.Edit3->text(), QString("4"));
+    QVERIFY(!w.cb_fastthm->isChecked() && w.cb_fastthm->text() == u("高速サムネイル作成"));
+    QVERIFY(!w.cb_subdlg->isChecked());
+    QCOMPARE(w.cb_subdlg->text(), u("字幕抽出後.subが関連付けられたプログラムで開きサムネイル作成するか確認する"));
+    QVERIFY(!w.CheckBox1->isChecked() && w.CheckBox1->text() == u("サムネイル作成のDOS窓を表示する"));
+    QVERIFY(w.m_log->toPlainText().isEmpty());
+    for (const char* text : {"出力列数", "1行時の改行形式", "作成するサムネイル画像(jpg低サイズ　png高画質)", "サムネイル",
+                             "秒ごと", "秒から", "秒まで", "1サムネイル作成のウェイト時間(動画の先頭からの秒数×", "ﾐﾘ秒",
+                             "●合成結果htmlページ設定", "●高度な設定", "●ログ"})
+      QVERIFY2(has_label(w, text), text);
+    QCOMPARE(w.OpenDialog1->nameFilters(), QStringList({"TS(*.ts),sub(*.sub) (*.ts *.sub)", "All(*) (*)"}));
+    // The settings the job reads are the controls' values.
+    w.Edit1->setText("7");
+    w.ComboBox3->setCurrentIndex(2);
+    w.cb_fastthm->setChecked(true);
+    const JobSettings s = w.current();
+    QCOMPARE(s.interval, std::string("7"));
+    QCOMPARE(s.one_column_layout, 2);
+    QVERIFY(s.fast_thumbnails && s.cont && s.thumb_top && !s.html_only);
+  }
+
+  void jobRunsWithButton1DisabledAndAbortWorks() {
+    TempFolder dir;
+    write_sized(dir / "081206143_Ch27.ts", 10000000);
+    write_file(dir / "081206143_Ch27.sub", "");
+    FakeStarter starter;
+    FakeClock clock;
+    Tf_main w(starter, clock);
+    w.show();
+    int questions = 0;
+    w.choose_file = [&] { return QString::fromStdString(dir / "081206143_Ch27.sub"); };
+    w.ask_yes_no = [&](const QString&) { return ++questions, false; };
+    bool button1_seen_enabled = false;
+    int sleeps = 0;
+    clock.on_sleep = [&](int) {
+      button1_seen_enabled = button1_seen_enabled || w.Button1->isEnabled() || !w.Button2->isEnabled();
+      // Clicking Button1 inside the job must not start another one.
+      if (++sleeps == 2) QTest::mouseClick(w.Button1, Qt::LeftButton);
+      if (sleeps == 4) QTest::mouseClick(w.Button2, Qt::LeftButton);
+    };
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    QVERIFY(!button1_seen_enabled);
+    QVERIFY(w.Button1->isEnabled());
+    QVERIFY(w.Button2->isEnabled());
+    QCOMPARE(questions, 1);
+    const QString log = w.m_log->toPlainText();
+    QCOMPARE(log.count(u("が最初のTSファイル")), 1);
+    QVERIFY(log.contains(u("ループ抜けて中止します")));
+    QVERIFY(starter.of("ffmpeg").size() < 10);
+    QVERIFY(w.StatusBar1->currentMessage().startsWith(u("最後のサムネイルが作成されました")));
+    QVERIFY(exists(dir / "081206143_Ch27.html"));
+  }
+
+  void errorsEndTheJobInAMessageBox() {
+    TempFolder dir;
+    write_sized(dir / "081206143_Ch27.ts", 1000000);
+    write_file(dir / "081206143_Ch27.sub", "");
+    FakeStarter starter;
+    FakeClock clock;
+    Tf_main w(starter, clock);
+    // A cancelled dialog does nothing.
+    w.choose_file = [] { return QString(); };
+    w.Button1Click();
+    QVERIFY(!w.Button2->isEnabled());
+    QVERIFY(w.m_log->toPlainText().isEmpty());
+    QString error;
+    w.choose_file = [&] { return QString::fromStdString(dir / "081206143_Ch27.ts"); };
+    w.show_error = [&](const QString& text) { error = text; };
+    w.Edit2->setText("6OO");
+    w.Button1Click();
+    QCOMPARE(error, QString("'6OO' is not a valid integer value"));
+    QVERIFY(w.Button1->isEnabled());
+  }
+
+  void button3StartsTheRecorder() {
+    FakeStarter starter;
+    FakeClock clock;
+    Tf_main w(starter, clock);
+    QTest::mouseClick(w.Button3, Qt::LeftButton);
+    QCOMPARE(starter.calls.size(), size_t(1));
+    QCOMPARE(starter.calls[0].program, std::string("brannock"));
+    QVERIFY(starter.calls[0].args.empty());
+  }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
