@@ -14,7 +14,7 @@ int run(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
+std::string sh_quote(const std::string& text) { return "'" + text + "'"; }
 
 // A stand-in analyser: writes two captions stamped one and five seconds after
 // the recording's creation (or after its named start where no birth time is kept).
@@ -36,7 +36,7 @@ class EndToEnd : public ::testing::Test {
     if (find_program("", "ffmpeg").empty()) GTEST_SKIP() << "ffmpeg not installed";
     ::mkdir(bin.c_str(), 0777);
     ::mkdir(recs.c_str(), 0777);
-    ASSERT_EQ(run("cp " + quoted(PELLATT_PATH) + " " + quoted(bin + "/pellatt")), 0);
+    ASSERT_EQ(run("cp " + sh_quote(PELLATT_PATH) + " " + sh_quote(bin + "/pellatt")), 0);
     write_file(bin + "/skerrow", kFakeAnalyser);
     ::chmod((bin + "/skerrow").c_str(), 0755);
   }
@@ -45,19 +45,19 @@ class EndToEnd : public ::testing::Test {
   void make_recording(const std::string& path) {
     ASSERT_EQ(run("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=320x180:rate=15 -t 12 -c:v libx264 "
                   "-profile:v baseline -preset ultrafast -pix_fmt yuv420p -b:v 300k -muxrate 420000 -f mpegts " +
-                  quoted(path)),
+                  sh_quote(path)),
               0);
   }
 
   int pellatt(const std::string& args, const std::string& log) {
-    return run("ONESEG_TIME_SCALE=0.02 " + quoted(bin + "/pellatt") + " --batch " + args + " > " + quoted(log));
+    return run("ONESEG_TIME_SCALE=0.02 " + sh_quote(bin + "/pellatt") + " --batch " + args + " > " + sh_quote(log));
   }
 };
 
 TEST_F(EndToEnd, PageListsCaptionsAndThumbnails) {
   const std::string ts = recs + "/081206143_Ch27.ts";
   make_recording(ts);
-  ASSERT_EQ(pellatt(quoted(ts) + " --interval 2 --to 12", work / "log.txt"), 0) << read_file(work / "log.txt");
+  ASSERT_EQ(pellatt(sh_quote(ts) + " --interval 2 --to 12", work / "log.txt"), 0) << read_file(work / "log.txt");
   const std::string log = read_file(work / "log.txt");
   EXPECT_NE(log.find("が最初のTSファイル"), std::string::npos);
   // Second 12 lies at the end of a 12-second recording: ffmpeg writes nothing and the job goes on.
@@ -79,10 +79,10 @@ TEST_F(EndToEnd, FastThumbnailsAreTheSamePictures) {
   ::mkdir((recs + "/fast").c_str(), 0777);
   const std::string fast = recs + "/fast/081206143_Ch27.ts";
   make_recording(slow);
-  ASSERT_EQ(run("cp " + quoted(slow) + " " + quoted(fast)), 0);
+  ASSERT_EQ(run("cp " + sh_quote(slow) + " " + sh_quote(fast)), 0);
   const std::string common = " --no-continue --interval 3 --to 11 --ext .png";
-  ASSERT_EQ(pellatt(quoted(slow) + common, work / "slow.txt"), 0);
-  ASSERT_EQ(pellatt(quoted(fast) + common + " --fast-thumbnails", work / "fast.txt"), 0);
+  ASSERT_EQ(pellatt(sh_quote(slow) + common, work / "slow.txt"), 0);
+  ASSERT_EQ(pellatt(sh_quote(fast) + common + " --fast-thumbnails", work / "fast.txt"), 0);
   for (int second : {3, 6, 9}) {
     const std::string name = "/081206143_Ch27thm/" + std::to_string(second) + ".png";
     const std::string picture = read_file(recs + name);
@@ -96,8 +96,8 @@ TEST_F(EndToEnd, MissingFfmpegGivesAFailureStatusButStillThePage) {
   make_recording(ts);
   // Nothing but pellatt and the fake analyser on the search path: no ffmpeg.
   const int status =
-      run("PATH=" + quoted(bin) + " ONESEG_TIME_SCALE=0.02 " + quoted(bin + "/pellatt") +
-          " --batch " + quoted(ts) + " --no-continue --to 6 > " + quoted(work / "log.txt"));
+      run("PATH=" + sh_quote(bin) + " ONESEG_TIME_SCALE=0.02 " + sh_quote(bin + "/pellatt") +
+          " --batch " + sh_quote(ts) + " --no-continue --to 6 > " + sh_quote(work / "log.txt"));
   EXPECT_EQ(status, 1);
   EXPECT_NE(read_file(work / "log.txt").find("ffmpegを起動できません"), std::string::npos);
   EXPECT_TRUE(exists(recs + "/081206143_Ch27.html"));
