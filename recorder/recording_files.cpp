@@ -20,6 +20,7 @@ class PosixRecordingFile : public RecordingFile {
   void Append(const std::uint8_t* data, std::size_t size) override { pending_.insert(pending_.end(), data, data + size); }
   std::uint64_t Length() const override { return written_ + pending_.size(); }
   std::size_t Pending() const override { return pending_.size(); }
+  void DropPending() override { pending_.clear(); }
   bool Flush() override {
     std::size_t done = 0;
     while (done < pending_.size()) {
@@ -53,6 +54,7 @@ class BudgetFile : public RecordingFile {
   void Append(const std::uint8_t* data, std::size_t size) override { pending_.insert(pending_.end(), data, data + size); }
   std::uint64_t Length() const override { return inner_->Length() + pending_.size(); }
   std::size_t Pending() const override { return pending_.size(); }
+  void DropPending() override { pending_.clear(); }
   bool Flush() override {
     const auto size = static_cast<std::int64_t>(pending_.size());
     const bool fits = budget_ < 0 || budget_ >= size;

@@ -25,6 +25,8 @@ class RecordingFile {
   // are then dropped and the file is cut back to its last whole length, so a
   // later extension never starts in the middle of a packet.
   virtual bool Flush() = 0;
+  // Forgets the pending bytes (an index whose packets could not be stored).
+  virtual void DropPending() = 0;
 };
 
 enum class EntryKind { File, Folder, Link };

@@ -141,7 +141,9 @@ void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
   if (!tuner.TsStream) return;
   const std::uint64_t packets = tuner.TsStream->Pending() / kPacketSize;
   const bool tsOk = tuner.TsStream->Flush();
-  const bool idxOk = !tuner.IdxStream || tuner.IdxStream->Flush();
+  // Index records must never point at packets that did not reach the file.
+  if (!tsOk && tuner.IdxStream) tuner.IdxStream->DropPending();
+  const bool idxOk = !tsOk || !tuner.IdxStream || tuner.IdxStream->Flush();
   if (tsOk && idxOk) {
     if (tuner.FileFault && packets > 0) {
       tuner.FileFault = false;

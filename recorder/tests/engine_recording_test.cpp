@@ -1,0 +1,318 @@
+// The recording loop: framing, time packets, file naming and rotation, the
+// .idx records, write failures and the hourly sweep trigger.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "datetime.h"
+#include "engine_fakes.h"
+#include "time_packet.h"
+
+namespace brannock::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Recording : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rig.clock.now = EncodeDateTime(2008, 12, 6, 14, 35, 30);
+    tuner = &rig.StreamingTuner("R", 27);  // kind 0: units of 197 bytes
+  }
+  std::deque<std::uint8_t>& Stream() { return rig.ops.scripts["R"].stream; }
+  void Send(const Packet& packet) { AppendUnit(Stream(), packet, tuner->UnitSize); }
+  void Tick() { rig.engine.RecordTimerTimer(); }
+  fs::path Pair(const std::string& day, const std::string& base, const char* ext) {
+    return rig.Recordings() / day / (base + ext);
+  }
+  // The .ts file must hold exactly these packets.
+  void ExpectTs(const fs::path& ts, const std::vector<Packet>& packets) {
+    std::vector<std::uint8_t> expected;
+    for (const Packet& p : packets) expected.insert(expected.end(), p.begin(), p.end());
+    EXPECT_EQ(ReadWholeFile(ts), expected) << ts;
+  }
+
+  EngineRig rig;
+  TOneSegTuner* tuner = nullptr;
+};
+
+TEST_F(Recording, FirstTimePacketOpensThePairAndEveryPacketReachesTheFileEachTick) {
+  const Packet before = PlainPacket(0x100, 1), tot = TotPacket(2008, 12, 6, 14, 35, 7), after = PlainPacket(0x100, 2);
+  Send(before);
+  Send(tot);
+  Send(after);
+  Tick();
+  EXPECT_EQ(tuner->PacketCount, 3);
+  EXPECT_EQ(tuner->Status, "放送受信：08/12/06 14:35:07");
+  EXPECT_EQ(tuner->FileBase, "081206143_Ch27");
+  EXPECT_EQ(tuner->DateFolder, "081206");
+  const fs::path ts = Pair("081206", "081206143_Ch27", ".ts");
+  // No close needed: the tick handed everything to the system.
+  ExpectTs(ts, {tot, after});
+  const auto idx = ReadWholeFile(Pair("081206", "081206143_Ch27", ".idx"));
+  ASSERT_EQ(idx.size(), 9u);
+  EXPECT_TRUE(std::equal(idx.begin(), idx.begin() + 5, tot.begin() + 5 + 3));
+  EXPECT_EQ(idx[5] | idx[6] << 8 | idx[7] << 16 | idx[8] << 24, 0);
+  EXPECT_NEAR(tuner->TimeOffset * 86400, 23, 1e-3);
+  EXPECT_EQ(tuner->LastTimeStamp, EncodeDateTime(2008, 12, 6, 14, 35, 7));
+}
+
+TEST_F(Recording, UnitsSplitAcrossReadsAndAStartInMidUnit) {
+  rig.ops.scripts["R"].readLimit = 300;  // every read ends inside a unit
+  Stream().insert(Stream().end(), {0x00, 0x12, 0x34, 0xEE, 0x99});  // the tail of an earlier unit
+  std::vector<Packet> sent{TotPacket(2008, 12, 6, 14, 35, 7)};
+  for (std::uint8_t i = 0; i < 20; ++i) sent.push_back(PlainPacket(0x200, i));
+  for (const Packet& p : sent) Send(p);
+  Tick();
+  EXPECT_EQ(tuner->PacketCount, 21);
+  EXPECT_EQ(tuner->CarryLength, 0u);
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), sent);
+
+  // One unit and a half now, the rest at the next tick.
+  rig.ops.scripts["R"].readLimit = 0;
+  const Packet late1 = PlainPacket(0x200, 0x77), late2 = PlainPacket(0x200, 0x78);
+  Send(late1);
+  Send(late2);
+  std::deque<std::uint8_t> rest(Stream().begin() + 197 + 150, Stream().end());
+  Stream().erase(Stream().begin() + 197 + 150, Stream().end());
+  Tick();
+  EXPECT_EQ(tuner->CarryLength, 150u);
+  Stream() = rest;
+  const Packet late3 = PlainPacket(0x200, 0x79);
+  Send(late3);  // the queue is read once it holds a whole unit's worth again
+  Tick();
+  EXPECT_EQ(tuner->PacketCount, 24);
+  EXPECT_EQ(tuner->CarryLength, 0u);
+  sent.insert(sent.end(), {late1, late2, late3});
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), sent);
+}
+
+TEST_F(Recording, BadUnitMidBufferIsDroppedWithoutResync) {
+  const Packet tot = TotPacket(2008, 12, 6, 14, 35, 7), a = PlainPacket(0x300, 1), c = PlainPacket(0x300, 3);
+  Packet bad = PlainPacket(0x300, 2);
+  bad[0] = 0x00;
+  bad[5] = 0x47;  // a sync byte inside the bad unit must not be taken
+  Send(tot);
+  Send(a);
+  Send(bad);
+  Send(c);
+  Tick();
+  EXPECT_EQ(tuner->PacketCount, 3);
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {tot, a, c});
+}
+
+TEST_F(Recording, TdtAndBadCrcTotGiveNoTime) {
+  Send(TdtPacket(2008, 12, 6, 14, 35, 7));
+  Tick();
+  EXPECT_EQ(tuner->PacketCount, 1);
+  EXPECT_EQ(tuner->Status, "初期化完了");
+  EXPECT_TRUE(fs::is_empty(rig.Recordings()));
+
+  const Packet good = TotPacket(2008, 12, 6, 14, 35, 7), bad = TotPacket(2008, 12, 6, 14, 45, 0, true);
+  Send(good);
+  Send(bad);
+  Tick();
+  EXPECT_EQ(tuner->Status, "放送受信：08/12/06 14:35:07");
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {good, bad});  // still written, no rotation
+  EXPECT_EQ(ReadWholeFile(Pair("081206", "081206143_Ch27", ".idx")).size(), 9u);
+  EXPECT_FALSE(fs::exists(Pair("081206", "081206144_Ch27", ".ts")));
+}
+
+TEST(TimePacket, SectionsBeyondThePacketOrImpossibleTimesYieldNothing) {
+  std::uint8_t jst[5] = {};
+  Packet tot = TotPacket(2008, 12, 6, 14, 35, 7);
+  EXPECT_EQ(ParseTimePacket(tot.data(), jst), EncodeDateTime(2008, 12, 6, 14, 35, 7));
+  Packet longLoop = tot;
+  longLoop[5 + 8] = 0xFF;  // descriptors loop running past the packet
+  longLoop[5 + 9] = 0xFF;
+  EXPECT_EQ(ParseTimePacket(longLoop.data(), jst), 0);
+  EXPECT_EQ(ParseTimePacket(TotPacket(2008, 12, 6, 24, 0, 0).data(), jst), 0);
+  Packet late = PlainPacket(0x14, 0x00);  // zero-length sections up to the end: no TOT, no overrun
+  EXPECT_EQ(ParseTimePacket(late.data(), jst), 0);
+  Packet edge = PlainPacket(0x14, 0xFF);
+  edge[185] = 0x73;  // a TOT header with no room for its body
+  edge[186] = 0x00;
+  edge[187] = 0x0B;
+  edge[5] = 0x00;
+  edge[6] = 0x00;
+  edge[7] = 0xB1;  // one section reaching to byte 185
+  EXPECT_EQ(ParseTimePacket(edge.data(), jst), 0);
+}
+
+TEST_F(Recording, RotationAtTenMinutesOnChannelChangeAndAtMidnight) {
+  const Packet t1 = TotPacket(2008, 12, 6, 14, 39, 59), t2 = TotPacket(2008, 12, 6, 14, 40, 0);
+  Send(t1);
+  Send(t2);
+  Tick();
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1});
+  ExpectTs(Pair("081206", "081206144_Ch27", ".ts"), {t2});
+
+  // A new channel's packets go on into the open file until its first time packet.
+  rig.engine.ChannelComboChange(tuner, ItemForChannel(20));
+  const Packet p = PlainPacket(0x100, 9), t3 = TotPacket(2008, 12, 6, 14, 41, 0);
+  Send(p);
+  Send(t3);
+  Tick();
+  ExpectTs(Pair("081206", "081206144_Ch27", ".ts"), {t2, p});
+  ExpectTs(Pair("081206", "081206144_Ch20", ".ts"), {t3});
+
+  const Packet t4 = TotPacket(2008, 12, 6, 23, 59, 55), t5 = TotPacket(2008, 12, 7, 0, 0, 5);
+  Send(t4);
+  Send(t5);
+  Tick();
+  ExpectTs(Pair("081206", "081206235_Ch20", ".ts"), {t4});
+  ExpectTs(Pair("081207", "081207000_Ch20", ".ts"), {t5});
+}
+
+TEST_F(Recording, RestartWithinTheSameTenMinutesExtendsThePair) {
+  const Packet t1 = TotPacket(2008, 12, 6, 14, 35, 7), a = PlainPacket(0x100, 1);
+  Send(t1);
+  Send(a);
+  Tick();
+  rig.engine.FormDestroy();
+
+  // A second run of the recorder over the same folders.
+  RecorderEngine again({rig.clock, rig.usb, rig.driver, rig.ops, rig.files});
+  again.FormCreate(rig.folder.str());
+  for (int tick = 0; tick < 2; ++tick) again.ProbeTimerTimer();
+  const Packet t2 = TotPacket(2008, 12, 6, 14, 38, 0), b = PlainPacket(0x100, 2);
+  Send(t2);
+  Send(b);
+  again.RecordTimerTimer();
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, a, t2, b});
+  const auto idx = ReadWholeFile(Pair("081206", "081206143_Ch27", ".idx"));
+  ASSERT_EQ(idx.size(), 18u);
+  EXPECT_EQ(idx[9 + 5] | idx[9 + 6] << 8, 2 * 188);  // the second record points at t2
+}
+
+TEST_F(Recording, FailedQueueQueryStopsTheTunerButKeepsItsFiles) {
+  Send(TotPacket(2008, 12, 6, 14, 35, 7));
+  Tick();
+  rig.ops.scripts["R"].queueResult = 0x0C;
+  rig.ops.calls.clear();
+  Tick();
+  EXPECT_EQ(tuner->State, NotInitialized);
+  EXPECT_EQ(tuner->Status, "チューナー停止");
+  EXPECT_EQ(rig.ops.calls, (std::vector<std::string>{"Close R"}));
+  EXPECT_TRUE(tuner->TsStream);
+  EXPECT_EQ(tuner->OpenFileBase, "081206143_Ch27");
+}
+
+TEST_F(Recording, FailedReadDropsThatReadOnly) {
+  rig.ops.scripts["R"].readResult = 0x02;
+  Send(TotPacket(2008, 12, 6, 14, 35, 7));
+  Tick();
+  EXPECT_EQ(tuner->PacketCount, 0);
+  EXPECT_EQ(tuner->CarryLength, 0u);
+  EXPECT_TRUE(fs::is_empty(rig.Recordings()));
+}
+
+TEST_F(Recording, ADeviceThatNeverDeliversCannotHoldTheThread) {
+  // Reports a queue it never hands over.
+  struct Stuck : ScriptedOps {
+    int CheckRxQueue(TOneSegTuner&, std::uint32_t& waiting) override {
+      waiting = 100000;
+      return 0;
+    }
+  } stuck;
+  RecorderEngine engine({rig.clock, rig.usb, rig.driver, stuck, rig.files});
+  engine.FormCreate(rig.folder.str());
+  engine.Tuners[0]->State = Streaming;
+  engine.RecordTimerTimer();  // returns
+  EXPECT_EQ(engine.Tuners[0]->PacketCount, 0);
+}
+
+TEST_F(Recording, FullDiskIsShownCountedAndRetriedAtEachTimePacket) {
+  const Packet t1 = TotPacket(2008, 12, 6, 14, 35, 7), a = PlainPacket(0x100, 1);
+  Send(t1);
+  Tick();
+  rig.files.writeBudget = 100;  // the disk fills up: the next flush cannot store a packet
+  Send(a);
+  Send(a);
+  Tick();
+  EXPECT_EQ(tuner->Status, "Error:録画ファイル書き込み失敗 " +
+                               (rig.Recordings() / "081206" / "081206143_Ch27.ts").string());
+  EXPECT_EQ(tuner->LostPackets, 2);
+  EXPECT_FALSE(tuner->TsStream);
+  Send(a);  // nothing open: lost as well
+  Tick();
+  EXPECT_EQ(tuner->LostPackets, 3);
+
+  const Packet t2 = TotPacket(2008, 12, 6, 14, 36, 0);
+  Send(t2);  // the reopen works, the flush does not
+  Tick();
+  EXPECT_EQ(tuner->LostPackets, 4);
+  EXPECT_EQ(tuner->Status.rfind("Error:", 0), 0u);
+
+  rig.files.writeBudget = -1;  // space again
+  const Packet t3 = TotPacket(2008, 12, 6, 14, 37, 0);
+  Send(t3);
+  Tick();
+  EXPECT_EQ(tuner->Status, "放送受信：08/12/06 14:37:00");
+  EXPECT_FALSE(tuner->FileFault);
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, t3});
+  const auto idx = ReadWholeFile(Pair("081206", "081206143_Ch27", ".idx"));
+  ASSERT_EQ(idx.size(), 18u);
+  EXPECT_EQ(idx[9 + 5], 188);  // t3 sits right after t1
+}
+
+TEST_F(Recording, FolderOrFileThatCannotBeOpenedIsShownAndRetried) {
+  rig.files.failMakeFolder = true;
+  Send(TotPacket(2008, 12, 6, 14, 35, 7));
+  Send(PlainPacket(0x100, 1));
+  Tick();
+  EXPECT_EQ(tuner->Status, "Error:録画ファイル書き込み失敗 " + (rig.Recordings() / "081206").string());
+  EXPECT_EQ(tuner->LostPackets, 2);
+  rig.files.failMakeFolder = false;
+  rig.files.failOpen = true;
+  Send(TotPacket(2008, 12, 6, 14, 35, 8));
+  Tick();
+  EXPECT_NE(tuner->Status.find("081206143_Ch27.ts"), std::string::npos);
+  rig.files.failOpen = false;
+  const Packet t = TotPacket(2008, 12, 6, 14, 35, 9);
+  Send(t);
+  Tick();
+  EXPECT_EQ(tuner->Status, "放送受信：08/12/06 14:35:09");
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t});
+}
+
+TEST_F(Recording, SweepRunsOncePerBroadcastHourAndNeverForEarlierTimes) {
+  rig.engine.RecDays = 1;
+  const auto oldFile = rig.Recordings() / "081201" / "08120110_Ch27.ts";
+  auto plant = [&] {
+    fs::create_directories(oldFile.parent_path());
+    std::ofstream(oldFile) << "x";
+  };
+  plant();
+  Send(TotPacket(2008, 12, 6, 14, 35, 7));
+  Tick();
+  EXPECT_FALSE(fs::exists(oldFile));
+  plant();
+  Send(TotPacket(2008, 12, 6, 14, 59, 59));
+  Send(TotPacket(2008, 12, 6, 13, 10, 0));  // the clock steps back an hour
+  Tick();
+  EXPECT_TRUE(fs::exists(oldFile));
+  EXPECT_TRUE(fs::exists(Pair("081206", "081206131_Ch27", ".ts")));  // that period's pair reopened
+  Send(TotPacket(2008, 12, 6, 15, 0, 0));
+  Tick();
+  EXPECT_FALSE(fs::exists(oldFile));
+  EXPECT_EQ(rig.engine.LastSweepTime, EncodeDateTime(2008, 12, 6, 15, 0, 0));
+}
+
+TEST_F(Recording, ArbitraryBytesNeverBreakTheLoop) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    for (int i = 0; i < 3000; ++i) {
+      const auto byte = static_cast<std::uint8_t>(random());
+      Stream().push_back(i % 197 == 0 ? 0x47 : i % 197 == 2 ? 0x14 : i % 197 == 5 ? 0x73 : byte);
+    }
+    Tick();
+  }
+  EXPECT_GT(tuner->PacketCount, 0);
+  EXPECT_LT(tuner->CarryLength, 197u);
+}
+
+}  // namespace
+}  // namespace brannock::test
