@@ -36,6 +36,8 @@ add_executable(recorder_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_fakes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_discovery_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_supervisor_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_recording_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_recording_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_retention_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_settings_test.cpp)
 target_link_libraries(recorder_engine_tests PRIVATE recorder_engine GTest::gtest_main)
 add_test(NAME recorder_engine_tests COMMAND recorder_engine_tests)
