@@ -22,10 +22,37 @@ enum class escape_state : unsigned char {
     skip_one,       // DRCS final byte follows
 };
 
-struct writer_sink {
-    text_writer& stream;
-    void put(char c) { stream.ch(c); }
-    void put(const char* text, std::size_t n) { stream.bytes(text, n); }
+// Gathers the output in a small block so that the writer is called once per
+// block rather than once per byte.
+class writer_sink {
+public:
+    explicit writer_sink(text_writer& stream) : stream_(stream) {}
+    ~writer_sink() { drain(); }
+    writer_sink(const writer_sink&) = delete;
+    writer_sink& operator=(const writer_sink&) = delete;
+
+    void put(char c)
+    {
+        if (used_ == sizeof block_)
+            drain();
+        block_[used_++] = c;
+    }
+    void put(const char* text, std::size_t n)
+    {
+        for (std::size_t i = 0; i < n; ++i)
+            put(text[i]);
+    }
+
+private:
+    void drain()
+    {
+        stream_.bytes(block_, used_);
+        used_ = 0;
+    }
+
+    text_writer& stream_;
+    char block_[256];
+    std::size_t used_ = 0;
 };
 
 struct string_sink {
@@ -229,7 +256,7 @@ void decode_into(Sink& sink, const unsigned char* bytes, std::size_t length)
 
 void decode_arib_text(const unsigned char* bytes, std::size_t length, text_writer& stream)
 {
-    writer_sink sink{stream};
+    writer_sink sink(stream);
     decode_into(sink, bytes, length);
 }
 

@@ -14,3 +14,8 @@ if(TARGET analyser_lib)
     add_test(NAME analyser_${name}_test COMMAND analyser_${name}_test)
   endforeach()
 endif()
+
+if(TARGET analyser_lib AND ONESEG_BENCHMARKS)
+  add_executable(analyser_decoders_bench ${CMAKE_CURRENT_LIST_DIR}/bench/decoders_bench.cpp)
+  target_link_libraries(analyser_decoders_bench PRIVATE analyser_lib benchmark::benchmark)
+endif()
