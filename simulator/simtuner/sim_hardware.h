@@ -49,6 +49,7 @@ class SimHardware {
   // Broadcast time now, in days since 1899-12-30 (local time).
   brannock::TDateTime BroadcastNow();
   brannock::TDateTime BroadcastStart() const { return broadcastStart_; }
+  double speed() const { return speed_; }
   const Station* FindStation(int channel) const;
 
   std::vector<std::unique_ptr<UsbDevice>>& usbDevices() { return usb_; }

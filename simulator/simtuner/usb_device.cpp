@@ -66,9 +66,13 @@ double UsbDevice::SignalOf(int channel, const Station& station) const {
 }
 
 int UsbDevice::Level() const {
+  return faults_.Active(FaultType::SignalLoss, hw_.Elapsed()) ? 0 : ReceivedLevel();
+}
+
+int UsbDevice::ReceivedLevel() const {
   const int channel = TunedChannel();
   const Station* station = hw_.FindStation(channel);
-  if (station == nullptr || faults_.Active(FaultType::SignalLoss, hw_.Elapsed())) return 0;
+  if (station == nullptr) return 0;
   const double signal = SignalOf(channel, *station);
   if (signal <= 0) return 0;
   // Less gain (0x175) and a lower step (0x182) raise the level.
@@ -80,6 +84,7 @@ int UsbDevice::Level() const {
 
 void UsbDevice::Write(const std::uint8_t* data, std::size_t length) {
   if (length != 5 || config_.model == DeviceModel::Other) return;
+  CatchUp();  // what was broadcast before this frame arrived follows the old settings
   frames_.push_back({data[0], data[1], data[2], data[3], data[4]});
   const std::uint16_t address = static_cast<std::uint16_t>((data[1] << 8 | data[2]) & 0x1FF);
   switch (data[0]) {
@@ -139,11 +144,12 @@ void UsbDevice::CatchUp() {
   if (!streaming_) return;
   const Station* station = hw_.FindStation(streamChannel_);
   if (station == nullptr) return;
+  const double period = UnitPeriodDays(*station);
   const double elapsed = hw_.BroadcastNow() - hw_.BroadcastStart();
   if (elapsed < 0) return;
-  const auto due = static_cast<std::uint64_t>(std::floor(elapsed / UnitPeriodDays(*station)));
+  const auto due = static_cast<std::uint64_t>(std::floor(elapsed / period));
   if (due < nextIndex_) return;
-  if (Level() < 1) {  // nothing received: the broadcast passes by
+  if (ReceivedLevel() < 1) {  // nothing received: the broadcast passes by
     nextIndex_ = due + 1;
     return;
   }
@@ -153,14 +159,15 @@ void UsbDevice::CatchUp() {
     queue_.CountDropped(due - nextIndex_ + 1 - room);
     nextIndex_ = due + 1 - room;
   }
-  const bool corrupt = Fault(FaultType::CorruptUnits);
-  const bool misalign = Fault(FaultType::MisalignedUnits);
   for (; nextIndex_ <= due; ++nextIndex_) {
-    if (misalign && nextIndex_ % 10 == 0) {
+    // Faults apply by the time the unit went out, not by the time it is looked at.
+    const double sent = static_cast<double>(nextIndex_) * period * 86400.0 / hw_.speed();
+    if (faults_.Active(FaultType::SignalLoss, sent)) continue;
+    if (faults_.Active(FaultType::MisalignedUnits, sent) && nextIndex_ % 10 == 0) {
       const std::uint8_t stray[3] = {0x00, 0x47, 0x00};
       queue_.Push(stray, sizeof stray);
     }
-    EmitUnit(*station, nextIndex_, corrupt && nextIndex_ % 5 == 0);
+    EmitUnit(*station, nextIndex_, faults_.Active(FaultType::CorruptUnits, sent) && nextIndex_ % 5 == 0);
   }
 }
 

@@ -34,7 +34,10 @@ class UsbDevice {
   void Write(const std::uint8_t* data, std::size_t length);
   std::size_t Read(std::uint8_t* out, std::size_t count);
   std::size_t Waiting();
-  void Flush() { queue_.Clear(); }
+  void Flush() {
+    CatchUp();
+    queue_.Clear();
+  }
 
   // What tests look at.
   std::uint16_t unitSize() const { return config_.model == DeviceModel::Mini ? 196 : 197; }
@@ -57,6 +60,8 @@ class UsbDevice {
   void EmitUnit(const Station& station, std::uint64_t index, bool corrupt);
   void LogDelivered(const QueueChunk& chunk);
   double SignalOf(int channel, const Station& station) const;
+  // The level the tuning registers give, faults aside.
+  int ReceivedLevel() const;
   // Units are due at the broadcast times start + index × period.
   double UnitPeriodDays(const Station& station) const;
 

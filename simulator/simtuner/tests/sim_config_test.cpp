@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "devices.h"
+#include "manual_clock.h"
+#include "sim_config.h"
+
+namespace oneseg::sim {
+namespace {
+
+TEST(SimConfig, ExampleFileDescribesEveryKindOfDevice) {
+  SimConfig config;
+  std::string error;
+  ASSERT_TRUE(LoadSimConfig(std::string(ONESEG_SIMTUNER_DIR) + "/example.json", config, error)) << error;
+  ASSERT_EQ(2u, config.stations.size());
+  EXPECT_EQ(std::filesystem::path(ONESEG_SIMTUNER_DIR) / "ch27.ts", std::filesystem::path(config.stations[0].stream));
+  EXPECT_EQ(416000, config.stations[1].bitrate);
+  EXPECT_EQ(0, config.stations[0].bitrate);  // derived from the stream
+  ASSERT_EQ(4u, config.devices.size());
+  EXPECT_EQ(DeviceModel::A, config.devices[0].model);
+  EXPECT_EQ("PCTV-hiwasa OneSeg", config.devices[0].description);
+  EXPECT_EQ(DeviceModel::Mini, config.devices[1].model);
+  EXPECT_NE(std::string::npos, config.devices[1].description.find("Mini"));
+  EXPECT_EQ("M0001&2\\3", config.devices[1].serial);
+  EXPECT_EQ(7, config.devices[1].signal.at(35));
+  ASSERT_EQ(2u, config.devices[1].faults.size());
+  EXPECT_EQ(FaultType::SignalLoss, config.devices[1].faults[1].type);
+  EXPECT_EQ(300, config.devices[1].faults[1].at);
+  EXPECT_EQ(DeviceModel::Other, config.devices[2].model);
+  EXPECT_EQ(std::string::npos, config.devices[2].description.find("PCTV-hiwasa"));
+  EXPECT_EQ(DeviceModel::Driver, config.devices[3].model);
+  EXPECT_EQ(2, config.devices[3].lockPolls);
+}
+
+TEST(SimConfig, BadDescriptionsGiveOneLineMessages) {
+  const char* bad[] = {
+      "{",                                                         // not JSON
+      R"({"speed": 0})",                                           // no time would pass
+      R"({"stations": [{"channel": 12, "stream": "a.ts"}]})",      // outside UHF 13..62
+      R"({"stations": [{"channel": 20}]})",                        // no stream
+      R"({"devices": [{"model": "B"}]})",                          // unknown model
+      R"({"devices": [{"faults": [{"type": "meteor"}]}]})",        // unknown fault
+      R"({"devices": [{"queue_bytes": 10}]})",                     // queue too small
+      R"({"devices": [{"faults": [{"type": "vanish", "at": -1}]}]})",
+  };
+  for (const char* text : bad) {
+    SimConfig config;
+    std::string error;
+    EXPECT_FALSE(ParseSimConfig(text, "/tmp", config, error)) << text;
+    EXPECT_EQ(0u, error.find("simulated tuners: ")) << error;
+    EXPECT_EQ(std::string::npos, error.find('\n')) << error;
+  }
+}
+
+TEST(SimConfig, OpeningAMissingOrUnusableDescriptionYieldsNoDevices) {
+  ManualClock clock;
+  std::string error;
+  brannock::DeviceAccess access = brannock::OpenSimulatedDevices("/nonexistent/sim.json", clock, error);
+  EXPECT_FALSE(access.usb);
+  EXPECT_FALSE(access.driver);
+  EXPECT_NE(std::string::npos, error.find("/nonexistent/sim.json"));
+  // The example's streams are not committed: opening it names the missing stream.
+  error.clear();
+  access = brannock::OpenSimulatedDevices(std::string(ONESEG_SIMTUNER_DIR) + "/example.json", clock, error);
+  EXPECT_FALSE(access.usb);
+  EXPECT_NE(std::string::npos, error.find("ch27.ts"));
+}
+
+}  // namespace
+}  // namespace oneseg::sim
