@@ -40,7 +40,8 @@ std::vector<Packet> carry_section_stream(std::uint16_t pid, const Bytes& stream,
   while (pos < stream.size()) {
     while (next_start < starts.size() && starts[next_start] < pos) ++next_start;
     std::size_t room = kPacketSize - 4;
-    const bool start_here = next_start < starts.size() && starts[next_start] < pos + room;
+    // A pointer_field leaves 183 bytes, so a section can start at most at the 183rd.
+    const bool start_here = next_start < starts.size() && starts[next_start] < pos + room - 1;
     Packet p = header(pid, start_here, 1, cc.next(pid));
     std::size_t at = 4;
     if (start_here) {
