@@ -17,7 +17,6 @@
 #include <QVBoxLayout>
 
 #include "page_job.h"
-#include "system_env.h"
 
 namespace pellatt {
 
@@ -163,7 +162,6 @@ void Tf_main::open_document(const std::string& path) { open_with_desktop(QString
 // Button1 stays disabled while the job runs: the job lets window events through
 // during its waits, and a second job must not start inside the first.
 void Tf_main::Button1Click() {
-  app_dir = program_folder();
   const QString chosen = choose_file();
   if (chosen.isEmpty()) return;
   Button1->setEnabled(false);

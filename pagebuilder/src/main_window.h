@@ -75,7 +75,6 @@ class Tf_main : public QMainWindow, public SettingsSource, public JobUi {
 
   ProcessStarter& starter_;
   Clock& clock_;
-  std::string app_dir;
   PageJob* job_ = nullptr;  // the running job, for the abort button
 };
 

@@ -152,7 +152,7 @@ void PageJob::make_thumbnails(std::int64_t size, int position) {
     }
     if (abort_flag_) break;
   }
-  if (!pending.empty()) handles.push_back(start("ffmpeg", fast_thumbnail_args(ts_path_, pending)));
+  for (const auto& run : fast_thumbnail_runs(ts_path_, pending)) handles.push_back(start("ffmpeg", run));
   ui_.status("サムネイル作成処理の発行が終わりました");
   log_now("サムネイル作成発行終了");
   const std::string last = computed.empty() ? std::string() : computed.back();

@@ -91,14 +91,29 @@ TEST(BatchOptions, BadCommandLines) {
 }
 
 TEST(ThumbCommands, FastRunHasOneOutputPerTarget) {
-  const auto args = fast_thumbnail_args("/r/a b.ts", {{5, "/t/5.jpg"}, {10, "/t/10.jpg"}});
+  const auto runs = fast_thumbnail_runs("/r/a b.ts", {{5, "/t/5.jpg"}, {10, "/t/10.jpg"}, {15, "/t/15.jpg"}});
+  ASSERT_EQ(runs.size(), 1u);
+  const std::string at5 = "gte(t+0.000001\\,5)*not(gte(prev_t+0.000001\\,5))";
+  const std::string at10 = "gte(t+0.000001\\,10)*not(gte(prev_t+0.000001\\,10))";
+  const std::string at15 = "gte(t+0.000001\\,15)*not(gte(prev_t+0.000001\\,15))";
   const std::vector<std::string> expected = {
       "-y", "-i", "/r/a b.ts", "-filter_complex",
-      "[0:v]split=2[a0][a1];[a0]select='gte(t\\,5)*not(gte(prev_t\\,5))'[o0];"
-      "[a1]select='gte(t\\,10)*not(gte(prev_t\\,10))'[o1]",
+      "[0:v]select='(" + at5 + "+(" + at10 + "+" + at15 + "))',split=3[a0][a1][a2];[a0]select='" + at5 +
+          "'[o0];[a1]select='" + at10 + "'[o1];[a2]select='" + at15 + "'[o2]",
       "-map", "[o0]", "-r", "1", "-frames:v", "1", "-an", "-f", "image2", "/t/5.jpg",
-      "-map", "[o1]", "-r", "1", "-frames:v", "1", "-an", "-f", "image2", "/t/10.jpg"};
-  EXPECT_EQ(args, expected);
+      "-map", "[o1]", "-r", "1", "-frames:v", "1", "-an", "-f", "image2", "/t/10.jpg",
+      "-map", "[o2]", "-r", "1", "-frames:v", "1", "-an", "-f", "image2", "/t/15.jpg"};
+  EXPECT_EQ(runs[0], expected);
+}
+
+TEST(ThumbCommands, ManyTargetsAreSplitIntoRuns) {
+  std::vector<ThumbTarget> targets;
+  for (int second = 1; second <= 1200; ++second) targets.push_back({second, "/t/" + std::to_string(second) + ".jpg"});
+  const auto runs = fast_thumbnail_runs("/r/a.ts", targets);
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs[2].back(), "/t/1200.jpg");
+  EXPECT_EQ(runs[1][runs[1].size() - 1], "/t/1000.jpg");
+  for (const auto& run : runs) EXPECT_LT(run[4].size(), 128u * 1024u);  // one argument's limit
 }
 
 }  // namespace
