@@ -6,13 +6,15 @@ add_library(recorder_backends STATIC
   backends/usbxpress_tables.cpp
   backends/usbxpress_backend.cpp
   backends/driver_backend.cpp
-  backends/tuner_operations.cpp)
+  backends/tuner_operations.cpp
+  backends/libusb_devices.cpp)
 target_include_directories(recorder_backends PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/backends)
 target_link_libraries(recorder_backends PUBLIC oneseg_common PRIVATE PkgConfig::LIBUSB Threads::Threads)
 
 add_executable(recorder_backends_tests
   backends/tests/usbxpress_backend_test.cpp
-  backends/tests/driver_backend_test.cpp)
+  backends/tests/driver_backend_test.cpp
+  backends/tests/libusb_devices_test.cpp)
 target_link_libraries(recorder_backends_tests PRIVATE recorder_backends oneseg_simtuner GTest::gtest_main)
 target_include_directories(recorder_backends_tests PRIVATE ${CMAKE_SOURCE_DIR}/simulator/simtuner/tests)
 add_test(NAME recorder_backends_tests COMMAND recorder_backends_tests)
