@@ -19,3 +19,12 @@ if(TARGET analyser_lib AND ONESEG_BENCHMARKS)
   add_executable(analyser_decoders_bench ${CMAKE_CURRENT_LIST_DIR}/bench/decoders_bench.cpp)
   target_link_libraries(analyser_decoders_bench PRIVATE analyser_lib benchmark::benchmark)
 endif()
+
+# The real analyser over synthesised recordings.
+if(TARGET skerrow AND EXISTS ${CMAKE_SOURCE_DIR}/simulator/synth.cmake)
+  add_executable(analyser_e2e_test ${CMAKE_CURRENT_LIST_DIR}/tests/e2e_test.cpp)
+  target_link_libraries(analyser_e2e_test PRIVATE oneseg_synth GTest::gtest_main)
+  target_compile_definitions(analyser_e2e_test PRIVATE SKERROW_PROGRAM="$<TARGET_FILE:skerrow>")
+  add_dependencies(analyser_e2e_test skerrow)
+  add_test(NAME analyser_e2e_test COMMAND analyser_e2e_test)
+endif()
