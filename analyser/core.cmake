@@ -19,3 +19,16 @@ target_link_libraries(analyser_lib PUBLIC oneseg_common)
 
 add_executable(skerrow ${ANALYSER_DIR}/main.cpp)
 target_link_libraries(skerrow PRIVATE analyser_lib)
+
+# Tests
+add_library(analyser_test_support STATIC ${ANALYSER_DIR}/tests/stream_builder.cpp)
+target_include_directories(analyser_test_support PUBLIC ${ANALYSER_DIR}/tests)
+target_link_libraries(analyser_test_support PUBLIC analyser_lib)
+
+foreach(name text_writer packet_layer section si_tables batch_driver)
+  add_executable(analyser_${name}_test ${ANALYSER_DIR}/tests/${name}_test.cpp)
+  target_link_libraries(analyser_${name}_test PRIVATE analyser_test_support GTest::gtest_main)
+  # Tests describe packets with designated initializers that leave fields at their defaults.
+  target_compile_options(analyser_${name}_test PRIVATE -Wno-missing-field-initializers)
+  add_test(NAME analyser_${name}_test COMMAND analyser_${name}_test)
+endforeach()

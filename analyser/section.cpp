@@ -196,13 +196,11 @@ void reset_section_context(analysis_state& state, section_context& context) {
 namespace skerrow {
 
 bool another_section_follows(analysis_state& state, section_context& context) {
-  ts_packet* head = context.queue_head;
-  if (head == nullptr) return false;
-  if (head->data[head->offset] == 0xFF) {
+  // No section starts with 0xFF, so whole stuffing packets queued behind go too.
+  while (context.queue_head != nullptr &&
+         context.queue_head->data[context.queue_head->offset] == 0xFF)
     unlink_head(state, context);
-    return false;
-  }
-  return true;
+  return context.queue_head != nullptr;
 }
 
 }  // namespace skerrow

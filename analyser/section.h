@@ -38,8 +38,8 @@ void reset_section_context(analysis_state& state, section_context& context);
 
 namespace skerrow {
 
-// After a section was taken: when the head packet's next byte is 0xFF
-// (stuffing) the packet is released. Returns true when another section
+// After a section was taken: while the head packet's next byte is 0xFF
+// (stuffing) the head packet is released. Returns true when another section
 // begins in the queue.
 bool another_section_follows(analysis_state& state, section_context& context);
 

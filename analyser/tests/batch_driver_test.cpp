@@ -1,0 +1,175 @@
+// The batch driver on real files and folders: skip rules, output files,
+// synchronisation of the read loop, directory walk.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "batch_driver.h"
+#include "read_loop.h"
+#include "test_support.h"
+
+using namespace skerrow;
+using namespace skerrow::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+const bytes& recording() {
+  static const bytes r = [] {
+    bytes b = make_recording(120);
+    b.resize(static_cast<std::size_t>(minimum_recording_size));  // not a multiple of 188
+    return b;
+  }();
+  return r;
+}
+
+void write_file(const fs::path& path, const bytes& content) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct batch_driver : ::testing::Test {
+  fs::path dir;
+  captured_state c;
+  batch_environment env;
+  char* console_text = nullptr;
+  std::size_t console_size = 0;
+  std::vector<int> waits;
+  std::function<void()> during_wait;
+
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("skerrow_batch_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    env.console = open_memstream(&console_text, &console_size);
+    env.sleep = [this](int ms) {
+      waits.push_back(ms);
+      if (during_wait) during_wait();
+    };
+  }
+  void TearDown() override {
+    std::fclose(env.console);
+    std::free(console_text);
+    fs::remove_all(dir);
+  }
+  std::string console() {
+    std::fflush(env.console);
+    return std::string(console_text, console_size);
+  }
+  std::string path(const std::string& name) { return (dir / name).string(); }
+};
+
+}  // namespace
+
+TEST_F(batch_driver, existing_eit_file_skips_without_waiting) {
+  write_file(dir / "x.ts", recording());
+  write_file(dir / "x.eit", {});
+  EXPECT_EQ(process_recording(c.state, env, path("x.ts")), -11);
+  EXPECT_EQ(console(), "skip " + path("x.ts") + " (eit file exists.)\n");
+  EXPECT_TRUE(waits.empty());
+  EXPECT_FALSE(fs::exists(dir / "x.sub"));
+}
+
+TEST_F(batch_driver, size_threshold_is_inclusive) {
+  bytes small = recording();
+  small.pop_back();
+  write_file(dir / "small.ts", small);
+  EXPECT_EQ(process_recording(c.state, env, path("small.ts")), -12);
+  EXPECT_EQ(process_recording(c.state, env, path("missing.ts")), -12);
+  EXPECT_EQ(console(), "skip " + path("small.ts") + " (too small.)\nskip " + path("missing.ts") + " (too small.)\n");
+  write_file(dir / "exact.ts", recording());
+  EXPECT_EQ(process_recording(c.state, env, path("exact.ts")), 0);
+  EXPECT_EQ(waits, std::vector<int>{stability_wait_ms});
+  EXPECT_TRUE(fs::exists(dir / "exact.sub"));
+  EXPECT_TRUE(fs::exists(dir / "exact.eit"));
+}
+
+TEST_F(batch_driver, growing_recording_is_left_for_a_later_run) {
+  write_file(dir / "grow.ts", recording());
+  during_wait = [this] { std::ofstream(dir / "grow.ts", std::ios::app) << "more"; };
+  EXPECT_EQ(process_recording(c.state, env, path("grow.ts")), -13);
+  EXPECT_EQ(console(), "file is busy.\n");
+  EXPECT_FALSE(fs::exists(dir / "grow.sub"));
+  EXPECT_FALSE(fs::exists(dir / "grow.eit"));
+}
+
+TEST_F(batch_driver, output_files_that_cannot_be_created) {
+  write_file(dir / "a.ts", recording());
+  fs::create_directory(dir / "a.sub");
+  EXPECT_EQ(process_recording(c.state, env, path("a.ts")), -3);
+  write_file(dir / "b.ts", recording());
+  fs::create_symlink(dir / "no-such-dir" / "b.eit", dir / "b.eit");  // dangling: not readable, not creatable
+  EXPECT_EQ(process_recording(c.state, env, path("b.ts")), -4);
+  EXPECT_EQ(console(), "unable to open a subtext file(" + path("a.sub") + ").\nunable to open a eit file(" +
+                           path("b.eit") + ").\n");
+  EXPECT_TRUE(fs::exists(dir / "b.sub"));
+  EXPECT_EQ(process_recording(c.state, env, "a.t"), -1);
+  EXPECT_EQ(process_recording(c.state, env, path("a.TS")), -2);
+}
+
+TEST_F(batch_driver, leading_garbage_and_a_partial_last_packet_change_nothing) {
+  write_file(dir / "clean.ts", recording());
+  bytes dirty(100, 0x12);
+  dirty.insert(dirty.end(), recording().begin(), recording().end());
+  dirty.insert(dirty.end(), {0x47, 0x00, 0x12});
+  write_file(dir / "dirty.ts", dirty);
+  ASSERT_EQ(process_recording(c.state, env, path("clean.ts")), 0);
+  ASSERT_EQ(process_recording(c.state, env, path("dirty.ts")), 0);
+  const std::string listing = read_file(dir / "clean.eit");
+  EXPECT_NE(listing.find("StartTime: 2010/12/6 12:00:00\r\nDuration: 01:30:00\r\n"), std::string::npos);
+  EXPECT_EQ(read_file(dir / "dirty.eit"), listing);
+  EXPECT_EQ(read_file(dir / "dirty.sub"), read_file(dir / "clean.sub"));
+  EXPECT_EQ(c.state.packets.records_in_use(), 0u);
+}
+
+TEST(read_loop, resynchronises_once_per_fill_and_hands_whole_packets_on) {
+  captured_state c;
+  bytes stream(100, 0x00);  // garbage without a sync byte
+  for (int i = 0; i < 30; ++i) {
+    bytes p = make_packet({.pid = 0x100 + i, .payload = false});
+    stream.insert(stream.end(), p.begin(), p.end());
+  }
+  stream.insert(stream.end(), 50, 0x47);  // a tail shorter than a packet
+  memory_source source(stream.data(), stream.size());
+  read_loop(c.state, source);
+  for (int i = 0; i < 30; ++i) {
+    char line[32];
+    std::snprintf(line, sizeof line, "PID:%x SEQ:0\r\n", 0x100 + i);
+    EXPECT_EQ(c.count(line), 1) << line;
+  }
+  EXPECT_EQ(c.count("PID:"), 30);
+}
+
+TEST_F(batch_driver, walks_directories_depth_first_and_takes_only_lower_case_ts) {
+  write_file(dir / "a.ts", recording());
+  fs::create_directories(dir / "sub dir é");
+  fs::create_hard_link(dir / "a.ts", dir / "sub dir é" / "b.ts");
+  fs::create_hard_link(dir / "a.ts", dir / "c.TS");
+  fs::create_directory_symlink(dir, dir / "loop");  // not followed
+  EXPECT_EQ(walk_directory(c.state, env, dir.string()), 0);
+  const std::string text = console();
+  EXPECT_EQ(occurrences(text, "now reading "), 2) << text;
+  EXPECT_NE(text.find("now reading " + path("a.ts") + "\n"), std::string::npos);
+  EXPECT_NE(text.find("now reading " + path("sub dir é") + "/b.ts\n"), std::string::npos);
+  EXPECT_TRUE(fs::exists(dir / "sub dir é" / "b.eit"));
+  EXPECT_FALSE(fs::exists(dir / "c.eit"));
+  EXPECT_EQ(walk_directory(c.state, env, path("missing")), -1);
+  EXPECT_EQ(walk_directory(c.state, env, std::string(3581, 'd')), -1);
+  handle_argument(c.state, env, path("c.TS"));  // taken for a directory, silently skipped
+  EXPECT_EQ(console(), text);
+}
+
+TEST_F(batch_driver, run_without_arguments_prints_usage) {
+  EXPECT_EQ(run_analyser({"skerrow"}, env), -1);
+  EXPECT_EQ(console(), "Usage:skerrow directory or file...\n");
+}
