@@ -33,9 +33,16 @@ if(TARGET recorder_engine)
     tests/window_test_main.cpp
     tests/window_days_test.cpp
     tests/window_form_test.cpp
-    tests/window_tray_test.cpp)
+    tests/window_tray_test.cpp
+    tests/window_process_test.cpp
+    tests/engine_fakes.cpp)
   set_target_properties(recorder_window_tests PROPERTIES AUTOMOC ON)
   target_link_libraries(recorder_window_tests PRIVATE recorder_window Qt6::Test)
+  if(TARGET brannock)
+    target_compile_definitions(recorder_window_tests PRIVATE BRANNOCK_PROGRAM="$<TARGET_FILE:brannock>")
+  else()
+    target_compile_definitions(recorder_window_tests PRIVATE BRANNOCK_PROGRAM="")
+  endif()
   add_test(NAME recorder_window_tests COMMAND recorder_window_tests)
   set_tests_properties(recorder_window_tests PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TZ=Asia/Tokyo")

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 #include "days_form.h"
@@ -26,7 +27,7 @@
 #include "oneseg_form.h"
 #include "recording_files.h"
 #include "tray_icon.h"
-#include "window_fakes.h"
+#include "engine_fakes.h"
 #include "window_tests.h"
 
 namespace brannock::test {
@@ -44,15 +45,21 @@ QByteArray ReadFile(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Tuning requests the tuner operations have seen.
+int Tunings(const ScriptedOps& ops) {
+  return static_cast<int>(
+      std::count_if(ops.calls.begin(), ops.calls.end(), [](const std::string& c) { return c.starts_with("SetChannel "); }));
+}
+
 }  // namespace
 
 // One recorder: settings folder, scripted devices, engine and window.
 struct Recorder {
   QTemporaryDir folder;
-  ScriptedUsb usb;
-  AbsentDriver driver;
-  RecordingOps ops;
-  SteppingClock clock;
+  FakeUsb usb;
+  FakeDriver driver;
+  ScriptedOps ops;
+  FakeClock clock;
   PosixFileSystem files;
   RecorderEngine engine{EngineParts{clock, usb, driver, ops, files}};
   bool trayAvailable = true;
@@ -64,10 +71,10 @@ struct Recorder {
   std::string ConfigPath() const { return Config().toStdString(); }
 
   void Attach(const std::string& serial, const std::string& model = "PCTV-hiwasa") {
-    usb.devices.push_back({model, serial});
+    usb.devices.push_back({model, serial, false, false});
   }
   void Detach(const std::string& serial) {
-    std::erase_if(usb.devices, [&](const ScriptedDevice& d) { return d.serial == serial; });
+    std::erase_if(usb.devices, [&](const FakeUsbDevice& d) { return d.serial == serial; });
   }
 
   void Start() {
@@ -235,7 +242,7 @@ class OneSegFormTest : public QObject {
     f.TunerTab->setCurrentIndex(1);
     QCOMPARE(f.ChannelCombo->currentIndex(), 0);
     // Aligning the list is no channel change.
-    QVERIFY(r.ops.tunedChannels.empty());
+    QCOMPARE(Tunings(r.ops), 0);
     QCOMPARE(oneseg::ini_read_int(r.ConfigPath(), "TunerC", "Channel", 1234), 1234);
   }
 
@@ -247,18 +254,20 @@ class OneSegFormTest : public QObject {
     r.Start();
     TOneSegForm& f = *r.form;
     r.BootAll();
-    QCOMPARE(r.ops.tunedChannels, std::vector<int>{27});
+    QCOMPARE(r.ops.calls.back(), std::string("SetChannel A 27"));
     QCOMPARE(r.engine.Tuners[0]->State, int(Streaming));
+    const int tunings = Tunings(r.ops);
 
     // From code: nothing happens to the tuner or the file.
     f.ChannelCombo->setCurrentIndex(30 - 12);
-    QCOMPARE(r.ops.tunedChannels, std::vector<int>{27});
+    QCOMPARE(Tunings(r.ops), tunings);
     QCOMPARE(r.engine.Tuners[0]->Channel, 27);
 
     // By the user (one step down the list with the keyboard): channel 31.
     QTest::keyClick(f.ChannelCombo, Qt::Key_Down);
     QCOMPARE(r.engine.Tuners[0]->Channel, 31);
-    QCOMPARE(r.ops.tunedChannels, (std::vector<int>{27, 31}));
+    QCOMPARE(Tunings(r.ops), tunings + 1);
+    QCOMPARE(r.ops.calls.back(), std::string("SetChannel A 31"));
     QCOMPARE(oneseg::ini_read_int(r.ConfigPath(), "TunerA", "Channel", -5), 31);
     QCOMPARE(oneseg::ini_read_string(r.ConfigPath(), "TunerA", "FriendlyName", ""), std::string("居間"));
     QCOMPARE(oneseg::ini_read_string(r.ConfigPath(), "TunerA", "Disable", ""), std::string("0"));
@@ -269,7 +278,7 @@ class OneSegFormTest : public QObject {
     QTest::keyClick(f.ChannelCombo, Qt::Key_Up);
     QCOMPARE(r.engine.Tuners[0]->Channel, -1);
     QCOMPARE(oneseg::ini_read_int(r.ConfigPath(), "TunerA", "Channel", 0), -1);
-    QCOMPARE(r.ops.tunedChannels, (std::vector<int>{27, 31}));
+    QCOMPARE(Tunings(r.ops), tunings + 1);
   }
 
   void channelChoiceBeforeStreamingDoesNothing() {
@@ -278,7 +287,7 @@ class OneSegFormTest : public QObject {
     r.Start();
     QTest::keyClick(r.form->ChannelCombo, Qt::Key_Down);
     QCOMPARE(r.engine.Tuners[0]->Channel, -1);
-    QVERIFY(r.ops.tunedChannels.empty());
+    QCOMPARE(Tunings(r.ops), 0);
     QVERIFY(!QFile::exists(r.Config()) ||
             oneseg::ini_read_string(r.ConfigPath(), "TunerA", "Channel", "none") == "none");
   }
@@ -338,8 +347,8 @@ class OneSegFormTest : public QObject {
     r.Start();
     TOneSegForm& f = *r.form;
     // Timers go on while the dialog is open: discovery runs underneath it.
+    QSignalSpy probeTicks(&f.ProbeTimer, &QTimer::timeout);
     f.ProbeTimer.start(20);
-    const int scansBefore = r.usb.countQueries;
     QString shownEstimate;
     QTimer::singleShot(300, f.DaysForm, [&] {
       shownEstimate = f.DaysForm->GBLabel->text();
@@ -349,7 +358,8 @@ class OneSegFormTest : public QObject {
     f.D1Click();
     f.ProbeTimer.stop();
     QCOMPARE(shownEstimate, QStringLiteral("2局で5日約38GBのディスク容量が必要です"));
-    QVERIFY2(r.usb.countQueries >= scansBefore + 5, "the probe timer stood still during the dialog");
+    QVERIFY2(probeTicks.count() >= 5, "the probe timer stood still during the dialog");
+    QCOMPARE(r.engine.Tuners[0]->State, int(Streaming));  // and drove the engine
     QCOMPARE(r.engine.RecDays, 7);
     QCOMPARE(oneseg::ini_read_int(r.ConfigPath(), "Config", "RecDays", 0), 7);
   }
@@ -396,6 +406,7 @@ class OneSegFormTest : public QObject {
     QApplication::processEvents();
     QVERIFY(f.TrayIcon1->Icon().isVisible());
     QCOMPARE(f.TrayIcon1->Icon().toolTip(), QStringLiteral("Tollgarth"));
+    QVERIFY(f.TrayIcon1->Icon().icon().availableSizes().contains(QSize(16, 16)));  // the program's icon
     QVERIFY(f.isHidden());
     f.TrayIcon1->Activate(QSystemTrayIcon::DoubleClick);
     QVERIFY(!f.TrayIcon1->Icon().isVisible());

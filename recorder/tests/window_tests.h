@@ -7,5 +7,6 @@ namespace brannock::test {
 QObject* MakeDaysFormTest();
 QObject* MakeTrayIconTest();
 QObject* MakeOneSegFormTest();
+QObject* MakeProcessTest();
 
 }  // namespace brannock::test

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -52,6 +53,13 @@ void SetTextIfDiffers(QLineEdit* edit, const QString& text) {
   if (edit->text() != text) edit->setText(text);
 }
 
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (int size : {16, 32, 48, 64}) icon.addFile(QStringLiteral(":/brannock/brannock-%1.png").arg(size));
+  icon.addFile(QStringLiteral(":/brannock/brannock.svg"));
+  return icon;
+}
+
 QString TabCaption(const std::string& friendlyName) {
   return Text(friendlyName).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
@@ -73,6 +81,7 @@ TOneSegForm::TOneSegForm(RecorderEngine& engine, WindowDesktop desktop)
   setWindowTitle(QStringLiteral("Tollgarth"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setWindowIcon(ProgramIcon());  // also the notification-area icon
   setFont(RecorderFont());
   CreateControls();
   CreateMenus();
