@@ -3,7 +3,9 @@
 // a byte comparison of the pictures both ways make.
 //   pagebuilder_thumb_bench [RECORDING.ts]   (default: a generated 10-minute stream)
 #include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
@@ -52,7 +54,18 @@ std::set<std::string> files_in(const std::string& folder) {
 
 int shell(const std::string& command) { return std::system(command.c_str()); }
 
-double run_job(const std::string& folder, const std::string& recording, bool fast) {
+double children_cpu_seconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Timing {
+  double wall;
+  double cpu;  // of the programs it started
+};
+
+Timing run_job(const std::string& folder, const std::string& recording, bool fast) {
   ::mkdir(folder.c_str(), 0777);
   const std::string ts = folder + "/081206143_Ch27.ts";
   shell("cp '" + recording + "' '" + ts + "'");
@@ -64,9 +77,13 @@ double run_job(const std::string& folder, const std::string& recording, bool fas
   SystemClock clock;
   QuietUi ui;
   PageJob job(settings, starter, clock, ui);
+  const double cpu_before = children_cpu_seconds();
   const auto begin = std::chrono::steady_clock::now();
   job.run(ts);
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  while (::waitpid(-1, nullptr, 0) > 0) {
+  }
+  return {wall, children_cpu_seconds() - cpu_before};
 }
 
 }  // namespace
@@ -83,16 +100,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << "default way:\n";
-  const double slow = run_job(work + "/slow", recording, false);
+  const Timing slow = run_job(work + "/slow", recording, false);
   std::cout << "fast way:\n";
-  const double fast = run_job(work + "/fast", recording, true);
+  const Timing fast = run_job(work + "/fast", recording, true);
 
   const auto slow_files = files_in(work + "/slow/081206143_Ch27thm");
   const auto fast_files = files_in(work + "/fast/081206143_Ch27thm");
   int identical = 0;
   for (const auto& name : slow_files)
     identical += read_file(work + "/slow/081206143_Ch27thm/" + name) == read_file(work + "/fast/081206143_Ch27thm/" + name);
-  std::printf("default way %.2f s, fast way %.2f s, %.1fx faster\n", slow, fast, slow / fast);
+  std::printf("wall time: default way %.2f s, fast way %.2f s, %.1fx faster\n", slow.wall, fast.wall, slow.wall / fast.wall);
+  std::printf("CPU time of ffmpeg: default way %.2f s, fast way %.2f s\n", slow.cpu, fast.cpu);
   std::printf("thumbnails: default %zu, fast %zu, byte-identical %d\n", slow_files.size(), fast_files.size(), identical);
   shell("rm -rf '" + work + "'");
   return identical == static_cast<int>(slow_files.size()) && slow_files == fast_files ? 0 : 1;

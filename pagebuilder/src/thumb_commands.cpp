@@ -28,7 +28,8 @@ std::vector<std::string> one_pass(const std::string& ts_path, const std::vector<
   for (size_t i = 0; i < targets.size(); ++i)
     graph += ";[a" + std::to_string(i) + "]select='" + first_frame_at(targets[i].second) + "'[o" +
              std::to_string(i) + "]";
-  std::vector<std::string> args = {"-y", "-i", ts_path, "-filter_complex", graph};
+  // One decoding thread: frame threads cost more than they give on pictures this small.
+  std::vector<std::string> args = {"-y", "-threads", "1", "-i", ts_path, "-filter_complex", graph};
   for (size_t i = 0; i < targets.size(); ++i) {
     const std::vector<std::string> output = {"-map", "[o" + std::to_string(i) + "]", "-r", "1", "-frames:v", "1",
                                              "-an", "-f", "image2", targets[i].path};

@@ -97,7 +97,7 @@ TEST(ThumbCommands, FastRunHasOneOutputPerTarget) {
   const std::string at10 = "gte(t+0.000001\\,10)*not(gte(prev_t+0.000001\\,10))";
   const std::string at15 = "gte(t+0.000001\\,15)*not(gte(prev_t+0.000001\\,15))";
   const std::vector<std::string> expected = {
-      "-y", "-i", "/r/a b.ts", "-filter_complex",
+      "-y", "-threads", "1", "-i", "/r/a b.ts", "-filter_complex",
       "[0:v]select='(" + at5 + "+(" + at10 + "+" + at15 + "))',split=3[a0][a1][a2];[a0]select='" + at5 +
           "'[o0];[a1]select='" + at10 + "'[o1];[a2]select='" + at15 + "'[o2]",
       "-map", "[o0]", "-r", "1", "-frames:v", "1", "-an", "-f", "image2", "/t/5.jpg",
@@ -113,7 +113,7 @@ TEST(ThumbCommands, ManyTargetsAreSplitIntoRuns) {
   ASSERT_EQ(runs.size(), 3u);
   EXPECT_EQ(runs[2].back(), "/t/1200.jpg");
   EXPECT_EQ(runs[1][runs[1].size() - 1], "/t/1000.jpg");
-  for (const auto& run : runs) EXPECT_LT(run[4].size(), 128u * 1024u);  // one argument's limit
+  for (const auto& run : runs) EXPECT_LT(run[6].size(), 128u * 1024u);  // one argument's limit
 }
 
 }  // namespace

@@ -268,7 +268,7 @@ TEST_F(PageJobTest, FastThumbnailsUseOneRun) {
     const std::string path = rec("081206143_Ch27thm/" + std::to_string(second) + ".jpg");
     EXPECT_NE(std::find(args.begin(), args.end(), path), args.end()) << path;
   }
-  EXPECT_NE(args[4].find("select='gte(t+0.000001\\,15)*not(gte(prev_t+0.000001\\,15))'"), std::string::npos);
+  EXPECT_NE(args[6].find("select='gte(t+0.000001\\,15)*not(gte(prev_t+0.000001\\,15))'"), std::string::npos);
   EXPECT_TRUE(clock.sleeps.empty());
 }
 
