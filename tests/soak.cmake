@@ -1,0 +1,15 @@
+# The recorder soak: brannock --headless on simulated tuners with injected
+# faults (a few broadcast hours at a high speed factor), and the tests of the
+# soak's own checker. tools/soak.sh makes the long run.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND AND TARGET brannock)
+  add_test(NAME recorder_soak
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/soak/soak.py
+            --brannock $<TARGET_FILE:brannock> --work ${CMAKE_CURRENT_BINARY_DIR}/soak_work
+            --hours 4 --speed 360 --seed 1)
+  # Real time matters to the watchdog and the stall figures: run it alone.
+  set_tests_properties(recorder_soak PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE LABELS soak)
+  add_test(NAME soak_checker_tests
+    COMMAND Python3::Interpreter -m unittest discover -s ${CMAKE_CURRENT_LIST_DIR}/soak -p "test_*.py")
+  set_tests_properties(soak_checker_tests PROPERTIES LABELS soak)
+endif()

@@ -1,0 +1,501 @@
+"""The soak's verdicts: packet accounting, supervisor recovery and watchdog,
+retention, resources and event-loop stalls. Each check adds figures and,
+when it fails, a failure line."""
+import collections
+import datetime
+import os
+import re
+import struct
+import zlib
+
+import scenario as sc
+from streams import PACKET, packet_time, read_marker
+
+UNIT_LOG = 8 + PACKET
+STALE_POS = sc.LOOP // 2 - 1
+EPOCH = datetime.datetime(2000, 1, 1)
+START_S = (sc.START - EPOCH).total_seconds()
+STATUS_TIME = re.compile(r"放送受信：(\d\d)/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)")
+LOST = re.compile(r"^(\S+): 録画ファイル書き込み失敗 .*\(失われたパケット (\d+)\)")
+FILE_NAME = re.compile(r"^(\d{6})(\d\d)(\d)_Ch(-?\d+)\.ts$")
+
+
+class Report:
+    def __init__(self):
+        self.figures = []
+        self.failures = []
+
+    def figure(self, text):
+        self.figures.append(text)
+
+    def fail(self, text):
+        self.failures.append(text)
+
+
+def is_stale(station, pos):
+    return station == sc.STALE_STATION and pos == STALE_POS
+
+
+def nearest_seq(estimate, pos):
+    d = (pos - estimate) % sc.LOOP
+    if d > sc.LOOP // 2:
+        d -= sc.LOOP
+    return estimate + d
+
+
+# ---------------------------------------------------------------- delivery
+class Delivered:
+    def __init__(self):
+        self.crc = {}            # seq -> crc of an intact unit
+        self.order = []          # seqs in delivery order (intact units)
+        self.corrupt = 0
+        self.stale = 0
+        self.inconsistent = 0
+
+
+def load_delivery(path):
+    d = Delivered()
+    with open(path, "rb") as f:
+        data = f.read()
+    for at in range(0, len(data) - UNIT_LOG + 1, UNIT_LOG):
+        seq = struct.unpack_from("<Q", data, at)[0]
+        packet = data[at + 8:at + UNIT_LOG]
+        if packet[0] != 0x47:
+            d.corrupt += 1
+            continue
+        marker = read_marker(packet)
+        if marker is None or marker[1] != seq % sc.LOOP:
+            d.inconsistent += 1
+            continue
+        if is_stale(marker[0], marker[1]):
+            d.stale += 1
+            continue
+        d.crc[seq] = zlib.crc32(packet)
+        d.order.append(seq)
+    return d
+
+
+# ---------------------------------------------------------------- recordings
+class Recorded:
+    def __init__(self):
+        self.count = collections.Counter()   # seq -> times recorded
+        self.files = 0
+        self.stale = 0
+        self.foreign = 0
+        self.altered = 0
+        self.out_of_order = 0
+        self.index_records = 0
+        self.bad_index = 0
+        self.stale_only_files = set()
+
+
+def tuner_files(ts_folder, channels):
+    found = []
+    for day in sorted(os.listdir(ts_folder)):
+        folder = os.path.join(ts_folder, day)
+        if len(day) != 6 or not day.isdigit() or not os.path.isdir(folder):
+            continue
+        for name in sorted(os.listdir(folder)):
+            m = FILE_NAME.match(name)
+            if m and int(m.group(4)) in channels:
+                found.append((os.path.join(folder, name), int(m.group(4))))
+    return found
+
+
+def read_recording(path, station, delivered, rec):
+    with open(path, "rb") as f:
+        data = f.read()
+    prev = None
+    only_stale = True
+    time_offsets = {}
+    for at in range(0, len(data) - PACKET + 1, PACKET):
+        packet = data[at:at + PACKET]
+        marker = read_marker(packet)
+        if marker is None or marker[0] != station:
+            rec.foreign += 1
+            continue
+        _st, pos, is_time = marker
+        if is_stale(station, pos):
+            rec.stale += 1
+            time_offsets[at] = packet[8:13]
+            continue
+        only_stale = False
+        if is_time:
+            t = packet_time(packet)
+            estimate = int((t - START_S) * sc.UNITS_PER_SECOND + sc.UNITS_PER_SECOND / 2)
+            time_offsets[at] = packet[8:13]
+        else:
+            estimate = prev + 1 if prev is not None else 0
+        seq = nearest_seq(estimate, pos)
+        if delivered.crc.get(seq) != zlib.crc32(packet):
+            rec.altered += 1
+            continue
+        if prev is not None and seq <= prev:
+            rec.out_of_order += 1
+        rec.count[seq] += 1
+        prev = seq
+    if len(data) % PACKET:
+        rec.foreign += 1
+    rec.files += 1
+    if only_stale and data:
+        rec.stale_only_files.add(path)
+    check_index(path[:-3] + ".idx", time_offsets, rec)
+
+
+def check_index(path, time_offsets, rec):
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except FileNotFoundError:
+        rec.bad_index += 1
+        return
+    for at in range(0, len(data) - 8, 9):
+        rec.index_records += 1
+        offset = struct.unpack_from("<I", data, at + 5)[0]
+        if time_offsets.get(offset) != data[at:at + 5]:
+            rec.bad_index += 1
+    if len(data) % 9:
+        rec.bad_index += 1
+
+
+# ---------------------------------------------------------------- accounting
+def sent_time(seq, speed):
+    return seq / sc.UNITS_PER_SECOND / speed
+
+
+def classify_missing(tuner, delivered, rec, scen, disk_windows, cutoff_s):
+    """Splits the delivered but unrecorded units into runs (in delivery order)
+    and names the reason of each run; returns {reason: units}, examples."""
+    faults = scen.faults.get(tuner, [])
+    reasons = collections.Counter()
+    examples = []
+    order = delivered.order
+    i = 0
+    while i < len(order):
+        if rec.count[order[i]]:
+            i += 1
+            continue
+        j = i
+        while j < len(order) and not rec.count[order[j]]:
+            j += 1
+        run = order[i:j]
+        reason = explain_run(order, i, j, run, faults, disk_windows, scen.speed, cutoff_s)
+        reasons[reason] += len(run)
+        if reason == "UNEXPLAINED" and len(examples) < 5:
+            examples.append("seq %d..%d (%d units, sent at %.1f s)" %
+                            (run[0], run[-1], len(run), sent_time(run[0], scen.speed)))
+        i = j
+    return reasons, examples
+
+
+def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s):
+    first, last = sent_time(run[0], speed), sent_time(run[-1], speed)
+    if START_S + run[-1] / sc.UNITS_PER_SECOND < cutoff_s + 10:
+        return "removed by retention"
+    tail = 1.5 + sc.TIME_EVERY / sc.UNITS_PER_SECOND / speed
+    for a, b in disk_windows:
+        if first >= a - 1.0 and last <= b + tail:
+            return "disk refused writes"
+    restarted = i == 0 or order[i - 1] != run[0] - 1
+    has_time = any(seq % sc.TIME_EVERY == 0 for seq in run)
+    if restarted and not has_time and len(run) <= sc.TIME_EVERY:
+        return "before the first time packet after a (re)start"
+    for _name, typ, at, duration in faults:
+        if typ == "read_fail" and first >= at - 0.5 and last <= at + duration + 0.5 and len(run) <= 2:
+            return "carried unit of a failed read"
+    return "UNEXPLAINED"
+
+
+def reported_lost(lines):
+    lost = {}
+    for _t, text in lines:
+        m = LOST.match(text)
+        if m:
+            lost[m.group(1)] = max(lost.get(m.group(1), 0), int(m.group(2)))
+    return lost
+
+
+def check_packets(report, scen, run, ts_folder, work, cutoff_s):
+    lost_shown = reported_lost(run.lines)
+    for serial, _model, channel, station in sc.USB_TUNERS:
+        channels = {channel: station}
+        if serial == "SOAKA2":
+            channels[sc.CHANGED_CHANNEL[0]] = sc.CHANGED_CHANNEL[1]
+        delivered = load_delivery(os.path.join(work, "delivered_%s.bin" % serial))
+        rec = Recorded()
+        for path, ch in tuner_files(ts_folder, channels):
+            read_recording(path, channels[ch], delivered, rec)
+        dups = sum(n - 1 for n in rec.count.values() if n > 1)
+        reasons, examples = classify_missing(serial, delivered, rec, scen, run.disk_applied, cutoff_s)
+        recorded = len(rec.count)
+        report.figure("%s: delivered %d intact units (+%d corrupted, dropped by design), recorded %d once "
+                      "in %d files; duplicates %d, out of order %d, altered %d, foreign %d; "
+                      "clock-step packets delivered %d, recorded %d; index records %d (%d bad)" %
+                      (serial, len(delivered.order), delivered.corrupt, recorded, rec.files, dups,
+                       rec.out_of_order, rec.altered, rec.foreign, delivered.stale, rec.stale,
+                       rec.index_records, rec.bad_index))
+        for reason, n in sorted(reasons.items()):
+            report.figure("%s:   not recorded, %s: %d" % (serial, reason, n))
+        shown = lost_shown.get(serial, 0)
+        measured = reasons.get("disk refused writes", 0)
+        report.figure("%s: lost while writes were refused: %d measured, %d shown by the recorder" %
+                      (serial, measured, shown))
+        if delivered.inconsistent:
+            report.fail("%s: %d delivered units do not carry their own sequence" % (serial, delivered.inconsistent))
+        for what, n in [("duplicated", dups), ("out of order", rec.out_of_order), ("altered or unknown", rec.altered),
+                        ("foreign", rec.foreign), ("badly indexed", rec.bad_index)]:
+            if n:
+                report.fail("%s: %d recorded packets %s" % (serial, n, what))
+        if rec.stale > delivered.stale:
+            report.fail("%s: more clock-step packets recorded than delivered" % serial)
+        if reasons.get("UNEXPLAINED"):
+            report.fail("%s: %d delivered packets missing from the recordings: %s" %
+                        (serial, reasons["UNEXPLAINED"], "; ".join(examples)))
+        if shown < measured:
+            report.fail("%s: %d packets lost while writes were refused, but the recorder showed only %d" %
+                        (serial, measured, shown))
+        if serial == "SOAKA2" and not any(ch == sc.CHANGED_CHANNEL[0]
+                                          for _p, ch in tuner_files(ts_folder, channels)):
+            report.fail("SOAKA2: no recording on channel %d after the settings changed" % sc.CHANGED_CHANNEL[0])
+        if serial == "SOAKA1" and rec.stale == 0 and delivered.stale > 0:
+            report.fail("SOAKA1: the stepped-back broadcast clock never reached a recording")
+        yield serial, rec
+
+
+# ---------------------------------------------------------------- supervisor
+def status_events(lines):
+    events = collections.defaultdict(list)
+    for t, text in lines:
+        for prefix in ("チューナー検出：", "チューナー取り外し："):
+            if text.startswith(prefix):
+                events[text[len(prefix):].split(" ")[0]].append((t, prefix[:-1]))
+                break
+        else:
+            tuner, sep, status = text.partition("：")
+            if sep and tuner in ALL_TUNERS:
+                events[tuner].append((t, status))
+    return events
+
+
+ALL_TUNERS = [s for s, _m, _c, _st in sc.USB_TUNERS] + [sc.DRIVER_ID]
+RECOVERY_BOUND = 12.0
+
+
+def streaming_evidence(status):
+    return status.startswith("放送受信") or status.startswith("Error:録画ファイル")
+
+
+def check_supervisor(report, scen, run):
+    events = status_events(run.lines)
+    recoveries = collections.defaultdict(list)
+    for tuner in ALL_TUNERS:
+        evs = events.get(tuner, [])
+        ok = (lambda s: s == "初期化完了") if tuner == sc.DRIVER_ID else streaming_evidence
+        for name, a, b in scen.windows.get(tuner, []):
+            after = [t for t, s in evs if t >= b and ok(s)]
+            if not after:
+                report.fail("%s: never back after %s (%.1f..%.1f s)" % (tuner, name, a, b))
+                continue
+            recoveries[name].append(after[0] - b)
+            if after[0] - b > RECOVERY_BOUND:
+                report.fail("%s: back only %.1f s after %s ended (bound %.0f s)" %
+                            (tuner, after[0] - b, name, RECOVERY_BOUND))
+        if tuner != sc.DRIVER_ID:
+            check_usb_watchdog(report, scen, tuner, evs)
+        else:
+            check_driver_watchdog(report, tuner, evs, run)
+        if evs and not ok(evs[-1][1]) and not (tuner == sc.DRIVER_ID and evs[-1][1] == "コマンド再送信"):
+            report.fail("%s: ends the run with status %s" % (tuner, evs[-1][1]))
+    for name in sorted(recoveries):
+        values = recoveries[name]
+        report.figure("recovery after %-22s %3d times, mean %.1f s, max %.1f s" %
+                      (name, len(values), sum(values) / len(values), max(values)))
+
+
+def check_usb_watchdog(report, scen, tuner, evs):
+    losses = [(a, a + d) for _n, typ, a, d in scen.faults.get(tuner, []) if typ == "signal_loss"]
+    resends = [t for t, s in evs if s == "コマンド再送信"]
+    reinits = [t for t, s in evs if s == "再初期化"]
+    for t in resends:
+        if not any(a + 14.5 <= t <= b + 3.0 for a, b in losses):
+            report.fail("%s: watchdog re-send at %.1f s outside any silence of more than 15 s" % (tuner, t))
+    for a, b in losses:
+        inside = [t for t in resends if a + 14.5 <= t <= b + 3.0]
+        if b - a > 19 and not inside:
+            report.fail("%s: no watchdog re-send during a %.0f s signal loss at %.1f s" % (tuner, b - a, a))
+        if inside and inside[0] > a + 22:
+            report.fail("%s: first re-send %.1f s into a signal loss (expected 16..22 s)" % (tuner, inside[0] - a))
+        re = [t for t in reinits if a <= t <= b + 3.0]
+        if b - a >= sc.LONG_SIGNAL_LOSS:
+            if len(re) != 1 or not a + 74 <= re[0] <= a + 95:
+                report.fail("%s: expected one re-initialisation 75..95 s into a %.0f s signal loss, saw %s" %
+                            (tuner, b - a, ["%.1f" % (t - a) for t in re]))
+            else:
+                report.figure("%s: watchdog re-initialised %.1f s into a %.0f s signal loss" % (tuner, re[0] - a, b - a))
+    for t in reinits:
+        if not any(a <= t <= b + 3.0 and b - a >= sc.LONG_SIGNAL_LOSS for a, b in losses):
+            report.fail("%s: watchdog re-initialisation at %.1f s without a long silence" % (tuner, t))
+    report.figure("%s: watchdog re-sends shown %d, re-initialisations %d, signal losses %d" %
+                  (tuner, len(resends), len(reinits), len(losses)))
+
+
+def check_driver_watchdog(report, tuner, evs, run):
+    """The driver tuner never hears a broadcast time: more than 15 s after its
+    boot the watchdog re-sends (four times, the status shows the first), the
+    fifth firing re-initialises it, and then it stays idle until the device
+    comes back as a new record."""
+    cycles = 0
+    boot = None
+    state = "idle"
+    end = run.lines[-1][0] if run.lines else 0
+    for t, s in evs:
+        if s == "チューナー検出":
+            state, boot = "new", None
+        elif s == "初期化完了":
+            if state in ("new", "booting"):
+                boot, state = t, "armed"
+            elif state == "reinit":
+                state = "idle_after_reinit"
+        elif s == "コマンド再送信":
+            if state != "armed" or boot is None or not 14.5 <= t - boot <= 22:
+                report.fail("%s: re-send at %.1f s in state %s (%.1f s after boot)" %
+                            (tuner, t, state, t - boot if boot else -1))
+            state, first = "resending", t
+        elif s == "再初期化":
+            if state != "resending" or not 60 <= t - first <= 75:
+                report.fail("%s: re-initialisation at %.1f s in state %s" % (tuner, t, state))
+            else:
+                cycles += 1
+            state = "reinit"
+    if state == "armed" and boot is not None and end - boot > 25:
+        report.fail("%s: no watchdog re-send in the %.0f s after its boot" % (tuner, end - boot))
+    report.figure("%s: %d complete watchdog cycles (boot, re-send after >15 s, re-initialisation after "
+                  "four more firings, then idle)" % (tuner, cycles))
+
+
+# ---------------------------------------------------------------- retention
+def last_sweep(lines):
+    """(time of the last sweep in seconds since 2000, whether that time is
+    certain to the second)."""
+    times = []
+    for _t, text in lines:
+        m = STATUS_TIME.search(text)
+        if m:
+            y, mo, d, h, mi, s = (int(g) for g in m.groups())
+            times.append((datetime.datetime(2000 + y, mo, d, h, mi, s) - EPOCH).total_seconds())
+    if not times:
+        return None, False
+    hour = max(times) // 3600
+    first = min(t for t in times if t // 3600 == hour)
+    return first, first % 3600 == 0
+
+
+def check_retention(report, ts_folder, judged, protected, lines, recs):
+    sweep, certain = last_sweep(lines)
+    if sweep is None:
+        report.fail("retention: no broadcast time was ever shown")
+        return
+    day_s = 86400
+    today = sweep // day_s
+    kept_folders, removed_files, kept_files = set(), 0, 0
+
+    def eligible(folder):
+        d = datetime.datetime.strptime(folder, "%y%m%d")
+        return today - (d - EPOCH).total_seconds() // day_s >= sc.REC_DAYS
+
+    for rel, start in judged.items():
+        folder = os.path.dirname(rel)
+        age = sweep - (start - EPOCH).total_seconds()
+        exists = os.path.exists(os.path.join(ts_folder, rel))
+        should_go = eligible(folder) and age > sc.REC_DAYS * day_s
+        boundary = not certain and age == sc.REC_DAYS * day_s + (sweep % 3600)
+        if exists:
+            kept_folders.add(folder)
+            kept_files += 1
+        else:
+            removed_files += 1
+        if exists == should_go and not boundary:
+            report.fail("retention: %s %s (start %s, last sweep %s)" %
+                        (rel, "kept" if exists else "removed", start, EPOCH + datetime.timedelta(seconds=sweep)))
+    for rel in protected:
+        if not os.path.exists(os.path.join(ts_folder, rel)):
+            report.fail("retention: removed %s, which is no recording" % rel)
+        kept_folders.add(rel.split(os.sep)[0])
+    stale_only = set().union(*(r.stale_only_files for r in recs)) if recs else set()
+    run_old = 0
+    for folder in sorted(os.listdir(ts_folder)):
+        path = os.path.join(ts_folder, folder)
+        if len(folder) != 6 or not folder.isdigit() or not os.path.isdir(path) or not eligible(folder):
+            continue
+        for name in os.listdir(path):
+            m = FILE_NAME.match(name) or re.match(r"^(\d{6})(\d\d)(\d)_Ch(-?\d+)\.idx$", name)
+            full = os.path.join(path, name)
+            if not m or os.path.join(folder, name) in judged:
+                continue
+            start = datetime.datetime.strptime(m.group(1) + m.group(2), "%y%m%d%H")
+            if sweep - (start - EPOCH).total_seconds() > sc.REC_DAYS * day_s:
+                if full in stale_only or full[:-4] + ".ts" in stale_only:
+                    continue  # re-created by the stepped-back clock after the sweep
+                run_old += 1
+                report.fail("retention: recording %s older than %d day(s) left behind" % (full, sc.REC_DAYS))
+    for folder in {os.path.dirname(rel) for rel in judged}:
+        present = os.path.isdir(os.path.join(ts_folder, folder))
+        if folder not in kept_folders and present and eligible(folder) and not os.listdir(os.path.join(ts_folder, folder)):
+            report.fail("retention: empty day folder %s left behind" % folder)
+        if folder in kept_folders and not present:
+            report.fail("retention: day folder %s removed though it holds files to keep" % folder)
+    report.figure("retention (RecDays %d, last sweep %s): archive files removed %d, kept %d; day folders "
+                  "left %s" % (sc.REC_DAYS, EPOCH + datetime.timedelta(seconds=sweep), removed_files, kept_files,
+                               " ".join(sorted(f for f in os.listdir(ts_folder)
+                                               if os.path.isdir(os.path.join(ts_folder, f))))))
+
+
+def retention_cutoff(lines):
+    """Start of the earliest broadcast hour whose recordings the last sweep keeps."""
+    sweep, _certain = last_sweep(lines)
+    if sweep is None:
+        return 0
+    return -(-(sweep - sc.REC_DAYS * 86400) // 3600) * 3600
+
+
+# ---------------------------------------------------------------- resources
+FD_GROWTH = 3          # open descriptors: the later half may exceed the earlier by this many
+THREAD_GROWTH = 0
+RSS_GROWTH_KB = 16384  # resident memory: later third over earlier third
+STALL_BOUND = 4.0      # seconds without a record pass
+
+
+def check_resources(report, run, warmup):
+    samples = [s for s in run.samples if s[0] >= warmup]
+    if len(samples) < 6:
+        report.fail("resources: only %d samples after warm-up" % len(samples))
+        return
+    half, third = len(samples) // 2, len(samples) // 3
+    fd_a, fd_b = max(s[1] for s in samples[:half]), max(s[1] for s in samples[half:])
+    th_a, th_b = max(s[2] for s in samples[:half]), max(s[2] for s in samples[half:])
+    rss_a, rss_b = max(s[3] for s in samples[:third]), max(s[3] for s in samples[-third:])
+    report.figure("resources over %d samples: fds %d -> %d (bound +%d), threads %d -> %d (bound +%d), "
+                  "RSS %d -> %d kB (bound +%d kB)" % (len(samples), fd_a, fd_b, FD_GROWTH, th_a, th_b,
+                                                       THREAD_GROWTH, rss_a, rss_b, RSS_GROWTH_KB))
+    if fd_b > fd_a + FD_GROWTH:
+        report.fail("resources: open descriptors grew from %d to %d" % (fd_a, fd_b))
+    if th_b > th_a + THREAD_GROWTH:
+        report.fail("resources: threads grew from %d to %d" % (th_a, th_b))
+    if rss_b > rss_a + RSS_GROWTH_KB:
+        report.fail("resources: resident memory grew from %d to %d kB" % (rss_a, rss_b))
+
+
+def check_stalls(report, run, warmup):
+    gaps = [(t, g) for t, g in run.growth_gaps if t >= warmup]
+    if not gaps:
+        report.fail("event loop: no record pass observed")
+        return
+    longest = max(gaps, key=lambda x: x[1])
+    over = [g for g in gaps if g[1] > 1.0]
+    ordered = sorted(g for _t, g in gaps)
+    report.figure("event loop: %d record passes seen, median gap %.0f ms, 99th percentile %.0f ms, longest "
+                  "%.2f s (ending at %.1f s), gaps over 1 s: %d (bound %.1f s)" %
+                  (len(gaps), 1000 * ordered[len(ordered) // 2], 1000 * ordered[int(len(ordered) * 0.99)],
+                   longest[1], longest[0], len(over), STALL_BOUND))
+    if longest[1] > STALL_BOUND:
+        report.fail("event loop: no record pass for %.2f s (ending at %.1f s)" % (longest[1], longest[0]))

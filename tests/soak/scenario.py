@@ -1,0 +1,201 @@
+"""The soak scenario: four simulated tuners, their stations, the seeded
+fault schedule, the recorder's settings and an archive of old recordings
+that retention must thin out."""
+import datetime
+import json
+import os
+import random
+
+from streams import station_stream
+
+BITRATE = 12032            # bits per broadcast second: 8 units per second
+UNITS_PER_SECOND = BITRATE / (188 * 8)
+TIME_EVERY = 40            # a time packet every 5 broadcast seconds
+LOOP = 32768               # packets per station loop (4096 broadcast seconds)
+START = datetime.datetime(2026, 12, 6, 21, 0, 0)
+REC_DAYS = 1
+
+# (serial, model, channel, station number); channels differ, so every
+# recording file belongs to one tuner.
+USB_TUNERS = [("SOAKA1", "A", 27, 1), ("SOAKM1", "Mini", 35, 2), ("SOAKA2", "A", 41, 3)]
+CHANGED_CHANNEL = (44, 4)  # SOAKA2 moves here through its settings
+DRIVER_ID = "__._ISDBT"
+DRIVER_CHANNEL = 27
+STALE_STATION = 1          # carries the broadcast clock stepping back
+
+# Composite faults: (name, [(sim fault type, start offset, duration range)]).
+# Offsets count from the composite's start; the duration of a following part
+# starts when the previous part ends.
+FAULT_KINDS = [
+    ("vanish", [("vanish", (2.0, 6.0))]),
+    ("vanish_open_fail", [("vanish", (2.0, 4.0)), ("open_fail", (2.0, 5.0))]),
+    ("vanish_boot_fail", [("vanish", (2.0, 4.0)), ("garbled_reply", (1.5, 4.0))]),
+    ("vanish_short_write", [("vanish", (2.0, 4.0)), ("short_write", (1.5, 3.0))]),
+    ("rx_queue_fail", [("rx_queue_fail", (0.3, 1.5))]),
+    ("read_fail", [("read_fail", (0.2, 1.0))]),
+    ("signal_loss", [("signal_loss", (17.0, 26.0))]),
+    ("corrupt_units", [("corrupt_units", (1.0, 4.0))]),
+]
+DRIVER_FAULT_KINDS = ["vanish", "vanish_open_fail", "vanish_short_write"]
+LONG_SIGNAL_LOSS = 90.0    # five watchdog firings: re-initialisation
+QUIET_AFTER = 14.0         # seconds without faults after each composite fault
+END_QUIET = 25.0           # no fault starts this close to the end
+
+
+class Scenario:
+    def __init__(self, seed, broadcast_hours, speed, disk_faults):
+        self.seed = seed
+        self.speed = speed
+        self.broadcast_hours = broadcast_hours
+        self.real_seconds = broadcast_hours * 3600.0 / speed
+        rng = random.Random(seed)
+        self.faults = {}        # tuner id -> [(name, sim type, at, duration)]
+        self.windows = {}       # tuner id -> [(name, start, end)] composite windows
+        for serial, _model, _ch, _st in USB_TUNERS:
+            self._schedule(rng, serial, [k for k, _ in FAULT_KINDS], long_loss=serial == "SOAKM1")
+        self._schedule(rng, DRIVER_ID, DRIVER_FAULT_KINDS, long_loss=False)
+        self.disk_windows = self._disk_windows(rng) if disk_faults else []
+        # The channel change: the settings move SOAKA2 to another channel,
+        # which its record picks up when the device comes back from a vanish.
+        self.channel_change_at = self.real_seconds * 0.5
+        self._add_fault("SOAKA2", "channel_change_vanish", [("vanish", 3.0)],
+                        self.channel_change_at + 2.0)
+
+    def _add_fault(self, tuner, name, parts, at):
+        t = at
+        for sim_type, duration in parts:
+            self.faults.setdefault(tuner, []).append((name, sim_type, t, duration))
+            t += duration
+        self.windows.setdefault(tuner, []).append((name, at, t))
+        return t
+
+    def _schedule(self, rng, tuner, kinds, long_loss):
+        t = 8.0 + rng.uniform(0, 6)
+        pending = list(kinds)  # every kind once first, then at random
+        rng.shuffle(pending)
+        placed_long = not long_loss
+        while t < self.real_seconds - END_QUIET:
+            if not placed_long and t + LONG_SIGNAL_LOSS < self.real_seconds - END_QUIET:
+                name, parts = "long_signal_loss", [("signal_loss", LONG_SIGNAL_LOSS)]
+                placed_long = True
+            else:
+                name = pending.pop() if pending else rng.choice(kinds)
+                parts = [(typ, rng.uniform(*span)) for typ, span in dict(FAULT_KINDS)[name]]
+            end = self._add_fault(tuner, name, parts, t)
+            if end > self.real_seconds - END_QUIET:
+                break
+            t = end + QUIET_AFTER + rng.uniform(0, 10)
+
+    def _disk_windows(self, rng):
+        windows, t = [], 12.0 + rng.uniform(0, 5)
+        while t < self.real_seconds - END_QUIET:
+            duration = rng.uniform(1.0, 3.0)
+            windows.append((t, t + duration))
+            t += duration + rng.uniform(20, 45)
+        return windows
+
+    # ---- files
+    def write(self, work, ts_folder, config_dir):
+        streams_dir = os.path.join(work, "streams")
+        os.makedirs(streams_dir, exist_ok=True)
+        stale = START + datetime.timedelta(minutes=10, seconds=5)
+        stale_time = (stale.year, stale.month, stale.day, stale.hour, stale.minute, stale.second)
+        stations = []
+        for channel, station in [(ch, st) for _s, _m, ch, st in USB_TUNERS] + [CHANGED_CHANNEL]:
+            path = os.path.join(streams_dir, "ch%d.ts" % channel)
+            stale_at = LOOP // 2 - 1 if station == STALE_STATION else None
+            with open(path, "wb") as f:
+                f.write(station_stream(station, LOOP, TIME_EVERY, stale_at, stale_time))
+            stations.append({"channel": channel, "stream": path, "signal": 8, "bitrate": BITRATE})
+        devices = []
+        for serial, model, _ch, _st in USB_TUNERS:
+            devices.append({"model": model, "serial": serial,
+                            "delivery_log": os.path.join(work, "delivered_%s.bin" % serial),
+                            "faults": self._sim_faults(serial)})
+        devices.append({"model": "driver", "lock_polls": 2, "faults": self._sim_faults(DRIVER_ID)})
+        sim = {"speed": self.speed, "start": START.strftime("%Y-%m-%d %H:%M:%S"),
+               "stations": stations, "devices": devices}
+        sim_path = os.path.join(work, "sim.json")
+        with open(sim_path, "w") as f:
+            json.dump(sim, f, indent=1)
+        os.makedirs(config_dir, exist_ok=True)
+        lines = ["[Config]", "TSFolder=" + ts_folder, "RecDays=%d" % REC_DAYS, "EnableWatchDog=1"]
+        for serial, _m, channel, _st in USB_TUNERS:
+            lines += ["[Tuner%s]" % serial, "Channel=%d" % channel, "FriendlyName=" + serial]
+        lines += ["[Tuner%s]" % DRIVER_ID, "Channel=%d" % DRIVER_CHANNEL]
+        write_atomically(os.path.join(config_dir, "OneSeg_Config.ini"), "\n".join(lines) + "\n")
+        return sim_path
+
+    def _sim_faults(self, tuner):
+        return [{"type": typ, "at": round(at, 3), "duration": round(d, 3)}
+                for _n, typ, at, d in self.faults.get(tuner, [])]
+
+    def figures(self):
+        counts = {}
+        for items in self.windows.values():
+            for name, _a, _b in items:
+                counts[name] = counts.get(name, 0) + 1
+        return counts
+
+
+def write_atomically(path, text):
+    tmp = path + ".tmp"
+    with open(tmp, "w") as f:
+        f.write(text)
+    os.replace(tmp, path)
+
+
+def change_channel_setting(config_dir):
+    path = os.path.join(config_dir, "OneSeg_Config.ini")
+    with open(path) as f:
+        text = f.read()
+    old = "[TunerSOAKA2]\nChannel=%d" % USB_TUNERS[2][2]
+    assert old in text, "settings file lost the tuner section"
+    write_atomically(path, text.replace(old, "[TunerSOAKA2]\nChannel=%d" % CHANGED_CHANNEL[0]))
+
+
+# ---- the archive of older recordings, laid out before the run
+ARCHIVE_SUFFIXES = [".ts", ".idx", ".sub", ".eit", ".html"]
+
+
+def seed_archive(ts_folder):
+    """Day folders before the start. Returns {relative path: start hour} of the
+    files the sweep judges, plus the entries it must never remove."""
+    judged, protected = {}, []
+
+    def day_folder(day):
+        name = day.strftime("%y%m%d")
+        os.makedirs(os.path.join(ts_folder, name), exist_ok=True)
+        return name
+
+    def recording(day, hour, channel=27, minute_digit=0):
+        folder = day_folder(day)
+        base = "%s%02d%d_Ch%d" % (day.strftime("%y%m%d"), hour, minute_digit, channel)
+        for suffix in ARCHIVE_SUFFIXES:
+            rel = os.path.join(folder, base + suffix)
+            with open(os.path.join(ts_folder, rel), "wb") as f:
+                f.write(b"\x47" + b"\x00" * 187)
+            judged[rel] = datetime.datetime(day.year, day.month, day.day, hour)
+
+    start_day = START.date()
+    for back in range(1, 6):
+        day = start_day - datetime.timedelta(days=back)
+        for hour in range(0, 24, 3 if back > 1 else 1):
+            recording(day, hour)
+    for hour in range(0, START.hour):
+        recording(start_day, hour, channel=35, minute_digit=hour % 6)
+    # A thumbnail folder keeps its day folder; a foreign file too.
+    d3 = day_folder(start_day - datetime.timedelta(days=3))
+    os.makedirs(os.path.join(ts_folder, d3, "thumb_%s0_Ch27" % d3))
+    protected.append(os.path.join(d3, "thumb_%s0_Ch27" % d3))
+    d4 = day_folder(start_day - datetime.timedelta(days=4))
+    for name in ["notes.txt", d4 + "25_Ch27.ts"]:  # no recording name, impossible hour
+        with open(os.path.join(ts_folder, d4, name), "w") as f:
+            f.write("keep\n")
+        protected.append(os.path.join(d4, name))
+    for name in ["abcdef", "2612011", "261301", "26120"]:  # not day folders
+        os.makedirs(os.path.join(ts_folder, name))
+        with open(os.path.join(ts_folder, name, "26010100_Ch27.ts"), "w") as f:
+            f.write("keep\n")
+        protected.append(os.path.join(name, "26010100_Ch27.ts"))
+    return judged, protected

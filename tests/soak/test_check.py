@@ -1,0 +1,149 @@
+"""The soak's checker must see the faults it is there to see: a packet
+recorded twice, out of order, altered, or missing without a reason."""
+import datetime
+import os
+import struct
+import tempfile
+import unittest
+from unittest import mock
+
+import check
+import scenario as sc
+from streams import data_packet, time_packet, tot_section, read_marker, packet_time
+
+TUNER = ("SOAKA1", "A", 27, 1)
+
+
+def unit(seq):
+    pos = seq % sc.LOOP
+    if pos % sc.TIME_EVERY:
+        return data_packet(1, pos)
+    t = sc.START + datetime.timedelta(seconds=seq / sc.UNITS_PER_SECOND)
+    return time_packet(1, pos, tot_section(t.year, t.month, t.day, t.hour, t.minute, t.second))
+
+
+class FakeScenario:
+    speed = 100.0
+    faults = {}
+    windows = {}
+
+
+class FakeRun:
+    def __init__(self, lines=(), disk=()):
+        self.lines = list(lines)
+        self.disk_applied = list(disk)
+
+
+class PacketAccounting(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.work = self.tmp.name
+        self.ts = os.path.join(self.work, "rec")
+        os.makedirs(os.path.join(self.ts, "261206"))
+        patcher = mock.patch.object(check.sc, "USB_TUNERS", [TUNER])
+        patcher.start()
+        self.addCleanup(patcher.stop)
+        self.addCleanup(self.tmp.cleanup)
+
+    def deliver(self, seqs):
+        with open(os.path.join(self.work, "delivered_SOAKA1.bin"), "wb") as f:
+            for seq in seqs:
+                f.write(struct.pack("<Q", seq) + unit(seq))
+
+    def record(self, seqs, name="261206210_Ch27"):
+        base = os.path.join(self.ts, "261206", name)
+        with open(base + ".ts", "wb") as ts, open(base + ".idx", "wb") as idx:
+            for i, seq in enumerate(seqs):
+                packet = unit(seq)
+                if seq % sc.TIME_EVERY == 0:
+                    idx.write(packet[8:13] + struct.pack("<I", i * 188))
+                ts.write(packet)
+
+    def verdict(self, run=None):
+        report = check.Report()
+        list(check.check_packets(report, FakeScenario(), run or FakeRun(), self.ts, self.work, 0))
+        return report
+
+    def test_a_faithful_recording_passes(self):
+        self.deliver(range(0, 400))
+        self.record(range(0, 400))
+        report = self.verdict()
+        self.assertEqual(report.failures, [])
+        self.assertIn("recorded 400 once", report.figures[0])
+
+    def test_packets_before_the_first_time_packet_need_no_file(self):
+        self.deliver(range(5, 400))
+        self.record(range(40, 400))
+        self.assertEqual(self.verdict().failures, [])
+
+    def test_a_duplicated_packet_fails(self):
+        self.deliver(range(0, 120))
+        self.record(list(range(0, 60)) + [59] + list(range(60, 120)))
+        self.assertTrue(any("duplicated" in f or "out of order" in f for f in self.verdict().failures))
+
+    def test_packets_swapped_fail(self):
+        seqs = list(range(0, 120))
+        seqs[50], seqs[51] = seqs[51], seqs[50]
+        self.deliver(range(0, 120))
+        self.record(seqs)
+        self.assertTrue(any("out of order" in f for f in self.verdict().failures))
+
+    def test_a_packet_lost_mid_file_fails(self):
+        self.deliver(range(0, 200))
+        self.record([s for s in range(0, 200) if s != 77])
+        failures = self.verdict().failures
+        self.assertTrue(any("missing" in f and "seq 77..77" in f for f in failures), failures)
+
+    def test_an_altered_packet_fails(self):
+        self.deliver(range(0, 80))
+        self.record(range(0, 80))
+        path = os.path.join(self.ts, "261206", "261206210_Ch27.ts")
+        with open(path, "r+b") as f:
+            f.seek(188 * 10 + 100)
+            f.write(b"\x00")
+        self.assertTrue(any("altered" in f for f in self.verdict().failures))
+
+    def test_losses_while_writes_are_refused_must_be_shown(self):
+        self.deliver(range(0, 400))
+        self.record([s for s in range(0, 400) if not 120 <= s < 200])
+        at = 120 / sc.UNITS_PER_SECOND / FakeScenario.speed
+        silent = self.verdict(FakeRun(disk=[(at, at + 0.05)])).failures
+        self.assertTrue(any("showed only 0" in f for f in silent), silent)
+        shown = FakeRun(lines=[(1.0, "SOAKA1: 録画ファイル書き込み失敗 x.ts (失われたパケット 80)")],
+                        disk=[(at, at + 0.05)])
+        self.assertEqual(self.verdict(shown).failures, [])
+
+    def test_an_index_pointing_elsewhere_fails(self):
+        self.deliver(range(0, 80))
+        self.record(range(0, 80))
+        with open(os.path.join(self.ts, "261206", "261206210_Ch27.idx"), "r+b") as f:
+            f.seek(5)
+            f.write(struct.pack("<I", 188))
+        self.assertTrue(any("badly indexed" in f for f in self.verdict().failures))
+
+
+class Markers(unittest.TestCase):
+    def test_time_packet_keeps_marker_and_time(self):
+        packet = unit(sc.TIME_EVERY * 3)
+        self.assertEqual(read_marker(packet), (1, sc.TIME_EVERY * 3, True))
+        expected = sc.START + datetime.timedelta(seconds=15)
+        self.assertEqual(packet_time(packet), (expected - check.EPOCH).total_seconds())
+
+    def test_sequence_resolves_across_the_loop(self):
+        self.assertEqual(check.nearest_seq(sc.LOOP * 5 + 3, 1), sc.LOOP * 5 + 1)
+        self.assertEqual(check.nearest_seq(sc.LOOP * 5 - 2, 1), sc.LOOP * 5 + 1)
+
+
+class Retention(unittest.TestCase):
+    def test_last_sweep_is_the_first_time_of_the_latest_hour(self):
+        lines = [(0, "A：放送受信：26/12/07 21:59:55"), (1, "A：放送受信：26/12/07 22:00:05"),
+                 (2, "B：放送受信：26/12/07 22:00:10")]
+        sweep, certain = check.last_sweep(lines)
+        self.assertEqual(check.EPOCH + datetime.timedelta(seconds=sweep), datetime.datetime(2026, 12, 7, 22, 0, 5))
+        self.assertFalse(certain)
+        cutoff = check.retention_cutoff(lines)
+        self.assertEqual(check.EPOCH + datetime.timedelta(seconds=cutoff), datetime.datetime(2026, 12, 6, 23))
+
+
+if __name__ == "__main__":
+    unittest.main()
