@@ -41,9 +41,10 @@ class EndToEnd : public ::testing::Test {
     ::chmod((bin + "/skerrow").c_str(), 0755);
   }
 
-  // 12 seconds of test picture at the bit rate of a one-segment recording.
-  void make_recording(const std::string& path) {
-    ASSERT_EQ(run("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=320x180:rate=15 -t 12 -c:v libx264 "
+  // `seconds` of test picture at the bit rate of a one-segment recording.
+  void make_recording(const std::string& path, int seconds = 12) {
+    ASSERT_EQ(run("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=320x180:rate=15 -t " +
+                  std::to_string(seconds) + " -c:v libx264 "
                   "-profile:v baseline -preset ultrafast -pix_fmt yuv420p -b:v 300k -muxrate 420000 -f mpegts " +
                   sh_quote(path)),
               0);
@@ -101,6 +102,21 @@ TEST_F(EndToEnd, MissingFfmpegGivesAFailureStatusButStillThePage) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(read_file(work / "log.txt").find("ffmpegを起動できません"), std::string::npos);
   EXPECT_TRUE(exists(recs + "/081206143_Ch27.html"));
+}
+
+// With the suite's own analyser, where it has been built beside pellatt.
+TEST_F(EndToEnd, RealAnalyserMakesTheSubForThePage) {
+  const std::string pellatt_path = PELLATT_PATH;
+  const std::string analyser = pellatt_path.substr(0, pellatt_path.rfind('/') + 1) + "skerrow";
+  if (!exists(analyser)) GTEST_SKIP() << "no skerrow beside pellatt";
+  ASSERT_EQ(run("cp " + sh_quote(analyser) + " " + sh_quote(bin + "/skerrow")), 0);
+  const std::string ts = recs + "/081206143_Ch27.ts";
+  make_recording(ts, 125);  // the analyser takes recordings of 6,240,000 bytes or more
+  ASSERT_EQ(pellatt(sh_quote(ts) + " --no-continue --from 100 --to 110", work / "log.txt"), 0)
+      << read_file(work / "log.txt");
+  EXPECT_TRUE(exists(recs + "/081206143_Ch27.sub"));
+  const std::string page = read_file(recs + "/081206143_Ch27.html");
+  EXPECT_NE(page.find("<img src=\"081206143_Ch27thm/110.jpg\">"), std::string::npos);
 }
 
 }  // namespace
