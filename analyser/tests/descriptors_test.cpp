@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <random>
 #include <vector>
 
 #include "decoder_test_util.h"
@@ -283,6 +285,33 @@ TEST_F(Descriptors, DataComponentNamesKnownIds)
     dump({0xFD, 0x02, 0x00, 0x99});
     EXPECT_EQ(log(), "DESCRIPTOR:\r\n Tag:fd Data component\r\n Length:2\r\n"
                      "     Component ID:99      DATA:\r\n");
+}
+
+TEST_F(Descriptors, RandomBodiesOfEveryTagStayInsideTheirBytes)
+{
+    // Each descriptor sits at the very end of its own allocation, cut short of
+    // its declared length, so a read past the available bytes leaves the
+    // buffer (which the sanitizer build reports).
+    std::mt19937 rng(11);
+    set_provider("X");
+    open_event();
+    for (int round = 0; round < 40; ++round) {
+        for (int tag = 0; tag < 256; ++tag) {
+            const int declared = static_cast<int>(rng() % 256);
+            const int available = 2 + static_cast<int>(rng() % (declared + 1));
+            auto bytes = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(available));
+            bytes[0] = static_cast<std::uint8_t>(tag);
+            bytes[1] = static_cast<std::uint8_t>(declared);
+            for (int i = 2; i < available; ++i)
+                bytes[i] = static_cast<std::uint8_t>(rng());
+            ASSERT_EQ(dump_descriptor(state, bytes.get(), available, descriptor_names), declared);
+        }
+        clear_log();
+    }
+    // Every listing line the random content and short event bodies wrote is whole.
+    const std::string text = listing();
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
 }  // namespace
