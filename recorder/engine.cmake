@@ -40,4 +40,10 @@ add_executable(recorder_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_retention_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_settings_test.cpp)
 target_link_libraries(recorder_engine_tests PRIVATE recorder_engine GTest::gtest_main)
+if(TARGET brannock)
+  # The window-less program as a real process.
+  target_sources(recorder_engine_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests/engine_process_test.cpp)
+  target_compile_definitions(recorder_engine_tests PRIVATE BRANNOCK_PATH="$<TARGET_FILE:brannock>")
+  add_dependencies(recorder_engine_tests brannock)
+endif()
 add_test(NAME recorder_engine_tests COMMAND recorder_engine_tests)

@@ -38,11 +38,8 @@ class HeadlessListener : public EngineListener {
 }  // namespace
 
 int RunHeadless(RecorderEngine& engine, const std::string& settingsFolder, std::ostream& out) {
-  HeadlessListener listener(out);
-  engine.SetListener(&listener);
-  engine.FormCreate(settingsFolder);
-  if (engine.Tuners.empty()) out << "チューナーが見つかりません" << std::endl;
-
+  // Signals are caught from the start, so one arriving during start-up still
+  // ends in the orderly shutdown once the event loop runs.
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return 1;
   QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
   QObject::connect(&stopNotifier, &QSocketNotifier::activated, QCoreApplication::instance(),
@@ -53,6 +50,12 @@ int RunHeadless(RecorderEngine& engine, const std::string& settingsFolder, std::
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+
+  HeadlessListener listener(out);
+  engine.SetListener(&listener);
+  engine.FormCreate(settingsFolder);
+  if (engine.Tuners.empty()) out << "チューナーが見つかりません" << std::endl;
+
 
   QTimer probeTimer, recordTimer;
   QObject::connect(&probeTimer, &QTimer::timeout, [&engine] { engine.ProbeTimerTimer(); });
