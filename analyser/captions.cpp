@@ -88,16 +88,16 @@ void write_sub_line(analysis_state& state, const std::uint8_t* body, int n)
     state.captions.bytes(line, static_cast<std::size_t>(out - line));
 }
 
-// Returns false when the payload ended inside the loop.
+// Units are read while the loop's declared bytes are not used up, each as far
+// as the payload reaches. Returns false when the payload ended inside the loop.
 bool data_unit_loop(analysis_state& state, cursor& c)
 {
     if (!c.has(3))
         return false;
     const int loop_length = c.u24();
     state.log.text(" LOOP:").dec(loop_length);
-    const std::uint8_t* loop_end = c.pos + std::min(loop_length, c.left());
-    cursor unit{c.pos, loop_end};
-    while (unit.left() > 0 && unit.has(5)) {
+    cursor unit = c;
+    for (int remaining = loop_length; remaining > 0 && unit.has(5);) {
         const int separator = unit.u8();
         const int parameter = unit.u8();
         const int size = unit.u24();
@@ -108,6 +108,7 @@ bool data_unit_loop(analysis_state& state, cursor& c)
             write_sub_line(state, unit.pos, std::min(size, unit.left()));
         if (!unit.skip(size))
             break;
+        remaining -= 5 + size;
     }
     return c.skip(loop_length);
 }

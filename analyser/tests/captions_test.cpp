@@ -189,6 +189,18 @@ TEST_F(Captions, StatementTimeAndSeveralRounds)
                      " TMD:0 LOOP:7 SEP:1f PARAM:20 SIZE:2\r\n");
 }
 
+TEST_F(Captions, UnitLongerThanItsLoopIsReadWhole)
+{
+    // The loop claims 3 bytes; the unit that starts in them is read in full,
+    // and the next round starts 3 bytes after the loop length field.
+    bytes data = {0x3F};
+    append(data, be24(3));
+    append(data, unit(0x20, {0xA4, 0xA2, 0xA4, 0xA4}));
+    feed(pes(data_group(1, data, 7)));
+    EXPECT_EQ(captions(), "00:00:00 " + euc("あい") + "\r\n");
+    EXPECT_EQ(log(), " SUB: id:1 ver:0 link:0 lg:0 size:7 TMD:0 LOOP:3 SEP:1f PARAM:20 SIZE:4\r\n");
+}
+
 TEST_F(Captions, PesHeaderDataIsSkipped)
 {
     feed(pes(data_group(1, statement({unit(0x20, {0xA4, 0xA2})})), 5));
