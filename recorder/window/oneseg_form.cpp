@@ -16,6 +16,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "days_form.h"
 #include "settings.h"
@@ -279,6 +280,10 @@ void TOneSegForm::SettingsWriteFailed(const std::string& path) {
   const QString file = Text(path);
   QMetaObject::invokeMethod(this, [this, file] { ShowWriteFailure(file); }, Qt::QueuedConnection);
 }
+
+// The window keeps no log; what the engine reports (the settings file in use,
+// recording files that could not be written) goes to standard error.
+void TOneSegForm::Log(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 
 void TOneSegForm::ShowWriteFailure(const QString& path) {
   if (!m_openFailures.insert(path).second) return;

@@ -86,6 +86,7 @@ class TOneSegForm : public QMainWindow, public EngineListener {
   void TunerViewRefresh() override;
   void TSFolderChanged(const std::string& folder) override;
   void SettingsWriteFailed(const std::string& path) override;
+  void Log(const std::string& line) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
