@@ -44,3 +44,30 @@ if(ONESEG_BENCHMARKS)
   add_executable(analyser_bench ${ANALYSER_DIR}/bench/analyser_bench.cpp)
   target_link_libraries(analyser_bench PRIVATE analyser_test_support benchmark::benchmark)
 endif()
+
+# Fuzzing. The smoke test builds the fuzz target with clang++ itself (so it
+# runs whatever compiler the main build uses) and runs a bounded number of
+# inputs over the committed seed streams.
+get_target_property(_common_dir oneseg_common SOURCE_DIR)
+get_target_property(_common_listed oneseg_common SOURCES)
+set(_common_sources)
+foreach(_source IN LISTS _common_listed)
+  cmake_path(ABSOLUTE_PATH _source BASE_DIRECTORY ${_common_dir})
+  list(APPEND _common_sources ${_source})
+endforeach()
+set(_fuzz_dir ${CMAKE_BINARY_DIR}/analyser_fuzz)
+file(GENERATE OUTPUT ${_fuzz_dir}/sources.txt
+     CONTENT "$<JOIN:$<TARGET_PROPERTY:analyser_lib,SOURCES>;${_common_sources};${ANALYSER_DIR}/fuzz/fuzz_analyser.cpp,\n>\n")
+file(GENERATE OUTPUT ${_fuzz_dir}/includes.txt
+     CONTENT "$<JOIN:$<TARGET_PROPERTY:analyser_lib,INTERFACE_INCLUDE_DIRECTORIES>;$<TARGET_PROPERTY:oneseg_common,INTERFACE_INCLUDE_DIRECTORIES>,\n>\n")
+add_test(NAME analyser_fuzz_smoke
+         COMMAND sh ${ANALYSER_DIR}/fuzz/run_fuzz.sh ${_fuzz_dir} ${ANALYSER_DIR}/fuzz/seeds 20000)
+set_tests_properties(analyser_fuzz_smoke PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+
+if(ONESEG_FUZZ)
+  target_compile_options(analyser_lib PRIVATE -fsanitize=fuzzer-no-link)
+  add_executable(analyser_fuzz ${ANALYSER_DIR}/fuzz/fuzz_analyser.cpp)
+  target_link_libraries(analyser_fuzz PRIVATE analyser_lib)
+  target_compile_options(analyser_fuzz PRIVATE -fsanitize=fuzzer)
+  target_link_options(analyser_fuzz PRIVATE -fsanitize=fuzzer)
+endif()
