@@ -47,3 +47,10 @@ if(TARGET brannock)
   add_dependencies(recorder_engine_tests brannock)
 endif()
 add_test(NAME recorder_engine_tests COMMAND recorder_engine_tests)
+
+if(ONESEG_BENCHMARKS AND TARGET benchmark::benchmark)
+  add_executable(recorder_engine_benchmark
+    ${CMAKE_CURRENT_LIST_DIR}/tests/engine_fakes.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/engine_benchmark.cpp)
+  target_link_libraries(recorder_engine_benchmark PRIVATE recorder_engine benchmark::benchmark)
+endif()

@@ -107,6 +107,16 @@ void RecorderEngine::TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet)
 
 bool RecorderEngine::RotateFiles(TOneSegTuner& tuner) {
   CloseTunerFiles(tuner);
+  // Two tuners on one channel name the same pair: they share one open pair,
+  // since two independent writers would overwrite each other's packets.
+  for (const auto& other : Tuners) {
+    if (other.get() != &tuner && other->TsStream && other->IdxStream && other->OpenFileBase == tuner.FileBase) {
+      tuner.TsStream = other->TsStream;
+      tuner.IdxStream = other->IdxStream;
+      tuner.OpenFileBase = tuner.FileBase;
+      return true;
+    }
+  }
   const std::string folder = JoinPath(TSFolder, tuner.DateFolder);
   if (!files_.IsFolder(folder) && !files_.MakeFolder(folder)) {
     ReportFileFault(tuner, folder);

@@ -187,6 +187,25 @@ TEST_F(Recording, RestartWithinTheSameTenMinutesExtendsThePair) {
   EXPECT_EQ(idx[9 + 5] | idx[9 + 6] << 8, 2 * 188);  // the second record points at t2
 }
 
+TEST_F(Recording, TwoTunersOnOneChannelShareThePairInsteadOfOverwritingIt) {
+  TOneSegTuner& second = rig.StreamingTuner("S", 27, "PCTV-hiwasa Mini");
+  const Packet t1 = TotPacket(2008, 12, 6, 14, 35, 7), a = PlainPacket(0x100, 1);
+  const Packet t2 = TotPacket(2008, 12, 6, 14, 35, 8), b = PlainPacket(0x100, 2);
+  Send(t1);
+  Send(a);
+  AppendUnit(rig.ops.scripts["S"].stream, t2, second.UnitSize);
+  AppendUnit(rig.ops.scripts["S"].stream, b, second.UnitSize);
+  Tick();
+  const Packet c = PlainPacket(0x100, 3), d = PlainPacket(0x100, 4);
+  Send(c);
+  AppendUnit(rig.ops.scripts["S"].stream, d, second.UnitSize);
+  Tick();
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, a, t2, b, c, d});
+  const auto idx = ReadWholeFile(Pair("081206", "081206143_Ch27", ".idx"));
+  ASSERT_EQ(idx.size(), 18u);
+  EXPECT_EQ(idx[9 + 5] | idx[9 + 6] << 8, 2 * 188);
+}
+
 TEST_F(Recording, FailedQueueQueryStopsTheTunerButKeepsItsFiles) {
   Send(TotPacket(2008, 12, 6, 14, 35, 7));
   Tick();
