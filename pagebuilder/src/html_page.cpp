@@ -68,9 +68,10 @@ class CaptionReader {
   bool exhausted() const { return exhausted_; }
   const std::string& line() const { return line_; }
   std::time_t time() const { return time_; }
-  // Lines without a readable time (a line still being written) are passed over.
+  // The analyser may still be appending: a last line without its line end is
+  // not complete yet and is left out, and lines without a readable time are passed over.
   void next() {
-    while (std::getline(sub_, line_)) {
+    while (std::getline(sub_, line_) && !sub_.eof()) {
       if (!line_.empty() && line_.back() == '\r') line_.pop_back();
       const int seconds = caption_seconds(line_);
       if (seconds < 0) continue;

@@ -140,10 +140,10 @@ TEST_F(HtmlPageTest, CreatedInTheLastMinuteTakesTheNextDay) {
   EXPECT_EQ(body(page("00:00:03 X\r\n")), lines({"</br>", "X", "</br>", "<img src=\"081206143_Ch27thm/5.jpg\">"}));
 }
 
-TEST_F(HtmlPageTest, ShortAndUnreadableLinesWriteNothing) {
+TEST_F(HtmlPageTest, ShortUnreadableAndUnfinishedLinesWriteNothing) {
   one_column(0, false);
   thumbs = {};
-  EXPECT_EQ(body(page("14:30:01 \r\n14:30:02 Q\r\n14:3")), lines({"</br>", "Q", "</br>"}));
+  EXPECT_EQ(body(page("14:30:01 \r\n14:30:02 Q\r\n1x:30:03 R\r\n14:30:04 unfinish")), lines({"</br>", "Q", "</br>"}));
 }
 
 TEST_F(HtmlPageTest, FileNamesAreEscaped) {
