@@ -12,7 +12,7 @@ import scenario as sc
 from streams import PACKET, packet_time, read_marker
 
 UNIT_LOG = 8 + PACKET
-STALE_POS = sc.LOOP // 2 - 1
+STALE_POS = sc.STALE_POS
 EPOCH = datetime.datetime(2000, 1, 1)
 START_S = (sc.START - EPOCH).total_seconds()
 STATUS_TIME = re.compile(r"放送受信：(\d\d)/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)")
@@ -89,7 +89,7 @@ class Recorded:
         self.stale_only_files = set()
 
 
-def tuner_files(ts_folder, channels):
+def tuner_files(ts_folder, channels, skip=()):
     found = []
     for day in sorted(os.listdir(ts_folder)):
         folder = os.path.join(ts_folder, day)
@@ -97,7 +97,7 @@ def tuner_files(ts_folder, channels):
             continue
         for name in sorted(os.listdir(folder)):
             m = FILE_NAME.match(name)
-            if m and int(m.group(4)) in channels:
+            if m and int(m.group(4)) in channels and os.path.join(day, name) not in skip:
                 found.append((os.path.join(folder, name), int(m.group(4))))
     return found
 
@@ -197,7 +197,7 @@ def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s):
         if first >= a - 1.0 and last <= b + tail:
             return "disk refused writes"
     restarted = i == 0 or order[i - 1] != run[0] - 1
-    has_time = any(seq % sc.TIME_EVERY == 0 for seq in run)
+    has_time = any(seq % sc.LOOP % sc.TIME_EVERY == 0 for seq in run)
     if restarted and not has_time and len(run) <= sc.TIME_EVERY:
         return "before the first time packet after a (re)start"
     for _name, typ, at, duration in faults:
@@ -215,7 +215,9 @@ def reported_lost(lines):
     return lost
 
 
-def check_packets(report, scen, run, ts_folder, work, cutoff_s):
+def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
+    """Yields (tuner, Recorded) per USB tuner; `archive` names the files laid
+    out before the run, which are no tuner's."""
     lost_shown = reported_lost(run.lines)
     for serial, _model, channel, station in sc.USB_TUNERS:
         channels = {channel: station}
@@ -223,7 +225,8 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s):
             channels[sc.CHANGED_CHANNEL[0]] = sc.CHANGED_CHANNEL[1]
         delivered = load_delivery(os.path.join(work, "delivered_%s.bin" % serial))
         rec = Recorded()
-        for path, ch in tuner_files(ts_folder, channels):
+        files = tuner_files(ts_folder, channels, archive)
+        for path, ch in files:
             read_recording(path, channels[ch], delivered, rec)
         dups = sum(n - 1 for n in rec.count.values() if n > 1)
         reasons, examples = classify_missing(serial, delivered, rec, scen, run.disk_applied, cutoff_s)
@@ -254,8 +257,7 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s):
         if shown < measured:
             report.fail("%s: %d packets lost while writes were refused, but the recorder showed only %d" %
                         (serial, measured, shown))
-        if serial == "SOAKA2" and not any(ch == sc.CHANGED_CHANNEL[0]
-                                          for _p, ch in tuner_files(ts_folder, channels)):
+        if serial == "SOAKA2" and not any(ch == sc.CHANGED_CHANNEL[0] for _p, ch in files):
             report.fail("SOAKA2: no recording on channel %d after the settings changed" % sc.CHANGED_CHANNEL[0])
         if serial == "SOAKA1" and rec.stale == 0 and delivered.stale > 0:
             report.fail("SOAKA1: the stepped-back broadcast clock never reached a recording")
@@ -279,6 +281,7 @@ def status_events(lines):
 
 ALL_TUNERS = [s for s, _m, _c, _st in sc.USB_TUNERS] + [sc.DRIVER_ID]
 RECOVERY_BOUND = 12.0
+SERVICE_DELAY = 15  # seconds a watchdog step may wait behind other tuners' steps
 
 
 def streaming_evidence(status):
@@ -316,6 +319,7 @@ def check_usb_watchdog(report, scen, tuner, evs):
     losses = [(a, a + d) for _n, typ, a, d in scen.faults.get(tuner, []) if typ == "signal_loss"]
     resends = [t for t, s in evs if s == "コマンド再送信"]
     reinits = [t for t, s in evs if s == "再初期化"]
+    firsts = []
     for t in resends:
         if not any(a + 14.5 <= t <= b + 3.0 for a, b in losses):
             report.fail("%s: watchdog re-send at %.1f s outside any silence of more than 15 s" % (tuner, t))
@@ -323,8 +327,12 @@ def check_usb_watchdog(report, scen, tuner, evs):
         inside = [t for t in resends if a + 14.5 <= t <= b + 3.0]
         if b - a > 19 and not inside:
             report.fail("%s: no watchdog re-send during a %.0f s signal loss at %.1f s" % (tuner, b - a, a))
-        if inside and inside[0] > a + 22:
-            report.fail("%s: first re-send %.1f s into a signal loss (expected 16..22 s)" % (tuner, inside[0] - a))
+        if inside:
+            firsts.append(inside[0] - a)
+        # Later: while tuners earlier in the list need steps, the tick serves them.
+        if inside and inside[0] > a + 15 + SERVICE_DELAY:
+            report.fail("%s: first re-send %.1f s into a signal loss (expected 16..%d s)" %
+                        (tuner, inside[0] - a, 15 + SERVICE_DELAY))
         re = [t for t in reinits if a <= t <= b + 3.0]
         if b - a >= sc.LONG_SIGNAL_LOSS:
             if len(re) != 1 or not a + 74 <= re[0] <= a + 95:
@@ -335,8 +343,9 @@ def check_usb_watchdog(report, scen, tuner, evs):
     for t in reinits:
         if not any(a <= t <= b + 3.0 and b - a >= sc.LONG_SIGNAL_LOSS for a, b in losses):
             report.fail("%s: watchdog re-initialisation at %.1f s without a long silence" % (tuner, t))
-    report.figure("%s: watchdog re-sends shown %d, re-initialisations %d, signal losses %d" %
-                  (tuner, len(resends), len(reinits), len(losses)))
+    report.figure("%s: signal losses %d, watchdog re-sends shown %d (first %s s into the loss), "
+                  "re-initialisations %d" % (tuner, len(losses), len(resends),
+                                             "/".join("%.1f" % f for f in firsts) or "-", len(reinits)))
 
 
 def check_driver_watchdog(report, tuner, evs, run):
@@ -400,7 +409,10 @@ def check_retention(report, ts_folder, judged, protected, lines, recs):
     kept_folders, removed_files, kept_files = set(), 0, 0
 
     def eligible(folder):
-        d = datetime.datetime.strptime(folder, "%y%m%d")
+        try:
+            d = datetime.datetime(2000 + int(folder[0:2]), int(folder[2:4]), int(folder[4:6]))
+        except ValueError:
+            return False  # no date: not a day folder
         return today - (d - EPOCH).total_seconds() // day_s >= sc.REC_DAYS
 
     for rel, start in judged.items():

@@ -11,7 +11,7 @@ from streams import station_stream
 BITRATE = 12032            # bits per broadcast second: 8 units per second
 UNITS_PER_SECOND = BITRATE / (188 * 8)
 TIME_EVERY = 40            # a time packet every 5 broadcast seconds
-LOOP = 32768               # packets per station loop (4096 broadcast seconds)
+LOOP = 32760               # packets per station loop (4095 broadcast seconds)
 START = datetime.datetime(2026, 12, 6, 21, 0, 0)
 REC_DAYS = 1
 
@@ -22,6 +22,9 @@ CHANGED_CHANNEL = (44, 4)  # SOAKA2 moves here through its settings
 DRIVER_ID = "__._ISDBT"
 DRIVER_CHANNEL = 27
 STALE_STATION = 1          # carries the broadcast clock stepping back
+# Right before a time packet, so that only the stale packet itself lands in
+# the stepped-back period's file.
+STALE_POS = (LOOP // 2 // TIME_EVERY) * TIME_EVERY - 1
 
 # Composite faults: (name, [(sim fault type, start offset, duration range)]).
 # Offsets count from the composite's start; the duration of a following part
@@ -37,9 +40,10 @@ FAULT_KINDS = [
     ("corrupt_units", [("corrupt_units", (1.0, 4.0))]),
 ]
 DRIVER_FAULT_KINDS = ["vanish", "vanish_open_fail", "vanish_short_write"]
+RECOVERY_ROOM = 12.0       # seconds a tuner may take to stream again
 LONG_SIGNAL_LOSS = 90.0    # five watchdog firings: re-initialisation
-QUIET_AFTER = 14.0         # seconds without faults after each composite fault
-END_QUIET = 25.0           # no fault starts this close to the end
+QUIET_AFTER = 6.0          # at least this many seconds without faults after each composite fault
+END_QUIET = 25.0           # no fault ends this close to the end (long runs)
 
 
 class Scenario:
@@ -48,18 +52,34 @@ class Scenario:
         self.speed = speed
         self.broadcast_hours = broadcast_hours
         self.real_seconds = broadcast_hours * 3600.0 / speed
+        self.end_quiet = min(END_QUIET, max(RECOVERY_ROOM, self.real_seconds * 0.2))
         rng = random.Random(seed)
         self.faults = {}        # tuner id -> [(name, sim type, at, duration)]
         self.windows = {}       # tuner id -> [(name, start, end)] composite windows
+        # Every kind comes once before any comes again, shared out among the tuners.
+        pending = [k for k, _ in FAULT_KINDS]
+        rng.shuffle(pending)
         for serial, _model, _ch, _st in USB_TUNERS:
-            self._schedule(rng, serial, [k for k, _ in FAULT_KINDS], long_loss=serial == "SOAKM1")
-        self._schedule(rng, DRIVER_ID, DRIVER_FAULT_KINDS, long_loss=False)
+            self._schedule(rng, serial, [k for k, _ in FAULT_KINDS], pending, long_loss=serial == "SOAKM1")
+        self._schedule(rng, DRIVER_ID, DRIVER_FAULT_KINDS, list(DRIVER_FAULT_KINDS), long_loss=False)
         self.disk_windows = self._disk_windows(rng) if disk_faults else []
         # The channel change: the settings move SOAKA2 to another channel,
         # which its record picks up when the device comes back from a vanish.
-        self.channel_change_at = self.real_seconds * 0.5
-        self._add_fault("SOAKA2", "channel_change_vanish", [("vanish", 3.0)],
-                        self.channel_change_at + 2.0)
+        vanish_at = self._quiet_moment("SOAKA2", self.real_seconds * 0.4, 3.0 + RECOVERY_ROOM)
+        self.channel_change_at = vanish_at - 2.0
+        self._add_fault("SOAKA2", "channel_change_vanish", [("vanish", 3.0)], vanish_at)
+
+    def _quiet_moment(self, tuner, after, length):
+        """The first moment from `after` on that starts `length` seconds free of
+        the tuner's faults (2 s of margin before it)."""
+        t = after
+        for _name, a, b in sorted(self.windows.get(tuner, []), key=lambda w: w[1]):
+            if b + 2.0 < t:
+                continue
+            if a - 2.0 >= t + length:
+                break
+            t = b + 4.0
+        return t
 
     def _add_fault(self, tuner, name, parts, at):
         t = at
@@ -69,26 +89,25 @@ class Scenario:
         self.windows.setdefault(tuner, []).append((name, at, t))
         return t
 
-    def _schedule(self, rng, tuner, kinds, long_loss):
-        t = 8.0 + rng.uniform(0, 6)
-        pending = list(kinds)  # every kind once first, then at random
-        rng.shuffle(pending)
+    def _schedule(self, rng, tuner, kinds, pending, long_loss):
+        t = 5.0 + rng.uniform(0, 4)
         placed_long = not long_loss
-        while t < self.real_seconds - END_QUIET:
-            if not placed_long and t + LONG_SIGNAL_LOSS < self.real_seconds - END_QUIET:
+        last = self.real_seconds - self.end_quiet
+        while t < last:
+            if not placed_long and t + LONG_SIGNAL_LOSS < last:
                 name, parts = "long_signal_loss", [("signal_loss", LONG_SIGNAL_LOSS)]
                 placed_long = True
             else:
                 name = pending.pop() if pending else rng.choice(kinds)
                 parts = [(typ, rng.uniform(*span)) for typ, span in dict(FAULT_KINDS)[name]]
-            end = self._add_fault(tuner, name, parts, t)
-            if end > self.real_seconds - END_QUIET:
+            if t + sum(d for _typ, d in parts) > last:
                 break
-            t = end + QUIET_AFTER + rng.uniform(0, 10)
+            end = self._add_fault(tuner, name, parts, t)
+            t = end + QUIET_AFTER + rng.uniform(0, QUIET_AFTER)
 
     def _disk_windows(self, rng):
         windows, t = [], 12.0 + rng.uniform(0, 5)
-        while t < self.real_seconds - END_QUIET:
+        while t < self.real_seconds - self.end_quiet:
             duration = rng.uniform(1.0, 3.0)
             windows.append((t, t + duration))
             t += duration + rng.uniform(20, 45)
@@ -103,7 +122,7 @@ class Scenario:
         stations = []
         for channel, station in [(ch, st) for _s, _m, ch, st in USB_TUNERS] + [CHANGED_CHANNEL]:
             path = os.path.join(streams_dir, "ch%d.ts" % channel)
-            stale_at = LOOP // 2 - 1 if station == STALE_STATION else None
+            stale_at = STALE_POS if station == STALE_STATION else None
             with open(path, "wb") as f:
                 f.write(station_stream(station, LOOP, TIME_EVERY, stale_at, stale_time))
             stations.append({"channel": channel, "stream": path, "signal": 8, "bitrate": BITRATE})

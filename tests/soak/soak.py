@@ -53,7 +53,7 @@ def main():
         if run.exit_status != 0:
             report.fail("brannock ended with status %s: %s" % (run.exit_status, run.stderr.strip()[-500:]))
         recs = [rec for _s, rec in check.check_packets(report, scen, run, ts_folder, work,
-                                                         check.retention_cutoff(run.lines))]
+                                                         check.retention_cutoff(run.lines), judged)]
         check.check_retention(report, ts_folder, judged, protected, run.lines, recs)
         check.check_supervisor(report, scen, run)
         check.check_resources(report, run, warmup=min(20.0, scen.real_seconds * 0.2))
