@@ -474,7 +474,10 @@ def retention_cutoff(lines):
 FD_GROWTH = 3          # open descriptors: the later half may exceed the earlier by this many
 THREAD_GROWTH = 0
 RSS_GROWTH_KB = 16384  # resident memory: later third over earlier third
-STALL_BOUND = 4.0      # seconds without a record pass
+# One probe tick may release every tuner (3 x 500 ms, driver 510 ms) and then
+# boot and tune one (some 180 register writes of 7 ms, up to ten gain-loop
+# rounds of register reads of 60 ms): about 5 s of device waits, 6 s with slack.
+STALL_BOUND = 6.0      # seconds without a record pass
 
 
 def check_resources(report, run, warmup):
