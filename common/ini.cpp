@@ -1,6 +1,5 @@
 #include "ini.h"
 
-#include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,8 +99,8 @@ bool key_value(const std::string& line, std::string& key, std::string& value) {
   return true;
 }
 
-// Index range [first, last) of the body of the first section of that name;
-// first == npos when there is none.
+// The first section of that name: its header line and the line after its
+// last one; header is npos when there is no such section.
 struct SectionRange {
   std::size_t header = std::string::npos;
   std::size_t end = 0;

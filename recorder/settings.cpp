@@ -1,9 +1,7 @@
 #include "settings.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
 

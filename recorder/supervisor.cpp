@@ -3,10 +3,8 @@
 // release of a tuner.
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 #include "engine.h"
-#include "ini.h"
 
 namespace brannock {
 namespace {
