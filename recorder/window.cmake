@@ -6,7 +6,7 @@ if(TARGET recorder_engine)
     window/oneseg_form.cpp
     window/screenshot.cpp
     window/tray_icon.cpp
-    window/ui_font.cpp
+    window/form_style.cpp
     window/up_down.cpp
     window/window_main.cpp)
   set_target_properties(recorder_window PROPERTIES AUTOMOC ON)

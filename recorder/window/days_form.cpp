@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <cstdio>
 
-#include "ui_font.h"
+#include "form_style.h"
 #include "up_down.h"
 
 namespace brannock {
@@ -21,13 +21,6 @@ QString GeneralFormat(long double value) {
   char text[64];
   std::snprintf(text, sizeof text, "%.15Lg", value);
   return QString::fromLatin1(text);
-}
-
-QLabel* MakeLabel(const QString& text, int left, int top, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->move(left, top);
-  label->adjustSize();
-  return label;
 }
 
 // Reads decimal digits with an optional sign; anything else is not a number.

@@ -21,7 +21,7 @@
 #include "days_form.h"
 #include "settings.h"
 #include "tray_icon.h"
-#include "ui_font.h"
+#include "form_style.h"
 
 namespace brannock {
 
@@ -31,13 +31,6 @@ constexpr int kClientWidth = 425;
 constexpr int kClientHeight = 128;
 
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
-
-QLabel* MakeLabel(const QString& text, int left, int top, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->move(left, top);
-  label->adjustSize();
-  return label;
-}
 
 // An edit in the colour of a button face, as the window's display fields are.
 QLineEdit* MakeField(int left, int top, int width, int height, bool readOnly, QWidget* parent) {

@@ -1,7 +1,8 @@
-#include "ui_font.h"
+#include "form_style.h"
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QStringList>
 
 namespace brannock {
@@ -19,6 +20,13 @@ QFont RecorderFont() {
   }
   font.setPixelSize(12);
   return font;
+}
+
+QLabel* MakeLabel(const QString& text, int left, int top, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->move(left, top);
+  label->adjustSize();
+  return label;
 }
 
 }  // namespace brannock
