@@ -29,6 +29,13 @@ bool H264Reader::fill() {
 }
 
 namespace {
+// Whether an access unit holds an IDR slice (NAL unit type 5).
+bool holds_idr(const Bytes& b) {
+  for (std::size_t i = 0; i + 3 < b.size(); ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && (b[i + 3] & 0x1F) == 5) return true;
+  return false;
+}
+
 // Position of the next access unit delimiter (00 00 01 09) at or after `from`.
 std::size_t find_aud(const Bytes& b, std::size_t from) {
   for (std::size_t i = from; i + 3 < b.size(); ++i)
@@ -56,6 +63,7 @@ std::optional<AccessUnit> H264Reader::next() {
   AccessUnit au;
   au.pts90 = frame_++ * 90000 / static_cast<std::uint64_t>(fps_);
   au.data.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(pos_), buffer_.begin() + static_cast<std::ptrdiff_t>(end));
+  au.random_access = holds_idr(au.data);
   pos_ = end;
   return au;
 }
@@ -79,6 +87,7 @@ std::optional<AccessUnit> AdtsReader::next() {
   if (!in_.read(reinterpret_cast<char*>(au.data.data() + 7), static_cast<std::streamsize>(length - 7)))
     return std::nullopt;
   au.pts90 = samples_ * 90000 / static_cast<std::uint64_t>(kRates[rate_index]);
+  au.random_access = true;
   samples_ += 1024;
   return au;
 }
@@ -97,7 +106,7 @@ int PosixProcessRunner::run(const std::vector<std::string>& argv) {
 std::vector<std::string> ffmpeg_command(const AvRequest& r) {
   const std::string d = std::to_string(r.duration_s);
   const std::string clock = (r.work_dir / "clock.txt").string(), name = (r.work_dir / "station.txt").string();
-  const std::string box = ":fontsize=22:box=1:boxcolor=black@0.7:x=6";
+  const std::string box = ":fontsize=22:box=1:boxcolor=black:boxborderw=3:x=6";
   const std::string filter = "drawtext=fontfile=" + r.font + ":textfile=" + clock + ":fontcolor=white" + box +
                              ":y=6,drawtext=fontfile=" + r.font + ":textfile=" + name +
                              ":expansion=none:fontcolor=yellow" + box + ":y=h-th-6";

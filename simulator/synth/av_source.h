@@ -17,6 +17,7 @@ namespace oneseg::synth {
 struct AccessUnit {
   std::uint64_t pts90 = 0;  // presentation time from the start of the stream, 90 kHz
   Bytes data;
+  bool random_access = false;  // decoding can start here (an IDR picture; every audio frame)
 };
 
 class AccessUnitReader {

@@ -88,13 +88,14 @@ class AvSource : public Source {
   Chunk take() override {
     Chunk c;
     c.due = ahead_->pts90 * 300;
+    const bool random_access = ahead_->random_access;
     Bytes payload;
     for (int i = 0; i < units_ && ahead_ && ahead_->pts90 * 300 < end_; ++i) {
       append(payload, ahead_->data);
       ahead_ = reader_->next();
     }
     ContinuityCounters scratch;
-    c.packets = packetize_pes(pid_, build_pes(stream_id_, pts_of(c.due), payload), scratch);
+    c.packets = packetize_pes(pid_, build_pes(stream_id_, pts_of(c.due), payload), scratch, random_access);
     return c;
   }
 

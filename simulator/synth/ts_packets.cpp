@@ -80,23 +80,21 @@ std::vector<Packet> packetize_sections(std::uint16_t pid, std::span<const Bytes>
 }
 
 std::vector<Packet> packetize_pes(std::uint16_t pid, std::span<const std::uint8_t> pes,
-                                  ContinuityCounters& cc) {
+                                  ContinuityCounters& cc, bool random_access) {
   std::vector<Packet> out;
   std::size_t pos = 0;
   do {
-    const std::size_t left = pes.size() - pos;
-    const std::size_t n = std::min<std::size_t>(left, kPacketSize - 4);
-    const bool stuffed = n < kPacketSize - 4;
-    Packet p = header(pid, pos == 0, stuffed ? 3 : 1, cc.next(pid));
-    std::size_t at = 4;
-    if (stuffed) {
-      // Adaptation field of exactly the missing size: length byte, flags, 0xFF stuffing.
-      const std::size_t af_total = kPacketSize - 4 - n;
-      p[at] = static_cast<std::uint8_t>(af_total - 1);
-      if (af_total > 1) p[at + 1] = 0x00;
-      at += af_total;
+    const bool first = pos == 0;
+    const std::size_t flags_needed = first && random_access ? 2 : 0;  // length byte and flags byte
+    const std::size_t n = std::min<std::size_t>(pes.size() - pos, kPacketSize - 4 - flags_needed);
+    // The adaptation field takes whatever the payload leaves: flags, then 0xFF stuffing.
+    const std::size_t af_total = kPacketSize - 4 - n;
+    Packet p = header(pid, first, af_total > 0 ? 3 : 1, cc.next(pid));
+    if (af_total > 0) {
+      p[4] = static_cast<std::uint8_t>(af_total - 1);
+      if (af_total > 1) p[5] = flags_needed ? 0x40 : 0x00;
     }
-    std::copy_n(pes.begin() + static_cast<std::ptrdiff_t>(pos), n, p.begin() + at);
+    std::copy_n(pes.begin() + static_cast<std::ptrdiff_t>(pos), n, p.begin() + 4 + static_cast<std::ptrdiff_t>(af_total));
     pos += n;
     out.push_back(p);
   } while (pos < pes.size());

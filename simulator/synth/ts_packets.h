@@ -39,9 +39,11 @@ std::vector<Packet> packetize_sections(std::uint16_t pid, std::span<const Bytes>
 
 // A PES packet (from its start code) split over packets of `pid`; the first
 // packet has payload_unit_start set, the last is padded with adaptation-field
-// stuffing so that no bytes follow the PES packet.
+// stuffing so that no bytes follow the PES packet. `random_access` sets the
+// random_access_indicator of the first packet (a picture decoders can start
+// at; players seek by it).
 std::vector<Packet> packetize_pes(std::uint16_t pid, std::span<const std::uint8_t> pes,
-                                  ContinuityCounters& cc);
+                                  ContinuityCounters& cc, bool random_access = false);
 
 Packet null_packet();
 
