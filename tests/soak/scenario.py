@@ -56,6 +56,11 @@ class Scenario:
         rng = random.Random(seed)
         self.faults = {}        # tuner id -> [(name, sim type, at, duration)]
         self.windows = {}       # tuner id -> [(name, start, end)] composite windows
+        # The channel change: the settings move SOAKA2 to another channel, which
+        # its record picks up when the device comes back from a vanish. Placed
+        # first; the random faults keep clear of it.
+        self.channel_change_at = self.real_seconds * 0.4
+        self._add_fault("SOAKA2", "channel_change_vanish", [("vanish", 3.0)], self.channel_change_at + 2.0)
         # Every kind comes once before any comes again, shared out among the tuners.
         pending = [k for k, _ in FAULT_KINDS]
         rng.shuffle(pending)
@@ -63,23 +68,6 @@ class Scenario:
             self._schedule(rng, serial, [k for k, _ in FAULT_KINDS], pending, long_loss=serial == "SOAKM1")
         self._schedule(rng, DRIVER_ID, DRIVER_FAULT_KINDS, list(DRIVER_FAULT_KINDS), long_loss=False)
         self.disk_windows = self._disk_windows(rng) if disk_faults else []
-        # The channel change: the settings move SOAKA2 to another channel,
-        # which its record picks up when the device comes back from a vanish.
-        vanish_at = self._quiet_moment("SOAKA2", self.real_seconds * 0.4, 3.0 + RECOVERY_ROOM)
-        self.channel_change_at = vanish_at - 2.0
-        self._add_fault("SOAKA2", "channel_change_vanish", [("vanish", 3.0)], vanish_at)
-
-    def _quiet_moment(self, tuner, after, length):
-        """The first moment from `after` on that starts `length` seconds free of
-        the tuner's faults (2 s of margin before it)."""
-        t = after
-        for _name, a, b in sorted(self.windows.get(tuner, []), key=lambda w: w[1]):
-            if b + 2.0 < t:
-                continue
-            if a - 2.0 >= t + length:
-                break
-            t = b + 4.0
-        return t
 
     def _add_fault(self, tuner, name, parts, at):
         t = at
@@ -90,18 +78,30 @@ class Scenario:
         return t
 
     def _schedule(self, rng, tuner, kinds, pending, long_loss):
+        """Composite faults one after another with quiet time between. The
+        `long_loss` tuner starts with a silence the watchdog must act on: one long
+        enough for the re-initialisation when the run has room for it."""
         t = 5.0 + rng.uniform(0, 4)
-        placed_long = not long_loss
         last = self.real_seconds - self.end_quiet
+        first = None
+        if long_loss:
+            first = "long_signal_loss" if t + LONG_SIGNAL_LOSS + 60 < last else "signal_loss"
         while t < last:
-            if not placed_long and t + LONG_SIGNAL_LOSS < last:
-                name, parts = "long_signal_loss", [("signal_loss", LONG_SIGNAL_LOSS)]
-                placed_long = True
+            if first:
+                name, parts = first, [("signal_loss", LONG_SIGNAL_LOSS if first == "long_signal_loss" else 17.5)]
             else:
-                name = pending.pop() if pending else rng.choice(kinds)
+                name = first or (pending.pop() if pending else rng.choice(kinds))
                 parts = [(typ, rng.uniform(*span)) for typ, span in dict(FAULT_KINDS)[name]]
-            if t + sum(d for _typ, d in parts) > last:
-                break
+            length = sum(d for _typ, d in parts)
+            clash = [b for _n, a, b in self.windows.get(tuner, []) if a - 2.0 < t + length and t < b + 2.0]
+            if clash or t + length > last:
+                if name != first:
+                    pending.append(name)
+                if not clash:
+                    break
+                t = max(clash) + QUIET_AFTER
+                continue
+            first = None
             end = self._add_fault(tuner, name, parts, t)
             t = end + QUIET_AFTER + rng.uniform(0, QUIET_AFTER)
 
