@@ -29,5 +29,14 @@ if(SYNTH_TEST_SOURCES)
     SYNTH_SCENARIO_DIR="${SYNTH_SCENARIO_DIR}"
     SYNTH_TOOL="$<TARGET_FILE:oneseg-synth>")
   add_dependencies(synth_tests oneseg-synth)
-  add_test(NAME synth_tests COMMAND synth_tests)
+  # The tests that run the real ffmpeg are a test of their own, so that ctest -j
+  # runs them beside the rest.
+  add_test(NAME synth_tests COMMAND synth_tests --gtest_filter=-WithPicture.*)
+  add_test(NAME synth_picture_tests COMMAND synth_tests --gtest_filter=WithPicture.*)
+endif()
+
+if(ONESEG_BENCHMARKS)
+  add_executable(synth_benchmark ${SYNTH_DIR}/synth_benchmark.cpp)
+  target_link_libraries(synth_benchmark PRIVATE oneseg_synth benchmark::benchmark)
+  target_compile_definitions(synth_benchmark PRIVATE SYNTH_SCENARIO_DIR="${SYNTH_SCENARIO_DIR}")
 endif()

@@ -126,6 +126,7 @@ json truth_json(const Scenario& s, const Window& w, bool picture_and_sound, cons
 
 Bytes synthesize_in_memory(const Scenario& s, const Window& w, MuxReport* report) {
   MemorySink sink;
+  sink.data.reserve(static_cast<std::size_t>(w.duration_s) * kStreamBitRate / 8 + kPacketSize);
   MuxReport r = multiplex(s, w, {}, sink);
   if (report) *report = std::move(r);
   return std::move(sink.data);

@@ -41,7 +41,7 @@ class WithPicture : public ::testing::Test {
     o.duration_s = seconds;
     o.picture_and_sound = true;
     PosixProcessRunner runner;
-    synthesize(small_scenario(), o, ts, runner);
+    last_report = synthesize(small_scenario(), o, ts, runner);
     return ts;
   }
   // The seconds of the clock at the picture's top right at second `second`,
@@ -59,8 +59,10 @@ class WithPicture : public ::testing::Test {
     return sum / static_cast<double>(a.size());
   }
   static fs::path dir;
+  static MuxReport last_report;
 };
 fs::path WithPicture::dir;
+MuxReport WithPicture::last_report;
 
 TEST_F(WithPicture, FfmpegEncodesOneAccessUnitPerFrameAndAdtsAudio) {
   const fs::path work = dir / "es";
@@ -98,6 +100,8 @@ TEST_F(WithPicture, FfprobeListsTheProgramOnPmtPid1fc8WithVideoAndAudio) {
     if (s.contains("codec_name")) codecs.insert(s["codec_name"].get<std::string>());
   EXPECT_TRUE(codecs.count("h264"));
   EXPECT_TRUE(codecs.count("aac"));
+  // Every PES packet went out before its decoder needed it (PTS lies 0.5 s behind).
+  EXPECT_LT(last_report.max_lateness_s, 0.4);
   const std::string size = capture("ffprobe -v error -select_streams v -show_entries stream=width,height -of csv=p=0 " + ts.string());
   EXPECT_EQ(size.substr(0, 8), "320,180\n");
 }

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "synth_cli.h"
@@ -197,6 +198,66 @@ TEST_F(Tool, FailingFfmpegLeavesNoOutput) {
   runner.status = -1;
   EXPECT_EQ(run({write_scenario(j), "-o", ts, "--duration", "10", "--ffmpeg", "no-such-ffmpeg"}), 1);
   EXPECT_NE(err.str().find("cannot start no-such-ffmpeg"), std::string::npos) << err.str();
+}
+
+}  // namespace
+
+namespace {
+
+// Which scripts a UTF-8 text uses.
+struct Scripts {
+  bool hiragana = false, katakana = false, kanji = false, alphanumeric = false, symbol = false;
+};
+
+void note_scripts(const std::string& text, Scripts& s) {
+  if (text.find("{sym:") != std::string::npos) s.symbol = true;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    char32_t cp = b;
+    std::size_t n = 1;
+    if (b >= 0xF0) { cp = b & 0x07; n = 4; }
+    else if (b >= 0xE0) { cp = b & 0x0F; n = 3; }
+    else if (b >= 0xC0) { cp = b & 0x1F; n = 2; }
+    for (std::size_t k = 1; k < n && i + k < text.size(); ++k) cp = cp << 6 | (text[i + k] & 0x3F);
+    i += n;
+    if (cp >= 0x3041 && cp <= 0x3096) s.hiragana = true;
+    if (cp >= 0x30A1 && cp <= 0x30FA) s.katakana = true;
+    if (cp >= 0x4E00 && cp <= 0x9FFF) s.kanji = true;
+    if ((cp >= U'0' && cp <= U'z' && std::isalnum(static_cast<int>(cp))) || (cp >= 0xFF10 && cp <= 0xFF5A)) s.alphanumeric = true;
+  }
+}
+
+TEST(ReadyScenarios, TwoStationsWithADayOfProgrammesAndCaptionsInEveryScript) {
+  std::set<int> channels;
+  std::set<std::string> names;
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(SYNTH_SCENARIO_DIR)) {
+    if (entry.path().extension() != ".json") continue;
+    ++files;
+    SCOPED_TRACE(entry.path().string());
+    const Scenario s = load_scenario(entry.path());
+    channels.insert(s.station.channel);
+    names.insert(s.station.station_name);
+    EXPECT_EQ(s.duration_s, 86400);
+    ASSERT_GE(s.events.size(), 15u);
+    EXPECT_EQ(s.events.front().start, s.start);
+    for (std::size_t i = 1; i < s.events.size(); ++i)
+      EXPECT_EQ(s.events[i].start, s.events[i - 1].start + s.events[i - 1].duration_s) << s.events[i].name;
+    EXPECT_EQ(s.events.back().start + s.events.back().duration_s, s.start + s.duration_s);
+    EXPECT_GT(s.captions.size(), 5000u);  // captions through the whole day
+    Scripts scripts;
+    for (const CaptionSpec& c : s.captions)
+      for (const std::string& t : c.texts) note_scripts(t, scripts);
+    EXPECT_TRUE(scripts.hiragana && scripts.katakana && scripts.kanji && scripts.alphanumeric && scripts.symbol);
+    // A window out of the day, without picture.
+    MuxReport report;
+    synthesize_in_memory(s, Window{s.start + 3 * 3600, 600}, &report);
+    EXPECT_GT(report.captions.size(), 40u);
+    EXPECT_GE(report.events.size(), s.events.size());
+  }
+  EXPECT_GE(files, 2);
+  EXPECT_EQ(channels.size(), static_cast<std::size_t>(files));
+  EXPECT_EQ(names.size(), static_cast<std::size_t>(files));
 }
 
 }  // namespace
