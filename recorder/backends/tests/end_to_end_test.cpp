@@ -64,12 +64,13 @@ class RecorderEndToEnd : public ::testing::Test {
   std::string rec() const { return dir_.path() + "/rec"; }
 
   // Runs the recorder until `done` holds (at most 40 s), then stops it with SIGTERM.
-  void Run(const std::string& start, const std::string& faults, const std::function<bool()>& done) {
+  void Run(const std::string& start, const std::string& faultsA, const std::string& faultsMini,
+           const std::function<bool()>& done) {
     dir_.WriteText("sim.json", R"({"speed": 300, "start": ")" + start + R"(",
       "stations": [{"channel": 27, "stream": "ch27.ts", "bitrate": 37600},
                    {"channel": 35, "stream": "ch35.ts", "bitrate": 37600}],
-      "devices": [{"model": "A", "serial": "A0001", "delivery_log": "a.log")" + faults + R"(},
-                  {"model": "Mini", "serial": "M0001", "delivery_log": "m.log"},
+      "devices": [{"model": "A", "serial": "A0001", "delivery_log": "a.log")" + faultsA + R"(},
+                  {"model": "Mini", "serial": "M0001", "delivery_log": "m.log")" + faultsMini + R"(},
                   {"model": "other", "serial": "X0001"},
                   {"model": "driver"}]})");
     const pid_t pid = ::fork();
@@ -96,6 +97,11 @@ class RecorderEndToEnd : public ::testing::Test {
   }
 
   bool Exists(const std::string& relative) const { return fs::exists(rec() + "/" + relative); }
+  // True once the channel has a recording whose period begins at `base` (yymmddhhm) or later.
+  bool ReachedPeriod(int channel, const std::string& base) const {
+    const auto files = fs::exists(rec()) ? Recordings(rec(), channel, ".ts") : std::vector<fs::path>{};
+    return !files.empty() && files.back().stem().string() >= base + "_Ch";
+  }
 
   // The channel's .ts files, concatenated in order.
   Bytes Recorded(int channel) {
@@ -131,9 +137,8 @@ class RecorderEndToEnd : public ::testing::Test {
       ASSERT_EQ(0, std::memcmp(first[static_cast<std::ptrdiff_t>(i)], &recorded[i * 188], 188)) << "packet " << i;
   }
 
-  // Under faults some delivered bytes are eaten by the back end's reply hunt
-  // (a stop command that never arrived leaves the stream running): the recorded
-  // packets are then delivered ones in delivery order, with at most `missing` left out.
+  // The recorded packets are delivered ones in delivery order, with at most
+  // `missing` delivered ones left out (while a released tuner had no file open).
   void ExpectRecordedInDeliveryOrder(const std::string& log, int channel, std::size_t missing) {
     const Bytes delivered = ReadFile(dir_.path() + "/" + log);
     const Bytes recorded = Recorded(channel);
@@ -190,8 +195,8 @@ class RecorderEndToEnd : public ::testing::Test {
 };
 
 TEST_F(RecorderEndToEnd, RecordsTwoTunersIntoRotatingFilesAcrossMidnight) {
-  Run("2008-12-06 23:40:00", "",
-      [&] { return Exists("081207/081207002_Ch27.ts") && Exists("081207/081207002_Ch35.ts"); });
+  Run("2008-12-06 23:35:00", "", "",
+      [&] { return ReachedPeriod(27, "081207002") && ReachedPeriod(35, "081207002"); });
   // The supervisor takes one step a second: the first tuner streams after about
   // two seconds (ten broadcast minutes), the second two seconds later.
   EXPECT_FALSE(Recordings(rec() + "/081206", 27, ".ts").empty()) << output_;
@@ -212,20 +217,29 @@ TEST_F(RecorderEndToEnd, RecordsTwoTunersIntoRotatingFilesAcrossMidnight) {
 }
 
 TEST_F(RecorderEndToEnd, SupervisorRecoversFromInjectedFaults) {
-  // Seconds of the recorder's clock: 1 s is 5 minutes of broadcast. The tuner
-  // streams from about 2 s on; its queue query then fails, and while it is
-  // reopened its frames are cut short for a while, so the boot fails too.
-  Run("2008-12-07 10:00:00", R"(, "faults": [{"type": "corrupt_units", "at": 3.5, "duration": 0.5},
-                                            {"type": "rx_queue_fail", "at": 4, "duration": 0.5},
-                                            {"type": "short_write", "at": 4, "duration": 2.5}])",
-      [&] { return Exists("081207/081207104_Ch27.ts"); });
+  // Seconds of the recorder's clock: 1 s is 5 minutes of broadcast. Both tuners
+  // stream from about 4 s on (one supervisor step a second). Then the first
+  // one's queue query fails and the second one is unplugged for a second.
+  Run("2008-12-07 10:00:00",
+      R"(, "faults": [{"type": "corrupt_units", "at": 3.5, "duration": 0.5},
+                      {"type": "rx_queue_fail", "at": 4, "duration": 0.5}])",
+      R"(, "faults": [{"type": "vanish", "at": 4.5, "duration": 1}])",
+      [&] { return ReachedPeriod(27, "081207104") && ReachedPeriod(35, "081207104"); });
   EXPECT_GE(Count("A0001：チューナー停止"), 1) << output_;
-  EXPECT_GE(Count("A0001：Error:"), 1) << output_;
   EXPECT_GE(Count("A0001：初期化完了"), 2) << output_;
-  EXPECT_GT(output_.rfind("A0001：放送受信"), output_.rfind("A0001：Error:"));  // recording resumed
-  // The files stayed open through the failure: recording went on in them.
-  ExpectRecordedInDeliveryOrder("a.log", 27, 1000);
+  EXPECT_GT(output_.rfind("A0001：放送受信"), output_.rfind("A0001：チューナー停止"));  // recording resumed
+  EXPECT_EQ(1, Count("チューナー取り外し：M0001")) << output_;
+  EXPECT_EQ(2, Count("チューナー検出：M0001"));
+  const std::size_t unplugged = output_.find("チューナー取り外し：M0001");
+  EXPECT_NE(std::string::npos, output_.find("M0001：初期化完了", unplugged));  // booted afresh
+  EXPECT_GT(output_.rfind("M0001：放送受信"), unplugged);
+  // The first tuner's files stayed open through the failure: recording went on in them.
+  ExpectDeliveredPacketsRecorded("a.log", 27);
   ExpectIndexesPointAtTimePackets(27);
+  // The unplugged tuner's files were closed with it; the packets it delivered
+  // after coming back and before its next time packet (5 s of broadcast) are not kept.
+  ExpectRecordedInDeliveryOrder("m.log", 35, 5 * 25);
+  ExpectIndexesPointAtTimePackets(35);
 }
 
 }  // namespace
