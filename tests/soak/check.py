@@ -175,8 +175,8 @@ def classify_missing(tuner, delivered, rec, scen, disk_windows, cutoff_s):
         if rec.count[order[i]]:
             i += 1
             continue
-        j = i
-        while j < len(order) and not rec.count[order[j]]:
+        j = i + 1  # a run ends where the stream restarted
+        while j < len(order) and not rec.count[order[j]] and order[j] == order[j - 1] + 1:
             j += 1
         run = order[i:j]
         reason = explain_run(order, i, j, run, faults, disk_windows, scen.speed, cutoff_s)
@@ -280,7 +280,8 @@ def status_events(lines):
 
 
 ALL_TUNERS = [s for s, _m, _c, _st in sc.USB_TUNERS] + [sc.DRIVER_ID]
-RECOVERY_BOUND = 12.0
+RECOVERY_BOUND = 12.0       # seconds back to receiving after a fault
+RECOVERY_BOUND_BUSY = 30.0  # ... while other tuners recover too
 SERVICE_DELAY = 15  # seconds a watchdog step may wait behind other tuners' steps
 
 
@@ -300,9 +301,12 @@ def check_supervisor(report, scen, run):
                 report.fail("%s: never back after %s (%.1f..%.1f s)" % (tuner, name, a, b))
                 continue
             recoveries[name].append(after[0] - b)
-            if after[0] - b > RECOVERY_BOUND:
-                report.fail("%s: back only %.1f s after %s ended (bound %.0f s)" %
-                            (tuner, after[0] - b, name, RECOVERY_BOUND))
+            # A tick serves one tuner: others being opened or booted come first.
+            busy = any(a2 - 5.0 < b + RECOVERY_BOUND and b - 5.0 < b2
+                       for other, windows in scen.windows.items() if other != tuner for _n, a2, b2 in windows)
+            bound = RECOVERY_BOUND_BUSY if busy else RECOVERY_BOUND
+            if after[0] - b > bound:
+                report.fail("%s: back only %.1f s after %s ended (bound %.0f s)" % (tuner, after[0] - b, name, bound))
         if tuner != sc.DRIVER_ID:
             check_usb_watchdog(report, scen, tuner, evs)
         else:
@@ -500,16 +504,33 @@ def check_resources(report, run, warmup):
         report.fail("resources: resident memory grew from %d to %d kB" % (rss_a, rss_b))
 
 
-def check_stalls(report, run, warmup):
-    gaps = [(t, g) for t, g in run.growth_gaps if t >= warmup]
+def flowing_tuners(scen, events, start, end):
+    """USB tuners that were receiving all through [start, end]: shown receiving
+    just before, and no fault of theirs near the interval."""
+    flowing = []
+    for serial, _m, _c, _st in sc.USB_TUNERS:
+        before = [s for t, s in events.get(serial, []) if t <= start]
+        if not before or not before[-1].startswith("放送受信"):
+            continue
+        if any(a - 1.0 < end and start < b + 1.0 for _n, a, b in scen.windows.get(serial, [])):
+            continue
+        flowing.append(serial)
+    return flowing
+
+
+def check_stalls(report, scen, run, warmup):
+    """A gap between record passes counts when some tuner was receiving all
+    through it: then only a blocked event loop explains it."""
+    events = status_events(run.lines)
+    gaps = [(t, g) for t, g in run.growth_gaps if t >= warmup and flowing_tuners(scen, events, t - g, t)]
     if not gaps:
         report.fail("event loop: no record pass observed")
         return
     longest = max(gaps, key=lambda x: x[1])
     over = [g for g in gaps if g[1] > 1.0]
     ordered = sorted(g for _t, g in gaps)
-    report.figure("event loop: %d record passes seen, median gap %.0f ms, 99th percentile %.0f ms, longest "
-                  "%.2f s (ending at %.1f s), gaps over 1 s: %d (bound %.1f s)" %
+    report.figure("event loop (gaps while a tuner was receiving): %d record passes seen, median gap %.0f ms, "
+                  "99th percentile %.0f ms, longest %.2f s (ending at %.1f s), gaps over 1 s: %d (bound %.1f s)" %
                   (len(gaps), 1000 * ordered[len(ordered) // 2], 1000 * ordered[int(len(ordered) * 0.99)],
                    longest[1], longest[0], len(over), STALL_BOUND))
     if longest[1] > STALL_BOUND:

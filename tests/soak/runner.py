@@ -4,6 +4,7 @@ devices' delivery logs (a record pass happened), and the injected disk
 faults on a small file system of its own."""
 import ctypes
 import errno
+import json
 import os
 import signal
 import subprocess
@@ -70,6 +71,8 @@ def proc_sample(pid):
 
 
 class Run:
+    FIELDS = ("lines", "samples", "growth_gaps", "disk_applied", "channel_changed_at", "exit_status", "stderr")
+
     def __init__(self):
         self.lines = []          # (seconds since start, text)
         self.samples = []        # (seconds, fds, threads, rss kB)
@@ -78,6 +81,18 @@ class Run:
         self.channel_changed_at = None
         self.exit_status = None
         self.stderr = ""
+
+    def save(self, path):
+        with open(path, "w") as f:
+            json.dump({k: getattr(self, k) for k in self.FIELDS}, f)
+
+    @classmethod
+    def load(cls, path):
+        run = cls()
+        with open(path) as f:
+            for k, v in json.load(f).items():
+                setattr(run, k, [tuple(x) for x in v] if isinstance(v, list) else v)
+        return run
 
 
 def _prepare_child():
@@ -134,8 +149,8 @@ def run_recorder(brannock, scenario, sim_path, config_dir, work, disk, delivery_
                     run.samples.append((now,) + sample)
                 next_sample = now + 1.0
             if filled_at is None and disk_plan and now >= disk_plan[0][0]:
+                filled_at = now  # writes may fail from the first ballast byte on
                 disk.fill()
-                filled_at = time.monotonic() - t0
             elif filled_at is not None and now >= disk_plan[0][1]:
                 disk.clear()
                 run.disk_applied.append((filled_at, time.monotonic() - t0))

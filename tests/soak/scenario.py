@@ -42,6 +42,7 @@ FAULT_KINDS = [
 DRIVER_FAULT_KINDS = ["vanish", "vanish_open_fail", "vanish_short_write"]
 RECOVERY_ROOM = 12.0       # seconds a tuner may take to stream again
 LONG_SIGNAL_LOSS = 90.0    # five watchdog firings: re-initialisation
+DRIVER_QUIET = 95.0
 QUIET_AFTER = 6.0          # at least this many seconds without faults after each composite fault
 END_QUIET = 25.0           # no fault ends this close to the end (long runs)
 
@@ -66,7 +67,10 @@ class Scenario:
         rng.shuffle(pending)
         for serial, _model, _ch, _st in USB_TUNERS:
             self._schedule(rng, serial, [k for k, _ in FAULT_KINDS], pending, long_loss=serial == "SOAKM1")
-        self._schedule(rng, DRIVER_ID, DRIVER_FAULT_KINDS, list(DRIVER_FAULT_KINDS), long_loss=False)
+        # The driver tuner never hears a broadcast time: between its faults it
+        # has time for a whole watchdog cycle (four re-sends, re-initialisation).
+        self._schedule(rng, DRIVER_ID, DRIVER_FAULT_KINDS, list(DRIVER_FAULT_KINDS), long_loss=False,
+                       quiet=DRIVER_QUIET)
         self.disk_windows = self._disk_windows(rng) if disk_faults else []
 
     def _add_fault(self, tuner, name, parts, at):
@@ -77,7 +81,7 @@ class Scenario:
         self.windows.setdefault(tuner, []).append((name, at, t))
         return t
 
-    def _schedule(self, rng, tuner, kinds, pending, long_loss):
+    def _schedule(self, rng, tuner, kinds, pending, long_loss, quiet=QUIET_AFTER):
         """Composite faults one after another with quiet time between. The
         `long_loss` tuner starts with a silence the watchdog must act on: one long
         enough for the re-initialisation when the run has room for it."""
@@ -103,7 +107,7 @@ class Scenario:
                 continue
             first = None
             end = self._add_fault(tuner, name, parts, t)
-            t = end + QUIET_AFTER + rng.uniform(0, QUIET_AFTER)
+            t = end + quiet + rng.uniform(0, QUIET_AFTER)
 
     def _disk_windows(self, rng):
         windows, t = [], 12.0 + rng.uniform(0, 5)

@@ -13,8 +13,10 @@ class Schedule(unittest.TestCase):
             self.assertGreater(seen.get(name, 0), 0, name)
         self.assertEqual(seen.get("long_signal_loss"), 1)
         self.assertGreater(len(scen.disk_windows), 5)
-        driver = {name for name, _a, _b in scen.windows[sc.DRIVER_ID]}
-        self.assertEqual(driver, set(sc.DRIVER_FAULT_KINDS))
+        driver = sorted(scen.windows[sc.DRIVER_ID], key=lambda w: w[1])
+        self.assertEqual({name for name, _a, _b in driver}, set(sc.DRIVER_FAULT_KINDS))
+        for (_n1, _a1, b1), (_n2, a2, _b2) in zip(driver, driver[1:]):
+            self.assertGreaterEqual(a2 - b1, sc.DRIVER_QUIET)
 
     def test_faults_of_one_tuner_leave_room_to_recover(self):
         for seed in range(5):
