@@ -35,11 +35,17 @@ std::time_t time_from_name(const std::string& base_name) {
 }
 
 std::time_t creation_time(const std::string& ts_path) {
+  constexpr std::time_t kPeriod = 600;  // a recording spans ten minutes of broadcast time
+  const std::time_t named = time_from_name(file_name_of(strip_ext(ts_path)));
   struct statx info {};
   if (::statx(AT_FDCWD, ts_path.c_str(), 0, STATX_BTIME | STATX_MTIME, &info) == 0 && (info.stx_mask & STATX_BTIME) &&
-      info.stx_btime.tv_sec != 0)
-    return static_cast<std::time_t>(info.stx_btime.tv_sec);
-  const std::time_t named = time_from_name(file_name_of(strip_ext(ts_path)));
+      info.stx_btime.tv_sec != 0) {
+    // The recorder creates a recording within its own period. A birth time
+    // outside it (a copied or restored file, a clock set wrong) would put
+    // every caption outside the page, so the name tells the start instead.
+    const auto born = static_cast<std::time_t>(info.stx_btime.tv_sec);
+    if (named == -1 || (born >= named && born < named + kPeriod)) return born;
+  }
   if (named != -1) return named;
   struct stat st {};
   if (::stat(ts_path.c_str(), &st) == 0) return st.st_mtime;

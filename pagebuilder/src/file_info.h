@@ -11,8 +11,9 @@ std::int64_t file_size(const std::string& path);
 bool file_exists(const std::string& path);
 
 // When the recording at `ts_path` was created: its birth time where the file
-// system keeps one, else the start time in its name yymmddhhm (local time),
-// else its modification time. Throws JobError when none is known.
+// system keeps one and it lies within the ten minutes its name yymmddhhm
+// (local time) stands for, else that named start, else its modification
+// time. Throws JobError when none is known.
 std::time_t creation_time(const std::string& ts_path);
 
 // The start time encoded in a recording's base name, or -1 when the name does

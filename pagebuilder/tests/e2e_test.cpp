@@ -16,14 +16,10 @@ int run(const std::string& command) {
 
 std::string sh_quote(const std::string& text) { return "'" + text + "'"; }
 
-// A stand-in analyser: writes two captions stamped one and five seconds after
-// the recording's creation (or after its named start where no birth time is kept).
+// A stand-in analyser: writes two captions stamped with broadcast times one
+// and five seconds into the recording's period (14:30 by its name).
 const char* kFakeAnalyser = R"SH(#!/bin/sh
-sub="${1%.ts}.sub"
-w=$(stat -c %W "$1")
-if [ "$w" = 0 ] || [ "$w" = "-" ]; then w=$(date -d "2008-12-06 14:30:00" +%s); fi
-t() { date -d "@$((w + $1))" +%H:%M:%S; }
-printf '%s \244\242\244\244\r\n%s \264\301\273\372\r\n' "$(t 1)" "$(t 5)" > "$sub"
+printf '14:30:01 \244\242\244\244\r\n14:30:05 \264\301\273\372\r\n' > "${1%.ts}.sub"
 )SH";
 
 class EndToEnd : public ::testing::Test {

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "batch_mode.h"
 #include "fakes.h"
@@ -34,6 +36,26 @@ TEST(RecordingNames, TimeFromName) {
   EXPECT_EQ(time_from_name("081206143_Ch27"), local_time(2008, 12, 6, 14, 30, 0));
   EXPECT_EQ(time_from_name("081306143_Ch27"), -1);
   EXPECT_EQ(time_from_name("x"), -1);
+}
+
+TEST(RecordingNames, CreationTimeOutsideTheNamedPeriodGivesWayToTheName) {
+  TempFolder folder;
+  // Made now, but named for 2008: a copy, or a recording made faster than broadcast.
+  write_file(folder / "081206143_Ch27.ts", "x");
+  EXPECT_EQ(creation_time(folder / "081206143_Ch27.ts"), local_time(2008, 12, 6, 14, 30, 0));
+  // Named for the period it was made in: its own creation time counts.
+  char name[32];
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  localtime_r(&now, &parts);
+  std::strftime(name, sizeof name, "%y%m%d%H", &parts);
+  const std::string base = name + std::to_string(parts.tm_min / 10) + "_Ch27";
+  write_file(folder / (base + ".ts"), "x");
+  struct statx info {};
+  const bool kept = ::statx(AT_FDCWD, (folder / (base + ".ts")).c_str(), 0, STATX_BTIME, &info) == 0 &&
+                    (info.stx_mask & STATX_BTIME) && info.stx_btime.tv_sec != 0;
+  EXPECT_EQ(creation_time(folder / (base + ".ts")), kept ? info.stx_btime.tv_sec : time_from_name(base));
+  EXPECT_THROW(creation_time(folder / "missing.ts"), JobError);
 }
 
 TEST(Numbers, ToInt) {
