@@ -24,8 +24,10 @@ std::string with_extension(const std::string& ts_path, const char* extension) {
   return ts_path.substr(0, ts_path.size() - 3) + extension;
 }
 
+// Opened without blocking: a FIFO or device in a recording folder must not
+// stall the run.
 bool can_open_for_reading(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   ::close(fd);
   return true;
@@ -73,13 +75,15 @@ void analyse_file(analysis_state& state, std::FILE* recording) {
 
 }  // namespace
 
+// Only regular files count: anything else (FIFO, device, directory) is as
+// good as unopenable, so it is never read.
 std::int64_t recording_size(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat info {};
   const int result = ::fstat(fd, &info);
   ::close(fd);
-  return result == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+  return result == 0 && S_ISREG(info.st_mode) ? static_cast<std::int64_t>(info.st_size) : -1;
 }
 
 int process_recording(analysis_state& state, batch_environment& env, const std::string& path) {

@@ -86,9 +86,13 @@ TEST_F(batch_driver, size_threshold_is_inclusive) {
   write_file(dir / "small.ts", small);
   EXPECT_EQ(process_recording(c.state, env, path("small.ts")), -12);
   EXPECT_EQ(process_recording(c.state, env, path("missing.ts")), -12);
-  EXPECT_EQ(console(), "skip " + path("small.ts") + " (too small.)\nskip " + path("missing.ts") + " (too small.)\n");
+  ::mkfifo(path("fifo.ts").c_str(), 0644);  // would block a plain open for reading
+  EXPECT_EQ(process_recording(c.state, env, path("fifo.ts")), -12);
   write_file(dir / "exact.ts", recording());
   EXPECT_EQ(process_recording(c.state, env, path("exact.ts")), 0);
+  EXPECT_EQ(console(), "skip " + path("small.ts") + " (too small.)\nskip " + path("missing.ts") +
+                           " (too small.)\nskip " + path("fifo.ts") + " (too small.)\nnow reading " +
+                           path("exact.ts") + "\n");
   EXPECT_EQ(waits, std::vector<int>{stability_wait_ms});
   EXPECT_TRUE(fs::exists(dir / "exact.sub"));
   EXPECT_TRUE(fs::exists(dir / "exact.eit"));

@@ -9,6 +9,12 @@
 
 namespace skerrow::testing {
 
+inline int occurrences(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
 struct captured_state {
   std::string log, listing, captions;  // declared first: the writers flush into them at the end
   analysis_state state;
@@ -36,18 +42,7 @@ struct captured_state {
   void feed_all(const std::vector<bytes>& packets) {
     for (const bytes& p : packets) feed(p);
   }
-  int count(const std::string& needle) {
-    const std::string& text = log_text();
-    int n = 0;
-    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-    return n;
-  }
+  int count(const std::string& needle) { return occurrences(log_text(), needle); }
 };
-
-inline int occurrences(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
 
 }  // namespace skerrow::testing
