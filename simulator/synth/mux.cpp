@@ -208,37 +208,41 @@ SectionPacking packing_for(const Scenario& s, std::uint16_t pid) {
   return SectionPacking::own_packets;
 }
 
-void add_table_sources(SourceSet& set, const Scenario& s, const Window& w, std::uint64_t end,
-                       std::shared_ptr<BroadcastClock> clock) {
+// TOT and TDT on PID 0x0014, from the broadcast clock; the TOT of the
+// bad-CRC fault goes out once with a broken CRC_32.
+void add_time_sources(SourceSet& set, const Scenario& s, std::uint64_t end, std::shared_ptr<BroadcastClock> clock) {
+  auto bad_crc = std::make_shared<std::optional<std::uint64_t>>();
+  if (const FaultSpec* f = find_fault(s, FaultType::bad_tot_crc)) *bad_crc = ticks(f->at_s);
+  const SectionPacking packing = packing_for(s, kTimePid);
+  auto time_chunk = [clock, bad_crc, packing](std::uint64_t t, bool tot) {
+    Bytes section = tot ? build_tot(clock->at(t)) : build_tdt(clock->at(t));
+    if (tot && *bad_crc && t >= **bad_crc) {
+      section.back() ^= 0x5A;
+      bad_crc->reset();
+    }
+    Chunk c = section_chunk(kTimePid, {section}, packing, Chunk::Kind::time);
+    c.time_value = clock->at(t);
+    return c;
+  };
+  set.add(std::make_unique<PeriodicSource>(s.repetition.tot, end, [time_chunk](std::uint64_t t) { return time_chunk(t, true); }));
+  set.add(std::make_unique<PeriodicSource>(s.repetition.tdt, end, [time_chunk](std::uint64_t t) { return time_chunk(t, false); }));
+}
+
+void add_fixed_tables(SourceSet& set, const Scenario& s, const Window& w, std::uint64_t end) {
   const StationInfo& st = s.station;
   const Repetition& r = s.repetition;
   auto fixed = [&](std::uint16_t pid, std::vector<Bytes> sections) {
     const SectionPacking packing = packing_for(s, pid);
     return [pid, sections = std::move(sections), packing](std::uint64_t) { return section_chunk(pid, sections, packing); };
   };
-  auto bad_crc = std::make_shared<std::optional<std::uint64_t>>();
-  if (const FaultSpec* f = find_fault(s, FaultType::bad_tot_crc)) *bad_crc = ticks(f->at_s);
-  const SectionPacking time_packing = packing_for(s, kTimePid);
-  set.add(std::make_unique<PeriodicSource>(r.tot, end, [clock, bad_crc, time_packing](std::uint64_t t) {
-    Bytes tot = build_tot(clock->at(t));
-    if (*bad_crc && t >= **bad_crc) {
-      tot.back() ^= 0x5A;
-      bad_crc->reset();
-    }
-    Chunk c = section_chunk(kTimePid, {tot}, time_packing, Chunk::Kind::time);
-    c.time_value = clock->at(t);
-    return c;
-  }));
-  set.add(std::make_unique<PeriodicSource>(r.tdt, end, [clock, time_packing](std::uint64_t t) {
-    Chunk c = section_chunk(kTimePid, {build_tdt(clock->at(t))}, time_packing, Chunk::Kind::time);
-    c.time_value = clock->at(t);
-    return c;
-  }));
   set.add(std::make_unique<PeriodicSource>(r.pat, end, fixed(kPatPid, {build_pat(st)})));
   set.add(std::make_unique<PeriodicSource>(r.pmt, end, fixed(kPmtPid, {build_pmt(st, oneseg_streams())})));
   set.add(std::make_unique<PeriodicSource>(r.sdt, end, fixed(kSdtPid, {build_sdt(st)})));
   set.add(std::make_unique<PeriodicSource>(r.nit, end, fixed(kNitPid, {build_nit(st)})));
   set.add(std::make_unique<PeriodicSource>(r.bit, end, fixed(kBitPid, {build_bit(st, w.start)})));
+}
+
+void add_eit_sources(SourceSet& set, const Scenario& s, const Window& w, std::uint64_t end) {
   for (const EitSpec& e : s.eit) {
     const SectionPacking packing = packing_for(s, e.pid);
     if (e.kind == EitKind::present_following) {
@@ -248,14 +252,14 @@ void add_table_sources(SourceSet& set, const Scenario& s, const Window& w, std::
         c.event_ids = ids_of({present, following});
         return c;
       }));
-    } else {
-      Chunk schedule = section_chunk(e.pid, build_eit_schedule(s.station, s.events, w.start), packing, Chunk::Kind::eit);
-      const JstSeconds midnight = w.start - w.start % 86400;
-      for (const EventInfo& ev : s.events)
-        if (ev.start >= midnight && ev.start < midnight + 4 * 86400) schedule.event_ids.push_back(ev.event_id);
-      if (!schedule.packets.empty())
-        set.add(std::make_unique<PeriodicSource>(e.period_s, end, [schedule](std::uint64_t) { return schedule; }));
+      continue;
     }
+    std::vector<std::uint16_t> carried;
+    Chunk schedule = section_chunk(e.pid, build_eit_schedule(s.station, s.events, w.start, 0, &carried), packing,
+                                   Chunk::Kind::eit);
+    schedule.event_ids = std::move(carried);
+    if (!schedule.packets.empty())
+      set.add(std::make_unique<PeriodicSource>(e.period_s, end, [schedule](std::uint64_t) { return schedule; }));
   }
 }
 
@@ -395,7 +399,9 @@ MuxReport multiplex(const Scenario& scenario, const Window& window, AvInput av, 
   auto clock = std::make_shared<BroadcastClock>(scenario, window);
 
   SourceSet sources;
-  add_table_sources(sources, scenario, window, end, clock);
+  add_time_sources(sources, scenario, end, clock);
+  add_fixed_tables(sources, scenario, window, end);
+  add_eit_sources(sources, scenario, window, end);
   add_caption_sources(sources, scenario, window, end);
   if (av.video) sources.add(std::make_unique<AvSource>(std::move(av.video), kVideoPid, 0xE0, 1, end));
   if (av.audio) sources.add(std::make_unique<AvSource>(std::move(av.audio), kAudioPid, 0xC0, 4, end));

@@ -185,27 +185,29 @@ std::vector<Bytes> build_eit_pf(const StationInfo& s, const EventInfo* present,
 }
 
 std::vector<Bytes> build_eit_schedule(const StationInfo& s, const std::vector<EventInfo>& events,
-                                      JstSeconds day_start, std::uint8_t version) {
+                                      JstSeconds day_start, std::uint8_t version,
+                                      std::vector<std::uint16_t>* carried) {
   const JstSeconds midnight = day_start - ((day_start % 86400) + 86400) % 86400;
-  std::map<int, std::vector<Bytes>> segments;  // segment -> event entries
-  for (const EventInfo& e : events) {
-    if (e.start < midnight || e.start >= midnight + 4 * 86400) continue;
-    segments[static_cast<int>((e.start - midnight) / (3 * 3600))].push_back(event_entry(e, 1));
-  }
+  std::map<int, std::vector<const EventInfo*>> segments;
+  for (const EventInfo& e : events)
+    if (e.start >= midnight && e.start < midnight + 4 * 86400)
+      segments[static_cast<int>((e.start - midnight) / (3 * 3600))].push_back(&e);
   if (segments.empty()) return {};
   // Each segment takes up to eight sections; entries fill a section to ~1 KB.
   std::vector<std::pair<int, std::vector<Bytes>>> sections;  // section_number, entries
-  for (auto& [segment, entries] : segments) {
-    std::size_t first = sections.size();
-    for (Bytes& entry : entries) {
-      std::size_t size = 0;
-      if (sections.size() > first)
-        for (const Bytes& b : sections.back().second) size += b.size();
+  for (const auto& [segment, in_segment] : segments) {
+    const std::size_t first = sections.size();
+    std::size_t size = 0;
+    for (const EventInfo* e : in_segment) {
+      Bytes entry = event_entry(*e, 1);
       if (sections.size() == first || size + entry.size() > 1024) {
         if (sections.size() - first == 8) break;
         sections.push_back({segment * 8 + static_cast<int>(sections.size() - first), {}});
+        size = 0;
       }
+      size += entry.size();
       sections.back().second.push_back(std::move(entry));
+      if (carried) carried->push_back(e->event_id);
     }
   }
   const auto last = static_cast<std::uint8_t>(sections.back().first);

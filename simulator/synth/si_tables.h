@@ -61,9 +61,12 @@ Bytes build_tdt(JstSeconds now);
 std::vector<Bytes> build_eit_pf(const StationInfo& s, const EventInfo* present,
                                 const EventInfo* following, std::uint8_t version = 0);
 // EIT schedule (table 0x50): the events sorted into three-hour segments
-// counted from midnight of `day_start`; events before it are left out.
+// counted from midnight of `day_start`, four days of them; events outside
+// those days, and beyond eight sections of about 1 KB in one segment, are
+// left out. `carried` (if given) receives the event_ids that went in.
 std::vector<Bytes> build_eit_schedule(const StationInfo& s, const std::vector<EventInfo>& events,
-                                      JstSeconds day_start, std::uint8_t version = 0);
+                                      JstSeconds day_start, std::uint8_t version = 0,
+                                      std::vector<std::uint16_t>* carried = nullptr);
 
 // Terrestrial delivery frequency of a UHF channel in units of 1/7 MHz.
 std::uint16_t uhf_frequency_units(int channel);

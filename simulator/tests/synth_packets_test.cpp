@@ -207,3 +207,49 @@ TEST_F(RestampTimePacket, TdtAndBadCrcAndForeignPackets) {
 }
 
 }  // namespace
+
+namespace {
+
+EventInfo event_at(std::uint16_t id, const char* start) {
+  EventInfo e;
+  e.event_id = id;
+  e.start = *parse_jst(start);
+  e.duration_s = 1800;
+  e.name = "番組";
+  e.description = std::string(30, 'x');
+  return e;
+}
+
+TEST(EitSchedule, ThreeHourSegmentsFromMidnightOverFourDays) {
+  StationInfo st;
+  st.service_id = 0x5A8;
+  const std::vector<EventInfo> events{event_at(1, "2026-12-06T23:30:00"),  // the day before: left out
+                                      event_at(2, "2026-12-07T01:00:00"),  // segment 0
+                                      event_at(3, "2026-12-07T07:00:00"),  // segment 2
+                                      event_at(4, "2026-12-07T08:30:00"),  // segment 2
+                                      event_at(5, "2026-12-11T00:00:00")};  // fifth day: left out
+  std::vector<std::uint16_t> carried;
+  const auto sections = build_eit_schedule(st, events, *parse_jst("2026-12-07T05:00:00"), 0, &carried);
+  EXPECT_EQ(carried, (std::vector<std::uint16_t>{2, 3, 4}));
+  ASSERT_EQ(sections.size(), 2u);
+  EXPECT_EQ(sections[0][6], 0);    // section_number of segment 0
+  EXPECT_EQ(sections[1][6], 16);   // segment 2 starts at section 16
+  EXPECT_EQ(sections[1][7], 16);   // last_section_number
+  EXPECT_EQ(sections[1][12], 16);  // segment_last_section_number
+  EXPECT_EQ(sections[1][13], 0x50);
+}
+
+TEST(EitPresentFollowing, PresentInSectionZeroFollowingInSectionOne) {
+  StationInfo st;
+  const EventInfo now = event_at(7, "2026-12-07T05:00:00"), next = event_at(8, "2026-12-07T05:30:00");
+  const auto pf = build_eit_pf(st, &now, &next);
+  ASSERT_EQ(pf.size(), 2u);
+  EXPECT_EQ((pf[0][14] << 8 | pf[0][15]), 7);
+  EXPECT_EQ(pf[0][24] >> 5, 4);  // running
+  EXPECT_EQ((pf[1][14] << 8 | pf[1][15]), 8);
+  EXPECT_EQ(pf[1][6], 1);
+  const auto empty = build_eit_pf(st, nullptr, nullptr);
+  EXPECT_EQ(empty[0].size(), 14u + 4);  // header only
+}
+
+}  // namespace
