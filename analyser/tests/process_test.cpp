@@ -17,17 +17,25 @@ namespace {
 
 struct run_result {
   int status = -1;
-  std::string err;
+  std::string err, out;
 };
 
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 // Runs skerrow with `args` in `cwd`, waits shortened by ONESEG_TIME_SCALE.
-run_result run_skerrow(const fs::path& cwd, const std::vector<std::string>& args) {
+// With remove_cwd the working folder is deleted once the child is in it.
+run_result run_skerrow(const fs::path& cwd, const std::vector<std::string>& args, bool remove_cwd = false) {
   const fs::path err_path = cwd.parent_path() / (cwd.filename().string() + ".stderr");
+  const fs::path out_path = cwd.parent_path() / (cwd.filename().string() + ".stdout");
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(cwd.c_str()) != 0) _exit(126);
-    std::FILE* err = std::freopen(err_path.c_str(), "w", stderr);
-    if (err == nullptr) _exit(126);
+    if (remove_cwd && ::rmdir(cwd.c_str()) != 0) _exit(126);
+    if (std::freopen(err_path.c_str(), "w", stderr) == nullptr) _exit(126);
+    if (std::freopen(out_path.c_str(), "w", stdout) == nullptr) _exit(126);
     ::setenv("ONESEG_TIME_SCALE", "0.01", 1);
     std::vector<char*> argv = {const_cast<char*>(SKERROW_PATH)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -39,9 +47,10 @@ run_result run_skerrow(const fs::path& cwd, const std::vector<std::string>& args
   int status = 0;
   ::waitpid(pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(err_path);
-  r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  r.err = read_file(err_path);
+  r.out = read_file(out_path);
   fs::remove(err_path);
+  fs::remove(out_path);
   return r;
 }
 
@@ -51,9 +60,10 @@ bool has_log_file(const fs::path& dir) {
   return false;
 }
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+void write_recording(const fs::path& path, int seconds) {
+  const bytes recording = make_recording(seconds);
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(recording.data()), static_cast<std::streamsize>(recording.size()));
 }
 
 struct skerrow_process : ::testing::Test {
@@ -78,11 +88,7 @@ TEST_F(skerrow_process, without_arguments_prints_usage_and_exits_255) {
 TEST_F(skerrow_process, analyses_lower_case_ts_files_of_a_folder_tree_and_removes_its_log) {
   const fs::path rec = root / "rec";
   fs::create_directories(rec / "sub");
-  const bytes recording = make_recording(125);
-  {
-    std::ofstream out(rec / "a.ts", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(recording.data()), static_cast<std::streamsize>(recording.size()));
-  }
+  write_recording(rec / "a.ts", 125);
   fs::create_hard_link(rec / "a.ts", rec / "sub" / "b.ts");
   fs::create_hard_link(rec / "a.ts", rec / "c.TS");
   std::ofstream(rec / "small.ts") << "tiny";
@@ -108,4 +114,13 @@ TEST_F(skerrow_process, analyses_lower_case_ts_files_of_a_folder_tree_and_remove
   const run_result again = run_skerrow(root / "work", {(rec / "a.ts").string(), (rec / "sub").string()});
   EXPECT_EQ(again.err, "skip " + (rec / "a.ts").string() + " (eit file exists.)\nskip " +
                            (rec / "sub" / "b.ts").string() + " (eit file exists.)\n");
+}
+
+TEST_F(skerrow_process, analysis_log_goes_to_standard_output_when_it_cannot_be_created) {
+  write_recording(root / "x.ts", 120);
+  const run_result r = run_skerrow(root / "work", {(root / "x.ts").string()}, true);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "now reading " + (root / "x.ts").string() + "\n");
+  EXPECT_EQ(r.out.find("PID:14 SEQ:0\r\nSTART PACKET\r\nTOT or TDT\r\n"), 0u) << r.out.substr(0, 80);
+  EXPECT_NE(r.out.find("Original Program Id:7fe0\r\n"), std::string::npos);
 }
