@@ -10,8 +10,10 @@ from streams import station_stream
 
 BITRATE = 12032            # bits per broadcast second: 8 units per second
 UNITS_PER_SECOND = BITRATE / (188 * 8)
-TIME_EVERY = 40            # a time packet every 5 broadcast seconds
-LOOP = 32760               # packets per station loop (4095 broadcast seconds)
+# A time packet about every 5 broadcast seconds; not a multiple of 5, so that
+# a fault spoiling every fifth unit spares some of them.
+TIME_EVERY = 41
+LOOP = 41 * 799            # packets per station loop (about 4095 broadcast seconds)
 START = datetime.datetime(2026, 12, 6, 21, 0, 0)
 REC_DAYS = 1
 

@@ -81,6 +81,16 @@ class PacketAccounting(unittest.TestCase):
         self.record(list(range(0, 60)) + [59] + list(range(60, 120)))
         self.assertTrue(any("duplicated" in f or "out of order" in f for f in self.verdict().failures))
 
+    def test_a_silence_longer_than_the_loop_keeps_the_sequence(self):
+        gap = sc.LOOP - 100  # no time packet between the two stretches
+        first = list(range(0, 70))
+        second = [s for s in range(70 + gap, 70 + gap + 30) if s % sc.LOOP % sc.TIME_EVERY]
+        self.deliver(first + second)
+        self.record(first + second)
+        report = self.verdict()
+        self.assertEqual(report.failures, [])
+        self.assertIn("recorded %d once" % (len(first) + len(second)), report.figures[0])
+
     def test_packets_swapped_fail(self):
         seqs = list(range(0, 120))
         seqs[50], seqs[51] = seqs[51], seqs[50]
