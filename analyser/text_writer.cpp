@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 namespace skerrow {
@@ -152,16 +150,6 @@ text_writer& text_writer::dec(std::int64_t v) {
 text_writer& text_writer::dec02(int v) {
   if (v >= 0 && v < 10) ch('0');
   return dec(v);
-}
-
-text_writer& text_writer::format(const char* fmt, ...) {
-  char tmp[1024];
-  va_list args;
-  va_start(args, fmt);
-  const int n = std::vsnprintf(tmp, sizeof tmp, fmt, args);
-  va_end(args);
-  if (n > 0) bytes(tmp, static_cast<std::size_t>(n) < sizeof tmp ? static_cast<std::size_t>(n) : sizeof tmp - 1);
-  return *this;
 }
 
 }  // namespace skerrow

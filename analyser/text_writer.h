@@ -37,11 +37,6 @@ class text_writer {
   text_writer& dec(std::int64_t v);      // "%d" / "%lld"
   text_writer& dec02(int v);             // "%02d" (values 0..99 as two digits)
   text_writer& newline() { return text("\n"); }
-  // printf-style for the rare lines whose shape the helpers above do not cover.
-  text_writer& format(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-
-  text_writer& operator<<(std::string_view s) { return text(s); }
-  text_writer& operator<<(char c) { return ch(c); }
 
  private:
   enum class sink { none, file, memory };
