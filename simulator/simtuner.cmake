@@ -10,7 +10,7 @@ add_library(oneseg_simtuner STATIC
   simtuner/sim_interfaces.cpp)
 target_include_directories(oneseg_simtuner PUBLIC
   ${CMAKE_CURRENT_SOURCE_DIR}/simtuner ${CMAKE_SOURCE_DIR}/recorder)
-target_link_libraries(oneseg_simtuner PUBLIC oneseg_common PRIVATE nlohmann_json::nlohmann_json)
+target_link_libraries(oneseg_simtuner PUBLIC oneseg_common PRIVATE oneseg_synth nlohmann_json::nlohmann_json)
 
 add_executable(simtuner_tests
   simtuner/tests/sim_config_test.cpp

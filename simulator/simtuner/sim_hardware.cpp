@@ -29,16 +29,10 @@ brannock::TDateTime ToDateTime(const CivilTime& t) {
   return (date_to_mjd(t.year, t.month, t.day) - kMjdOf18991230) + (t.hour * 3600 + t.minute * 60 + t.second) / 86400.0;
 }
 
-CivilTime ToCivil(brannock::TDateTime t) {
+std::int64_t ToJstSeconds(brannock::TDateTime t) {
+  constexpr double kDaysTo1970 = 25569;
   // A microsecond of slack keeps whole seconds whole after floating sums.
-  const auto seconds = static_cast<long long>(std::floor(t * 86400.0 + 1e-6));
-  const long long days = seconds / 86400;
-  const long long ofDay = seconds % 86400;
-  CivilTime civil = mjd_to_date(static_cast<std::uint16_t>(days + kMjdOf18991230));
-  civil.hour = static_cast<int>(ofDay / 3600);
-  civil.minute = static_cast<int>(ofDay / 60 % 60);
-  civil.second = static_cast<int>(ofDay % 60);
-  return civil;
+  return static_cast<std::int64_t>(std::floor((t - kDaysTo1970) * 86400.0 + 1e-6));
 }
 
 std::shared_ptr<SimHardware> SimHardware::Create(const SimConfig& config, brannock::Clock& clock,

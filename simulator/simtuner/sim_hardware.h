@@ -70,8 +70,9 @@ class SimHardware {
   std::unique_ptr<DriverDevice> driver_;
 };
 
-// Days since 1899-12-30 of a broadcast date-time and back.
+// Days since 1899-12-30 of a broadcast date-time, and the whole seconds since
+// 1970-01-01 of such a value (the stream synthesiser's time scale).
 brannock::TDateTime ToDateTime(const CivilTime& t);
-CivilTime ToCivil(brannock::TDateTime t);
+std::int64_t ToJstSeconds(brannock::TDateTime t);
 
 }  // namespace oneseg::sim

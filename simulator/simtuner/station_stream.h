@@ -1,6 +1,5 @@
 #pragma once
-// A station's transport stream, held in memory and played in a loop, and the
-// re-stamping of its time packets with the simulated broadcast clock.
+// A station's transport stream, held in memory and played in a loop.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -33,12 +32,8 @@ class StationStream {
   std::vector<std::uint8_t> data_;
 };
 
-// Rewrites the JST_time of every TDT and TOT section in a packet of PID
-// 0x0014 (recomputing the TOT's CRC). Sections running past the packet are
-// left alone. Returns true when the packet carried a time.
-bool RestampTimePacket(std::uint8_t* packet, const CivilTime& time);
-
-// The JST_time of the first time section of a PID 0x0014 packet.
+// The JST_time of the first TDT or TOT section of a PID 0x0014 packet that
+// lies wholly inside the packet.
 bool ReadPacketTime(const std::uint8_t* packet, CivilTime& time);
 
 }  // namespace oneseg::sim

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "../synth/time_packet.h"  // the synthesiser's, not the recorder's header of that name
+
 namespace oneseg::sim {
 namespace {
 
@@ -172,9 +174,12 @@ void UsbDevice::CatchUp() {
 }
 
 void UsbDevice::EmitUnit(const Station& station, std::uint64_t index, bool corrupt) {
+  synth::Packet packet;
+  std::memcpy(packet.data(), station.stream.Packet(index), kPacketSize);
+  const double sent = hw_.BroadcastStart() + static_cast<double>(index) * UnitPeriodDays(station);
+  synth::restamp_time_packet(packet, ToJstSeconds(sent));
   std::uint8_t unit[kMaxChunk] = {};
-  std::memcpy(unit, station.stream.Packet(index), kPacketSize);
-  RestampTimePacket(unit, ToCivil(hw_.BroadcastStart() + static_cast<double>(index) * UnitPeriodDays(station)));
+  std::memcpy(unit, packet.data(), kPacketSize);
   // The device framing behind the packet carries the unit's sequence number.
   for (int b = 0; b < 8; ++b) unit[kPacketSize + b] = static_cast<std::uint8_t>(index >> (8 * b));
   if (corrupt) unit[0] = 0x00;

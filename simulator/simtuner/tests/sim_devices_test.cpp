@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "crc32.h"
 #include "driver_device.h"
 #include "test_streams.h"
 #include "usb_device.h"
@@ -132,6 +133,7 @@ TEST_F(SimDevicesTest, StreamFollowsTheClockAtTheSpeedFactorWithRestampedTimes) 
     CivilTime t;
     if (!ReadPacketTime(&log[at + 8], t)) continue;
     ++times;
+    EXPECT_EQ(0u, crc32_mpeg2(&log[at + 8 + 5], 14));  // the re-stamped TOT's CRC holds
     const int second = static_cast<int>(seq / 100);
     EXPECT_EQ(35 + second / 60, t.minute);
     EXPECT_EQ(second % 60, t.second);
