@@ -72,7 +72,8 @@ class Node {
     } else if (v.is_string()) {
       const std::string s = v.get<std::string>();
       char* end = nullptr;
-      value = std::strtoll(s.c_str(), &end, 0);
+      const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+      value = std::strtoll(s.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);  // never octal
       if (s.empty() || *end != '\0') fail(key, "expected an integer, got \"" + s + "\"");
     } else {
       fail(key, "expected an integer");

@@ -206,6 +206,25 @@ TEST_F(RestampTimePacket, TdtAndBadCrcAndForeignPackets) {
   EXPECT_FALSE(restamp_time_packet(cut, t1));
 }
 
+TEST_F(RestampTimePacket, AnyBytesOnTheTimePidAreSafe) {
+  std::uint32_t x = 12345;
+  int restamped = 0;
+  for (int i = 0; i < 20000; ++i) {
+    Packet p;
+    for (std::uint8_t& byte : p) byte = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+    p[0] = 0x47;
+    p[1] = static_cast<std::uint8_t>(0x40 | (p[1] & 0x80));
+    p[2] = 0x14;
+    if (i % 2) {  // a plausible TOT start behind a short pointer_field, no adaptation field
+      p[3] = static_cast<std::uint8_t>(0x10 | (p[3] & 0x0F));
+      p[4] = p[4] % 8;
+      p[5 + p[4]] = 0x73;
+    }
+    restamped += restamp_time_packet(p, t1);
+  }
+  EXPECT_GT(restamped, 0);  // some random packets do look like time sections
+}
+
 }  // namespace
 
 namespace {

@@ -71,6 +71,10 @@ TEST(Scenario, ErrorsNameTheFieldAndItsPlace) {
   EXPECT_EQ(error_of(j), "service.service_id: expected an integer, got \"0x5G8\"");
 
   j = small_scenario_json();
+  j["channel"] = "027";  // decimal, not octal
+  EXPECT_EQ(parse_scenario(j).station.channel, 27);
+
+  j = small_scenario_json();
   j["events"][0]["captions"][1]["text"] = "ｱｲｳ";
   EXPECT_NE(error_of(j).find("events[0].captions[1].text: character outside JIS X 0208"), std::string::npos)
       << error_of(j);
