@@ -6,7 +6,6 @@
 #include <functional>
 #include <limits>
 #include <map>
-#include <set>
 
 #include "arib_text.h"
 #include "caption_pes.h"

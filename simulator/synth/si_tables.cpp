@@ -151,8 +151,7 @@ Bytes build_bit(const StationInfo& s, JstSeconds update_time, std::uint8_t versi
   Bytes broadcaster{s.broadcaster_id};
   put_loop(broadcaster, descriptor(0xD7, params));
   Bytes body;
-  put_loop(body, {});  // broadcast_view_propriety 1 with the reserved bits
-  body[0] |= 0x10;
+  put_loop(body, {});  // no first descriptors; the top bits give broadcast_view_propriety 1
   append(body, broadcaster);
   return build_section({0xC4, s.network_id, version, 0, 0}, body);
 }
