@@ -20,9 +20,11 @@ class Recording : public ::testing::Test {
   void SetUp() override {
     rig.clock.now = EncodeDateTime(2008, 12, 6, 14, 35, 30);
     tuner = &rig.StreamingTuner("R", 27);  // kind 0: units of 197 bytes
+    unitSize = tuner->UnitSize;
   }
   std::deque<std::uint8_t>& Stream() { return rig.ops.scripts["R"].stream; }
-  void Send(const Packet& packet) { AppendUnit(Stream(), packet, tuner->UnitSize); }
+  // Outlives the record: a restarted engine makes a new one.
+  void Send(const Packet& packet) { AppendUnit(Stream(), packet, unitSize); }
   void Tick() { rig.engine.RecordTimerTimer(); }
   fs::path Pair(const std::string& day, const std::string& base, const char* ext) {
     return rig.Recordings() / day / (base + ext);
@@ -36,6 +38,7 @@ class Recording : public ::testing::Test {
 
   EngineRig rig;
   TOneSegTuner* tuner = nullptr;
+  std::uint16_t unitSize = 0;
 };
 
 TEST_F(Recording, FirstTimePacketOpensThePairAndEveryPacketReachesTheFileEachTick) {
