@@ -23,7 +23,7 @@ TEST(SimConfig, ExampleFileDescribesEveryKindOfDevice) {
   EXPECT_EQ(DeviceModel::Mini, config.devices[1].model);
   EXPECT_NE(std::string::npos, config.devices[1].description.find("Mini"));
   EXPECT_EQ("M0001&2\\3", config.devices[1].serial);
-  EXPECT_EQ(7, config.devices[1].signal.at(35));
+  EXPECT_EQ(7, config.devices[1].signal.at(22));
   ASSERT_EQ(2u, config.devices[1].faults.size());
   EXPECT_EQ(FaultType::SignalLoss, config.devices[1].faults[1].type);
   EXPECT_EQ(300, config.devices[1].faults[1].at);
