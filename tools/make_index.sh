@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Writes one UTF-8 index page over a recording folder: for every station
 # (channel) its recordings in time order, the programmes of each recording
-# (from the analyser's .eit listing, EUC-JP) and links to the recording, its
-# caption file and its page.
+# on the air while it was recorded (from the analyser's .eit listing, EUC-JP)
+# and links to the recording, its caption file and its page.
 #   make_index.sh RECORDING_FOLDER INDEX.html
 # Needs only bash, coreutils and iconv.
 set -euo pipefail
@@ -56,9 +56,18 @@ station_name() {
   done
 }
 
-# The programmes of one .eit listing as list items.
+# Minutes since 2000-01-01 (months of 31 days: good for ordering and overlap
+# tests only) of "yyyy/m/d hh:mm..." as the listing writes start times.
+minute_key() {
+  local date=${1%% *} time=${1#* } y m d
+  IFS=/ read -r y m d <<< "$date"
+  echo $(( ((10#$y - 2000) * 12 * 31 + (10#$m - 1) * 31 + 10#$d - 1) * 1440 + 10#${time:0:2} * 60 + 10#${time:3:2} ))
+}
+
+# The programmes of one .eit listing that are on the air during the ten
+# minutes from minute key $2, as list items in time order.
 programme_items() {
-  local start="" duration="" name="" desc="" genre="" line
+  local from=$2 start="" duration="" name="" desc="" genre="" line begins ends
   while IFS= read -r line; do
     case $line in
       "StartTime: "*) start=${line#StartTime: } ;;
@@ -67,12 +76,19 @@ programme_items() {
       "EventDesc: "*) desc=${line#EventDesc: } ;;
       "ContentNibble: "*) genre=${line#ContentNibble: } ;;
       "-")
-        printf '<li><span class="time">%s (%s)</span> <b>%s</b> %s <span class="genre">%s</span></li>\n' \
-          "$(escape "$start")" "$(escape "$duration")" "$(escape "$name")" "$(escape "$desc")" "$(escape "$genre")"
+        if [[ $start =~ ^[0-9]+/[0-9]+/[0-9]+\ [0-9][0-9]:[0-9][0-9] ]] && [[ $duration =~ ^[0-9][0-9]:[0-9][0-9] ]]; then
+          begins=$(minute_key "$start")
+          ends=$((begins + 10#${duration:0:2} * 60 + 10#${duration:3:2}))
+          if [ "$begins" -lt $((from + 10)) ] && [ "$ends" -gt "$from" ]; then
+            printf '%s\t<li><span class="time">%s (%s)</span> <b>%s</b> %s <span class="genre">%s</span></li>\n' \
+              "$begins" "$(escape "$start")" "$(escape "$duration")" "$(escape "$name")" "$(escape "$desc")" \
+              "$(escape "$genre")"
+          fi
+        fi
         start="" duration="" name="" desc="" genre=""
         ;;
     esac
-  done < <(utf8_lines "$1")
+  done < <(utf8_lines "$1") | sort -n -s -k1,1 | cut -f2-
 }
 
 mapfile -t recordings < <(find "$rec_folder" -name '*.ts' -type f | LC_ALL=C sort)
@@ -112,7 +128,9 @@ HEAD
       captions="-"
       [ -f "$base.sub" ] && captions=$(tr -cd '\n' < "$base.sub" | wc -c)
       printf '<tr><td>%s</td><td>%s</td><td><ul>\n' "$(recording_start "$name")" "$(link "$base.html" "$(escape "$name")")"
-      [ -f "$base.eit" ] && programme_items "$base.eit"
+      if [ -f "$base.eit" ]; then
+        programme_items "$base.eit" "$(minute_key "$(recording_start "$name")")"
+      fi
       printf '</ul></td><td>%s</td><td>%s %s</td></tr>\n' "$captions" "$(link "$ts" ts)" "$(link "$base.sub" sub)"
     done
     printf '</table>\n'
