@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole road of a recording in one go, on simulated tuners:
 #   1. oneseg-synth makes 39 minutes of two stations (picture, sound,
-#      captions, programme guide) from the scenarios in tests/e2e/scenarios;
+#      captions, programme guide) from the day scenarios in simulator/scenarios;
 #      the streams are kept in BUILD_DIR/demo-streams for the next run;
 #   2. brannock --headless records them with simulated tuners (two USBXpress
 #      models on two channels and the driver tuner) at 30 times broadcast speed,
@@ -38,9 +38,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-scenarios=("$here/tests/e2e/scenarios/minato.json" "$here/tests/e2e/scenarios/sakura.json")
-channels=(27 35)
-broadcast_start="2026-12-07 05:52:00"  # the scenarios' start; the tuners boot meanwhile
+scenarios=("$here/simulator/scenarios/hibari_ch27_day.json" "$here/simulator/scenarios/minato_ch22_day.json")
+channels=(27 22)
+window=(--start 2026-12-07T05:52:00 --duration 00:39:00)  # the stretch of the scenarios' day played
+broadcast_start="2026-12-07 05:52:00"  # the window's start; the tuners boot meanwhile
 stop_at="06:29:[3-5]"                  # broadcast time to stop at, before the streams' end (06:31)
 minimum=6240000                        # the analyser's smallest recording
 
@@ -69,12 +70,12 @@ step "synthesising ${#scenarios[@]} stations, 39 minutes each, with picture and 
 pids=()
 for i in "${!scenarios[@]}"; do
   stream=$cache/ch${channels[$i]}.ts
-  if [ "$stream" -nt "${scenarios[$i]}" ] && [ "$stream" -nt "$bin/oneseg-synth" ] &&
+  if [ "$stream" -nt "${scenarios[$i]}" ] && [ "$stream" -nt "$bin/oneseg-synth" ] && [ "$stream" -nt "$0" ] &&
      [ -f "${stream%.ts}.truth.json" ]; then
     echo "  ch${channels[$i]}: made earlier, in $cache"
     continue
   fi
-  "$bin/oneseg-synth" "${scenarios[$i]}" -o "$stream" --picture > "$cache/ch${channels[$i]}.log" 2>&1 &
+  "$bin/oneseg-synth" "${scenarios[$i]}" -o "$stream" "${window[@]}" --picture > "$cache/ch${channels[$i]}.log" 2>&1 &
   pids+=("$!:${channels[$i]}")
 done
 for p in "${pids[@]}"; do
@@ -103,8 +104,8 @@ FriendlyName=ISDBT driver
 EOF
 cat > "$out/cfg/OneSeg_Channels.ini" <<EOF
 [stationID]
-みなとテレビ=${channels[0]}
-さくらテレビ=${channels[1]}
+ひばりテレビ=${channels[0]}
+みなとテレビ=${channels[1]}
 EOF
 cat > "$out/sim.json" <<EOF
 {"speed": $speed, "start": "$broadcast_start",

@@ -50,7 +50,7 @@ struct Station {
   const char* scenario;
   const char* serial;  // the simulated tuner that plays it
 };
-const Station kStations[] = {{27, "minato.json", "A0001"}, {35, "sakura.json", "M0001"}};
+const Station kStations[] = {{27, "hibari_ch27_day.json", "A0001"}, {22, "minato_ch22_day.json", "M0001"}};
 
 std::string ReadText(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -174,17 +174,17 @@ class RoadOfARecording : public ::testing::Test {
     // Both at once, and the status of each.
     command += "a=0; for p in $(jobs -p); do wait $p || a=1; done; exit $a";
     if (Shell("bash -c " + Quote(command)) != 0)
-      return "oneseg-synth failed: " + ReadText(W("synth_27.log")) + ReadText(W("synth_35.log"));
+      return "oneseg-synth failed: " + ReadText(W("synth_27.log")) + ReadText(W("synth_22.log"));
     return "";
   }
 
   static std::string Record() {
     std::ofstream(W("cfg/OneSeg_Config.ini")) << "[Config]\nTSFolder=" << W("rec").string()
                                                << "\nRecDays=3650\n[TunerA0001]\nChannel=27\n[TunerM0001]\n"
-                                                  "Channel=35\n[Tuner__._ISDBT]\nChannel=27\n";
+                                                  "Channel=22\n[Tuner__._ISDBT]\nChannel=27\n";
     std::ofstream(W("sim.json")) << R"({"speed": )" << kSpeed << R"(, "start": ")" << kSimStart << R"(",
       "stations": [{"channel": 27, "stream": "streams/ch27.ts", "bitrate": 416000},
-                   {"channel": 35, "stream": "streams/ch35.ts", "bitrate": 416000}],
+                   {"channel": 22, "stream": "streams/ch22.ts", "bitrate": 416000}],
       "devices": [{"model": "A", "serial": "A0001", "queue_bytes": 67108864},
                   {"model": "Mini", "serial": "M0001", "queue_bytes": 67108864},
                   {"model": "driver"}]})";
