@@ -58,7 +58,7 @@ class RecorderEndToEnd : public ::testing::Test {
     fs::create_directories(rec());
     std::ofstream(dir_.path() + "/cfg/OneSeg_Config.ini")
         << "[Config]\nTSFolder=" << rec() << "\n[TunerA0001]\nChannel=27\n[TunerM0001]\nChannel=35\n"
-        << "[Tuner__._ISDBT]\nChannel=27\n";
+        << "[Tuner__._ISDBT]\nChannel=40\n";
   }
 
   std::string rec() const { return dir_.path() + "/rec"; }
@@ -68,7 +68,8 @@ class RecorderEndToEnd : public ::testing::Test {
            const std::function<bool()>& done) {
     dir_.WriteText("sim.json", R"({"speed": 300, "start": ")" + start + R"(",
       "stations": [{"channel": 27, "stream": "ch27.ts", "bitrate": 37600},
-                   {"channel": 35, "stream": "ch35.ts", "bitrate": 37600}],
+                   {"channel": 35, "stream": "ch35.ts", "bitrate": 37600},
+                   {"channel": 40, "stream": "ch35.ts", "bitrate": 37600}],
       "devices": [{"model": "A", "serial": "A0001", "delivery_log": "a.log")" + faultsA + R"(},
                   {"model": "Mini", "serial": "M0001", "delivery_log": "m.log")" + faultsMini + R"(},
                   {"model": "other", "serial": "X0001"},
@@ -210,6 +211,7 @@ TEST_F(RecorderEndToEnd, RecordsTwoTunersIntoRotatingFilesAcrossMidnight) {
   // The driver tuner boots and tunes, but its driver carries no stream: no file of its own.
   EXPECT_EQ(1, Count("__._ISDBT：初期化完了")) << output_;
   EXPECT_EQ(0, Count("__._ISDBT：放送受信"));
+  EXPECT_TRUE(Recordings(rec(), 40, ".ts").empty());
   EXPECT_EQ(0, Count("X0001"));  // not a tuner
   // A full ten-minute file holds 600 s × 25 packets; the middle ones are complete.
   EXPECT_EQ(600u * 25 * 188, fs::file_size(rec() + "/081207/081207001_Ch27.ts"));
@@ -219,11 +221,11 @@ TEST_F(RecorderEndToEnd, RecordsTwoTunersIntoRotatingFilesAcrossMidnight) {
 TEST_F(RecorderEndToEnd, SupervisorRecoversFromInjectedFaults) {
   // Seconds of the recorder's clock: 1 s is 5 minutes of broadcast. Both tuners
   // stream from about 4 s on (one supervisor step a second). Then the first
-  // one's queue query fails and the second one is unplugged for a second.
+  // one's queue query fails and the second one is unplugged for two seconds.
   Run("2008-12-07 10:00:00",
       R"(, "faults": [{"type": "corrupt_units", "at": 3.5, "duration": 0.5},
                       {"type": "rx_queue_fail", "at": 4, "duration": 0.5}])",
-      R"(, "faults": [{"type": "vanish", "at": 4.5, "duration": 1}])",
+      R"(, "faults": [{"type": "vanish", "at": 4.5, "duration": 2}])",
       [&] { return ReachedPeriod(27, "081207104") && ReachedPeriod(35, "081207104"); });
   EXPECT_GE(Count("A0001：チューナー停止"), 1) << output_;
   EXPECT_GE(Count("A0001：初期化完了"), 2) << output_;
