@@ -123,6 +123,14 @@ class PacketAccounting(unittest.TestCase):
                         disk=[(at, at + 0.05)])
         self.assertEqual(self.verdict(shown).failures, [])
 
+    def test_lost_counts_of_every_record_of_a_tuner_add_up(self):
+        lines = [(1, "SOAKA1: 録画ファイル書き込み失敗 a.ts (失われたパケット 10)"),
+                 (2, "SOAKA1: 録画ファイル書き込み失敗 a.ts (失われたパケット 25)"),
+                 (3, "チューナー検出：SOAKA1 (SOAKA1)"),
+                 (4, "SOAKA1: 録画ファイル書き込み失敗 b.ts (失われたパケット 7)"),
+                 (5, "SOAKM1: 録画ファイル書き込み失敗 c.ts (失われたパケット 3)")]
+        self.assertEqual(check.reported_lost(lines), {"SOAKA1": 32, "SOAKM1": 3})
+
     def test_an_index_pointing_elsewhere_fails(self):
         self.deliver(range(0, 80))
         self.record(range(0, 80))
