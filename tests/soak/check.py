@@ -18,7 +18,8 @@ STALE_POS = sc.STALE_POS
 EPOCH = datetime.datetime(2000, 1, 1)
 START_S = (sc.START - EPOCH).total_seconds()
 STATUS_TIME = re.compile(r"放送受信：(\d\d)/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)")
-LOST = re.compile(r"^(\S+): 録画ファイル書き込み失敗 .*\(失われたパケット (\d+)\)")
+# Any log line of a tuner that shows its lost-packet count (failure or recovery).
+LOST = re.compile(r"^(\S+): .*\(失われたパケット (\d+)\)")
 FILE_NAME = re.compile(r"^(\d{6})(\d\d)(\d)_Ch(-?\d+)\.ts$")
 
 
