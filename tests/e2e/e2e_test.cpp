@@ -38,9 +38,9 @@ constexpr std::uintmax_t kAnalyserMinimum = 6'240'000;
 // The stretch of the scenarios the tuners play. The tuners boot during its
 // first minutes; then up to three ten-minute periods are recorded, the first
 // and the last of them partly.
-constexpr const char* kWindowStart = "2026-12-07T06:03:00";
-constexpr const char* kSimStart = "2026-12-07 06:03:00";
-constexpr const char* kWindowLength = "00:21:00";
+constexpr const char* kWindowStart = "2026-12-07T06:01:00";
+constexpr const char* kSimStart = "2026-12-07 06:01:00";
+constexpr const char* kWindowLength = "00:23:00";
 constexpr const char* kStopAt = "26/12/07 06:22:";  // broadcast time at which the recorder is stopped
 constexpr const char* kLastPeriod = "261207062";
 constexpr int kSpeed = 60;
