@@ -58,6 +58,11 @@ step() {
 }
 took() { printf '[demo %3ds]   ... %d s\n' "$((SECONDS - began))" "$((SECONDS - step_began))"; }
 
+# Only a folder of an earlier demo (or an empty one) is cleaned.
+if [ -d "$out" ] && [ -n "$(ls -A "$out")" ] && [ ! -f "$out/sim.json" ]; then
+  echo "demo: $out is not empty and holds no earlier demo; choose another --out" >&2
+  exit 2
+fi
 rm -rf "$out"
 mkdir -p "$out/streams" "$out/cfg" "$out/run" "$out/rec"
 out=$(cd "$out" && pwd)
