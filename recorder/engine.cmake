@@ -14,6 +14,7 @@ add_library(recorder_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/instance_lock.cpp
   ${CMAKE_CURRENT_LIST_DIR}/priority.cpp
   ${CMAKE_CURRENT_LIST_DIR}/system_clock.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/stop_signals.cpp
   ${CMAKE_CURRENT_LIST_DIR}/headless.cpp)
 target_include_directories(recorder_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(recorder_engine PUBLIC oneseg_common Qt6::Core)

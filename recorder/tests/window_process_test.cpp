@@ -1,5 +1,6 @@
-// The windowed program as a process: it starts, writes its settings, and a
-// second start while it runs ends at once, silently, with status 0.
+// The windowed program as a process: it starts, writes its settings, a
+// second start while it runs ends at once, silently, with status 0, and
+// SIGTERM (logging out, `kill`) closes it like its exit menu.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -52,6 +53,8 @@ class ProcessTest : public QObject {
     QCOMPARE(first.state(), QProcess::Running);
     first.terminate();
     QVERIFY(first.waitForFinished(10000));
+    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first.exitCode(), 0);
   }
 };
 

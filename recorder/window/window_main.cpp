@@ -5,6 +5,7 @@
 #include "engine.h"
 #include "oneseg_form.h"
 #include "screenshot.h"
+#include "stop_signals.h"
 
 namespace brannock {
 
@@ -15,6 +16,8 @@ int RunWindow(int argc, char** argv, RecorderEngine& engine, const std::string& 
   // The window leaves the screen for the notification area and dialogs close
   // while it is away: only the menu's exit and the close box end the program.
   QApplication::setQuitOnLastWindowClosed(false);
+  // Logging out or `kill` closes the window the same way its exit menu does.
+  const StopSignals stopSignals;
 
   TOneSegForm form(engine, RealDesktop());
   QApplication::setWindowIcon(form.windowIcon());
