@@ -63,8 +63,9 @@ def next_delivered(prev, pos, delivered):
 class Delivered:
     def __init__(self):
         self.crc = {}            # seq -> crc of an intact unit
-        self.order = []          # seqs in delivery order (intact units)
+        self.order = []          # seqs in delivery order (corrupted units too)
         self.corrupt = 0
+        self.corrupt_seqs = set()
         self.stale = 0
         self.inconsistent = 0
 
@@ -78,6 +79,8 @@ def load_delivery(path):
         packet = data[at + 8:at + UNIT_LOG]
         if packet[0] != 0x47:
             d.corrupt += 1
+            d.corrupt_seqs.add(seq)
+            d.order.append(seq)  # keeps the stream continuous for the runs of missing units
             continue
         marker = read_marker(packet)
         if marker is None or marker[1] != seq % sc.LOOP:
@@ -186,15 +189,16 @@ def classify_missing(tuner, delivered, rec, scen, disk_windows, cutoff_s):
     reasons = collections.Counter()
     examples = []
     order = delivered.order
+    corrupt = delivered.corrupt_seqs
     i = 0
     while i < len(order):
-        if rec.count[order[i]]:
+        if rec.count[order[i]] or order[i] in corrupt:
             i += 1
             continue
         j = i + 1  # a run ends where the stream restarted
         while j < len(order) and not rec.count[order[j]] and order[j] == order[j - 1] + 1:
             j += 1
-        run = order[i:j]
+        run = [seq for seq in order[i:j] if seq not in corrupt]
         reason = explain_run(order, i, j, run, faults, disk_windows, scen.speed, cutoff_s)
         reasons[reason] += len(run)
         if reason in LOSS_FAULTS and len(examples) < 5:
@@ -263,7 +267,7 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
         report.figure("%s: delivered %d intact units (+%d corrupted, dropped by design), recorded %d once "
                       "in %d files; duplicates %d, out of order %d, altered %d, foreign %d; "
                       "clock-step packets delivered %d, recorded %d; index records %d (%d bad)" %
-                      (serial, len(delivered.order), delivered.corrupt, recorded, rec.files, dups,
+                      (serial, len(delivered.crc), delivered.corrupt, recorded, rec.files, dups,
                        rec.out_of_order, rec.altered, rec.foreign, delivered.stale, rec.stale,
                        rec.index_records, rec.bad_index))
         for reason, n in sorted(reasons.items()):
