@@ -116,6 +116,7 @@ class RecorderEngine {
   void FlushTunerFiles(TOneSegTuner& tuner);
   void CloseTunerFiles(TOneSegTuner& tuner);
   void ReportFileFault(TOneSegTuner& tuner, const std::string& what);
+  void ShowLostPackets(TOneSegTuner& tuner, const std::string& what);
   void SweepDayFolder(const std::string& folder, TDateTime now);
 
   Clock& clock_;

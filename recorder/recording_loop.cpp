@@ -18,6 +18,17 @@ constexpr std::size_t kIndexRecordSize = 9;
 
 bool UsableUnitSize(std::uint16_t unitSize) { return unitSize >= kPacketSize && unitSize <= sizeof(TOneSegTuner::CarryBuffer); }
 
+// A sync byte inside a packet's content is no unit start. Where three unit
+// starts from p lie in the buffer, p counts when at least two of them hold a
+// sync byte, so a read that begins with a spoiled unit keeps its stride
+// instead of being framed on that unit's content (which would lose every
+// packet up to the next read). With less data the sync byte at p decides.
+bool LooksLikeUnitStart(const std::uint8_t* p, std::uint32_t total, std::uint32_t unit) {
+  int present = 0, synced = 0;
+  for (std::uint32_t at = 0; at < total && present < 3; at += unit, ++present) synced += p[at] == kSyncByte;
+  return present == 3 ? synced >= 2 : *p == kSyncByte;
+}
+
 }  // namespace
 
 void RecorderEngine::RecordTimerTimer() {
@@ -57,7 +68,7 @@ void RecorderEngine::RecordTuner(TOneSegTuner& tuner) {
 void RecorderEngine::FrameUnits(TOneSegTuner& tuner, std::uint32_t total) {
   const std::uint32_t unit = tuner.UnitSize;
   const std::uint8_t* p = readBuffer_.data();
-  while (total >= unit && *p != kSyncByte) {
+  while (total >= unit && !LooksLikeUnitStart(p, total, unit)) {
     ++p;
     --total;
   }
@@ -141,9 +152,14 @@ bool RecorderEngine::RotateFiles(TOneSegTuner& tuner) {
 void RecorderEngine::ReportFileFault(TOneSegTuner& tuner, const std::string& path) {
   tuner.FileFault = true;
   SetStatus(tuner, "Error:録画ファイル書き込み失敗 " + path);
+  ShowLostPackets(tuner, "録画ファイル書き込み失敗 " + path);
+}
+
+// Every packet lost to a write failure must be shown at some point: at each
+// failure, when writing works again, and when the tuner goes while failing.
+void RecorderEngine::ShowLostPackets(TOneSegTuner& tuner, const std::string& what) {
   if (listener_ != nullptr) {
-    listener_->Log(tuner.TunerID + ": 録画ファイル書き込み失敗 " + path + " (失われたパケット " +
-                   std::to_string(tuner.LostPackets) + ")");
+    listener_->Log(tuner.TunerID + ": " + what + " (失われたパケット " + std::to_string(tuner.LostPackets) + ")");
   }
 }
 
@@ -158,6 +174,7 @@ void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
     if (tuner.FileFault && packets > 0) {
       tuner.FileFault = false;
       SetStatus(tuner, "放送受信：" + FormatBroadcastTime(tuner.LastTimeStamp));
+      ShowLostPackets(tuner, "録画再開");
     }
     return;
   }

@@ -122,6 +122,7 @@ void RecorderEngine::ReleaseTuner(TOneSegTuner* tuner) {
   clock_.Sleep(400);
   ops_.CloseDevice(*tuner);
   CloseTunerFiles(*tuner);
+  if (tuner->FileFault) ShowLostPackets(*tuner, "チューナー解放");
 }
 
 void RecorderEngine::ChannelComboChange(TOneSegTuner* current, int itemIndex) {

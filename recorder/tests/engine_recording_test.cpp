@@ -106,6 +106,23 @@ TEST_F(Recording, BadUnitMidBufferIsDroppedWithoutResync) {
   ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {tot, a, c});
 }
 
+TEST_F(Recording, ReadStartingWithASpoiledUnitIsNotFramedOnItsContent) {
+  const Packet tot = TotPacket(2008, 12, 6, 14, 35, 7), a = PlainPacket(0x300, 1), b = PlainPacket(0x300, 2);
+  Packet spoiled = PlainPacket(0x300, 0);
+  spoiled[0] = 0x00;
+  spoiled[5] = 0x47;  // the search must not stop here
+  Send(spoiled);
+  Send(tot);
+  Send(a);
+  Packet spoiled2 = spoiled;
+  Send(spoiled2);  // one spoiled unit right behind a true start does not hide it
+  Send(b);
+  Tick();
+  EXPECT_EQ(tuner->PacketCount, 3);
+  EXPECT_EQ(tuner->CarryLength, 0u);
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {tot, a, b});
+}
+
 TEST_F(Recording, TdtAndBadCrcTotGiveNoTime) {
   Send(TdtPacket(2008, 12, 6, 14, 35, 7));
   Tick();
@@ -246,7 +263,14 @@ TEST_F(Recording, ADeviceThatNeverDeliversCannotHoldTheThread) {
   EXPECT_EQ(engine.Tuners[0]->PacketCount, 0);
 }
 
+struct LogLines : RecordingListener {
+  std::vector<std::string> lines;
+  void Log(const std::string& line) override { lines.push_back(line); }
+};
+
 TEST_F(Recording, FullDiskIsShownCountedAndRetriedAtEachTimePacket) {
+  LogLines logs;
+  rig.engine.SetListener(&logs);
   const Packet t1 = TotPacket(2008, 12, 6, 14, 35, 7), a = PlainPacket(0x100, 1);
   Send(t1);
   Tick();
@@ -274,6 +298,9 @@ TEST_F(Recording, FullDiskIsShownCountedAndRetriedAtEachTimePacket) {
   Tick();
   EXPECT_EQ(tuner->Status, "放送受信：08/12/06 14:37:00");
   EXPECT_FALSE(tuner->FileFault);
+  // The losses since the last failure line are shown once writing works again.
+  ASSERT_FALSE(logs.lines.empty());
+  EXPECT_EQ(logs.lines.back(), "R: 録画再開 (失われたパケット 4)");
   ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, t3});
   const auto idx = ReadWholeFile(Pair("081206", "081206143_Ch27", ".idx"));
   ASSERT_EQ(idx.size(), 18u);
