@@ -182,6 +182,9 @@ def sent_time(seq, speed):
     return seq / sc.UNITS_PER_SECOND / speed
 
 
+BEFORE_TIME = "before the first time packet after a (re)start"
+
+
 def classify_missing(tuner, delivered, rec, scen, disk_windows, cutoff_s):
     """Splits the delivered but unrecorded units into runs (in delivery order)
     and names the reason of each run; returns {reason: units}, examples."""
@@ -198,6 +201,13 @@ def classify_missing(tuner, delivered, rec, scen, disk_windows, cutoff_s):
         j = i + 1  # a run ends where the stream restarted
         while j < len(order) and not rec.count[order[j]] and order[j] == order[j - 1] + 1:
             j += 1
+        # A run that starts with the stream's (re)start holds, up to the first
+        # time packet, units the recorder keeps no file open for: whatever
+        # happens to the rest of the run, those are lost by design.
+        head = time_packet_head(order, i, j)
+        if head > i:
+            reasons[BEFORE_TIME] += sum(1 for seq in order[i:head] if seq not in corrupt)
+            i = head
         run = [seq for seq in order[i:j] if seq not in corrupt]
         reason = explain_run(order, i, j, run, faults, disk_windows, scen.speed, cutoff_s)
         reasons[reason] += len(run)
@@ -206,6 +216,17 @@ def classify_missing(tuner, delivered, rec, scen, disk_windows, cutoff_s):
                             (run[0], run[-1], len(run), sent_time(run[0], scen.speed), reason))
         i = j
     return reasons, examples
+
+
+def time_packet_head(order, i, j):
+    """Index of the first time packet of the run order[i:j] when the run
+    begins where the stream (re)started and holds a time packet; else i."""
+    if i > 0 and order[i - 1] == order[i] - 1:
+        return i
+    for k in range(i, j):
+        if order[k] % sc.LOOP % sc.TIME_EVERY == 0:
+            return k
+    return i
 
 
 def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s):
@@ -219,7 +240,7 @@ def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s):
     restarted = i == 0 or order[i - 1] != run[0] - 1
     has_time = any(seq % sc.LOOP % sc.TIME_EVERY == 0 for seq in run)
     if restarted and not has_time and len(run) <= sc.TIME_EVERY:
-        return "before the first time packet after a (re)start"
+        return BEFORE_TIME
     for _name, typ, at, duration in faults:
         if typ == "read_fail" and first >= at - 0.5 and last <= at + duration + 0.5 and len(run) <= 2:
             return "carried unit of a failed read"
