@@ -122,6 +122,9 @@ class PacketAccounting(unittest.TestCase):
         shown = FakeRun(lines=[(1.0, "SOAKA1: 録画ファイル書き込み失敗 x.ts (失われたパケット 80)")],
                         disk=[(at, at + 0.05)])
         self.assertEqual(self.verdict(shown).failures, [])
+        half = FakeRun(lines=[(1.0, "SOAKA1: 録画ファイル書き込み失敗 x.ts (失われたパケット 40)")],
+                       disk=[(at, at + 0.05)])
+        self.assertTrue(any("showed only 40" in f for f in self.verdict(half).failures))
 
     def test_lost_counts_of_every_record_of_a_tuner_add_up(self):
         lines = [(1, "SOAKA1: 録画ファイル書き込み失敗 a.ts (失われたパケット 10)"),
