@@ -18,15 +18,36 @@ constexpr std::size_t kIndexRecordSize = 9;
 
 bool UsableUnitSize(std::uint16_t unitSize) { return unitSize >= kPacketSize && unitSize <= sizeof(TOneSegTuner::CarryBuffer); }
 
-// A sync byte inside a packet's content is no unit start. Where three unit
-// starts from p lie in the buffer, p counts when at least two of them hold a
-// sync byte, so a read that begins with a spoiled unit keeps its stride
-// instead of being framed on that unit's content (which would lose every
-// packet up to the next read). With less data the sync byte at p decides.
+// Of the unit starts from p that lie in the buffer (three at most), how many
+// there are and how many hold a sync byte.
+struct StrideEvidence {
+  int present = 0;
+  int synced = 0;
+};
+
+StrideEvidence EvidenceAt(const std::uint8_t* p, std::uint32_t total, std::uint32_t unit) {
+  StrideEvidence e;
+  for (std::uint32_t at = 0; at < total && e.present < 3; at += unit, ++e.present) e.synced += p[at] == kSyncByte;
+  return e;
+}
+
+// The read continues the stride the last one left off at (the device delivers
+// whole units), so its start is kept unless two unit starts from it lack the
+// sync byte. A spoiled unit at the start, or a lone one in a short read, is
+// then dropped like any other instead of sending the search into its content
+// or its device framing, where a constant byte 0x47 would hold the wrong
+// stride for as long as that byte stays 0x47.
+bool KeepsStride(const std::uint8_t* p, std::uint32_t total, std::uint32_t unit) {
+  const StrideEvidence e = EvidenceAt(p, total, unit);
+  return e.present - e.synced < 2;
+}
+
+// Elsewhere a unit start holds the sync byte, and where three unit starts lie
+// in the buffer at least two of them do, so a sync byte inside a packet's
+// content is not taken for one.
 bool LooksLikeUnitStart(const std::uint8_t* p, std::uint32_t total, std::uint32_t unit) {
-  int present = 0, synced = 0;
-  for (std::uint32_t at = 0; at < total && present < 3; at += unit, ++present) synced += p[at] == kSyncByte;
-  return present == 3 ? synced >= 2 : *p == kSyncByte;
+  const StrideEvidence e = EvidenceAt(p, total, unit);
+  return *p == kSyncByte && (e.present < 3 || e.synced >= 2);
 }
 
 }  // namespace
@@ -68,9 +89,11 @@ void RecorderEngine::RecordTuner(TOneSegTuner& tuner) {
 void RecorderEngine::FrameUnits(TOneSegTuner& tuner, std::uint32_t total) {
   const std::uint32_t unit = tuner.UnitSize;
   const std::uint8_t* p = readBuffer_.data();
-  while (total >= unit && !LooksLikeUnitStart(p, total, unit)) {
-    ++p;
-    --total;
+  if (!KeepsStride(p, total, unit)) {
+    while (total >= unit && !LooksLikeUnitStart(p, total, unit)) {
+      ++p;
+      --total;
+    }
   }
   while (total >= unit) {
     if (*p == kSyncByte) HandlePacket(tuner, p);

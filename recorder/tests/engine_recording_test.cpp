@@ -123,6 +123,31 @@ TEST_F(Recording, ReadStartingWithASpoiledUnitIsNotFramedOnItsContent) {
   ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {tot, a, b});
 }
 
+TEST_F(Recording, ShortReadsStartingWithASpoiledUnitKeepTheStride) {
+  // Device framing whose second byte stays 0x47 for a while (a counter's
+  // middle byte does): a search that ran into it would hold that stride.
+  const auto sendFramed = [&](const Packet& packet) {
+    Stream().insert(Stream().end(), packet.begin(), packet.end());
+    for (std::size_t b = kPacketSize; b < unitSize; ++b) Stream().push_back(b == kPacketSize + 1 ? 0x47 : 0x10);
+  };
+  rig.ops.scripts["R"].readLimit = 2u * unitSize;
+  std::vector<Packet> expected{TotPacket(2008, 12, 6, 14, 35, 7)};
+  for (std::uint8_t i = 0; i < 3; ++i) expected.push_back(PlainPacket(0x300, i));
+  Packet spoiled = PlainPacket(0x300, 0x55);
+  spoiled[0] = 0x00;
+  sendFramed(expected[0]);
+  sendFramed(expected[1]);
+  sendFramed(spoiled);  // a read of two units begins here...
+  sendFramed(expected[2]);
+  sendFramed(spoiled);  // ...and a read of one unit here
+  Tick();
+  EXPECT_EQ(tuner->CarryLength, 0u);
+  sendFramed(expected[3]);
+  Tick();
+  EXPECT_EQ(tuner->PacketCount, 4);
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), expected);
+}
+
 TEST_F(Recording, TdtAndBadCrcTotGiveNoTime) {
   Send(TdtPacket(2008, 12, 6, 14, 35, 7));
   Tick();
