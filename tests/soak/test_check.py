@@ -126,6 +126,15 @@ class PacketAccounting(unittest.TestCase):
                        disk=[(at, at + 0.05)])
         self.assertTrue(any("showed only 40" in f for f in self.verdict(half).failures))
 
+    def test_a_start_just_before_a_disk_window_loses_its_head_by_design(self):
+        self.deliver(range(5, 400))
+        self.record(range(41, 400))
+        start = 5 / sc.UNITS_PER_SECOND / FakeScenario.speed
+        report = self.verdict(FakeRun(disk=[(start + 0.5, start + 0.6)]))
+        self.assertEqual(report.failures, [])
+        self.assertTrue(any("before the first time packet after a (re)start: 36" in f for f in report.figures),
+                        report.figures)
+
     def test_lost_counts_of_every_record_of_a_tuner_add_up(self):
         lines = [(1, "SOAKA1: 録画ファイル書き込み失敗 a.ts (失われたパケット 10)"),
                  (2, "SOAKA1: 録画ファイル書き込み失敗 a.ts (失われたパケット 25)"),
