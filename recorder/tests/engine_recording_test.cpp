@@ -148,6 +148,20 @@ TEST_F(Recording, ShortReadsStartingWithASpoiledUnitKeepTheStride) {
   ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), expected);
 }
 
+TEST_F(Recording, StrayBytesBetweenReadsAreSkippedBySearch) {
+  const Packet tot = TotPacket(2008, 12, 6, 14, 35, 7), a = PlainPacket(0x300, 1), b = PlainPacket(0x300, 2),
+               c = PlainPacket(0x300, 3);
+  Send(tot);
+  Send(a);
+  Tick();
+  Stream().insert(Stream().end(), {0x00, 0x47, 0x00});  // a sync byte among them must not be taken
+  Send(b);
+  Send(c);
+  Tick();
+  EXPECT_EQ(tuner->PacketCount, 4);
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {tot, a, b, c});
+}
+
 TEST_F(Recording, TdtAndBadCrcTotGiveNoTime) {
   Send(TdtPacket(2008, 12, 6, 14, 35, 7));
   Tick();
