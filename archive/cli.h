@@ -1,0 +1,30 @@
+#pragma once
+// The subcommands of oneseg-archive. Each gets the arguments after the
+// program name: argv[0] is the subcommand itself. They return the exit
+// status: 0 done (search: hits found), 1 failed (search: no hits), 2 usage.
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace oneseg::archive {
+
+int run_index(int argc, char** argv);
+int run_follow(int argc, char** argv);
+int run_search(int argc, char** argv);
+int run_stats(int argc, char** argv);
+
+// The options every subcommand shares, taken out of args (the rest stays).
+struct RootOptions {
+  std::filesystem::path root;
+  std::filesystem::path db;   // default_db_path(root) unless --db is given
+};
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// Throws UsageError when --root is missing or not a folder, or an option lacks its value.
+RootOptions take_root_options(std::vector<std::string>& args);
+
+}  // namespace oneseg::archive

@@ -1,0 +1,68 @@
+#pragma once
+// Caption search: a query of words (all must occur) and "quoted phrases"
+// (must occur as written), with station, channel and date filters, newest
+// hits first.
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "archive_db.h"
+
+namespace oneseg::archive {
+
+// A query that cannot be searched (nothing but punctuation or operators,
+// a bad date); what() is a message for the user.
+class QueryError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct SearchQuery {
+  std::string text;
+  std::string station;             // exact station name, "" = all
+  std::optional<int> channel;
+  std::optional<std::string> from, to;  // yyyy-mm-dd, both days included
+  int limit = 50;
+  int offset = 0;
+};
+
+struct SearchHit {
+  std::string time;        // "yyyy-mm-dd hh:mm:ss", broadcast time of the caption
+  int channel = 0;
+  std::string station;
+  std::string recording;   // "261207/261207180_Ch27.ts", relative to the root
+  std::string day;         // "261207"
+  std::string name;        // "261207180_Ch27"
+  std::string text;        // the caption line, UTF-8
+  std::string programme;   // title on the air, or ""
+  int offset = 0;          // seconds into the recording
+  std::string health;      // "要確認" or ""
+  std::vector<std::string> before, after;  // neighbouring caption lines of the recording
+};
+
+struct SearchResult {
+  std::int64_t total = 0;
+  std::vector<SearchHit> hits;
+  double took_ms = 0;
+};
+
+// Throws QueryError for a query without a searchable character.
+SearchResult search(ArchiveDb& db, const SearchQuery& query);
+
+// {"total": N, "took_ms": F, "hits": [{...}]} (before/after left out).
+std::string to_json(const SearchResult& result);
+
+// Where the query's words occur in a caption line, as byte ranges of the
+// line (half-width and full-width forms of a word both count).
+struct TextSpan {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+std::vector<TextSpan> highlight_spans(const std::string& line, const std::string& query_text);
+
+// The words and phrases of a query after normalisation, as searched.
+std::vector<std::string> query_terms(const std::string& query_text);
+
+}  // namespace oneseg::archive
