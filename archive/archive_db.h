@@ -38,6 +38,8 @@ class Statement {
   bool step();
   // Runs a statement that returns no rows, then resets it.
   void run();
+  // Like run(), but false (and nothing done) when a uniqueness rule refused the row.
+  bool try_run();
   void reset();
 
   std::int64_t integer(int column) const;

@@ -59,6 +59,8 @@ class Follower {
   void run(const std::atomic<bool>& stop, std::chrono::milliseconds period = std::chrono::milliseconds(5000));
 
  private:
+  bool analyse_finished(const std::string& day, std::chrono::system_clock::time_point now);
+
   ArchiveDb& db_;
   std::filesystem::path root_;
   ProcessStarter& starter_;
@@ -66,6 +68,7 @@ class Follower {
   Clock clock_;
   std::map<std::string, std::filesystem::file_time_type> day_times_;
   std::set<std::string> analysed_;    // recordings the analyser was started on
+  std::set<std::string> active_days_; // days with files that changed within the hour
   std::chrono::system_clock::time_point last_full_scan_{};
   bool scanned_ = false;
 };

@@ -1,0 +1,263 @@
+#include "archive_db.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <system_error>
+#include <utility>
+
+#include "bigram_tokenizer.h"
+
+namespace oneseg::archive {
+
+namespace {
+
+[[noreturn]] void fail(sqlite3* db, const std::string& what)
+{
+  throw DbError(what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+// Caption rows carry their own ordering key (see caption_key in indexer.cpp),
+// so that the full-text index yields the newest hits first without sorting.
+// The full-text table holds only the index; the text lives in captions and
+// triggers keep the two equal, inside every transaction that changes one.
+constexpr const char* schema_sql = R"sql(
+CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS recordings(
+  id INTEGER PRIMARY KEY,
+  day TEXT NOT NULL,
+  name TEXT NOT NULL UNIQUE,
+  channel INTEGER NOT NULL,
+  station TEXT NOT NULL,
+  start INTEGER NOT NULL,
+  end INTEGER NOT NULL,
+  fingerprint TEXT NOT NULL,
+  ts_size INTEGER NOT NULL,
+  ts_mtime INTEGER NOT NULL,
+  has_ts INTEGER NOT NULL, has_idx INTEGER NOT NULL, has_sub INTEGER NOT NULL,
+  has_eit INTEGER NOT NULL, has_html INTEGER NOT NULL,
+  thumbnails TEXT NOT NULL,
+  health_measured INTEGER NOT NULL,
+  packets INTEGER NOT NULL, continuity_errors INTEGER NOT NULL,
+  transport_errors INTEGER NOT NULL, sync_losses INTEGER NOT NULL,
+  first_time INTEGER, last_time INTEGER, longest_gap INTEGER NOT NULL,
+  health TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS recordings_by_day ON recordings(day, start, channel);
+CREATE INDEX IF NOT EXISTS recordings_by_channel ON recordings(channel, start);
+CREATE TABLE IF NOT EXISTS captions(
+  id INTEGER PRIMARY KEY,
+  recording INTEGER NOT NULL REFERENCES recordings(id),
+  time INTEGER NOT NULL,
+  text TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS captions_by_recording ON captions(recording);
+CREATE TABLE IF NOT EXISTS programmes(
+  recording INTEGER NOT NULL REFERENCES recordings(id),
+  start INTEGER NOT NULL,
+  duration INTEGER NOT NULL,
+  title TEXT NOT NULL,
+  description TEXT NOT NULL,
+  genres TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS programmes_by_recording ON programmes(recording, start);
+CREATE VIRTUAL TABLE IF NOT EXISTS caption_index USING fts5(
+  text, content='captions', content_rowid='id', tokenize='oneseg_bigram');
+CREATE TRIGGER IF NOT EXISTS caption_added AFTER INSERT ON captions BEGIN
+  INSERT INTO caption_index(rowid, text) VALUES (new.id, new.text);
+END;
+CREATE TRIGGER IF NOT EXISTS caption_deleted AFTER DELETE ON captions BEGIN
+  INSERT INTO caption_index(caption_index, rowid, text) VALUES ('delete', old.id, old.text);
+END;
+)sql";
+
+void create_schema(ArchiveDb& db)
+{
+  ArchiveDb::Transaction t(db);
+  db.exec(schema_sql);
+  Statement version = db.prepare("SELECT version FROM schema_version");
+  if (!version.step()) {
+    db.prepare("INSERT INTO schema_version(version) VALUES (?1)").bind(1, schema_version).run();
+  } else if (version.integer(0) > schema_version) {
+    throw DbError("the database was written by a newer oneseg-archive (schema " +
+                  std::to_string(version.integer(0)) + ")");
+  }
+  version.reset();
+  t.commit();
+}
+
+}  // namespace
+
+Statement::Statement(sqlite3* db, std::string_view sql) : db_(db)
+{
+  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &statement_, nullptr) != SQLITE_OK)
+    fail(db, "cannot prepare a statement");
+}
+
+Statement::Statement(Statement&& other) noexcept
+    : db_(other.db_), statement_(std::exchange(other.statement_, nullptr)) {}
+
+Statement& Statement::operator=(Statement&& other) noexcept
+{
+  if (this != &other) {
+    sqlite3_finalize(statement_);
+    db_ = other.db_;
+    statement_ = std::exchange(other.statement_, nullptr);
+  }
+  return *this;
+}
+
+Statement::~Statement() { sqlite3_finalize(statement_); }
+
+Statement& Statement::bind(int index, std::int64_t value)
+{
+  if (sqlite3_bind_int64(statement_, index, value) != SQLITE_OK) fail(db_, "cannot bind");
+  return *this;
+}
+
+Statement& Statement::bind(int index, double value)
+{
+  if (sqlite3_bind_double(statement_, index, value) != SQLITE_OK) fail(db_, "cannot bind");
+  return *this;
+}
+
+Statement& Statement::bind(int index, std::string_view text)
+{
+  if (sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) !=
+      SQLITE_OK)
+    fail(db_, "cannot bind");
+  return *this;
+}
+
+Statement& Statement::bind_null(int index)
+{
+  if (sqlite3_bind_null(statement_, index) != SQLITE_OK) fail(db_, "cannot bind");
+  return *this;
+}
+
+bool Statement::step()
+{
+  const int rc = sqlite3_step(statement_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  const std::string message = sqlite3_errmsg(db_);
+  sqlite3_reset(statement_);
+  throw DbError(message);
+}
+
+void Statement::run()
+{
+  while (step()) {
+  }
+  reset();
+}
+
+bool Statement::try_run()
+{
+  const int rc = sqlite3_step(statement_);
+  if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
+    reset();
+    return true;
+  }
+  const std::string message = sqlite3_errmsg(db_);
+  reset();
+  if ((rc & 0xFF) == SQLITE_CONSTRAINT) return false;
+  throw DbError(message);
+}
+
+void Statement::reset()
+{
+  sqlite3_reset(statement_);
+  sqlite3_clear_bindings(statement_);
+}
+
+std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(statement_, column); }
+double Statement::real(int column) const { return sqlite3_column_double(statement_, column); }
+bool Statement::is_null(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+
+std::string Statement::text(int column) const
+{
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+  return p == nullptr ? std::string() : std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
+}
+
+ArchiveDb ArchiveDb::open(const std::filesystem::path& db_file)
+{
+  std::error_code ec;
+  if (db_file.has_parent_path()) std::filesystem::create_directories(db_file.parent_path(), ec);
+  sqlite3* handle = nullptr;
+  if (sqlite3_open_v2(db_file.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    const std::string message = handle != nullptr ? sqlite3_errmsg(handle) : "out of memory";
+    sqlite3_close(handle);
+    throw DbError("cannot open " + db_file.string() + ": " + message);
+  }
+  ArchiveDb db(handle);
+  // Readers (search, the web server) wait for a writer's commit rather than fail.
+  sqlite3_busy_timeout(handle, 10000);
+  register_bigram_tokenizer(handle);
+  db.exec("PRAGMA journal_mode=WAL");
+  db.exec("PRAGMA synchronous=NORMAL");
+  db.exec("PRAGMA foreign_keys=ON");
+  create_schema(db);
+  return db;
+}
+
+ArchiveDb::ArchiveDb(ArchiveDb&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {}
+
+ArchiveDb& ArchiveDb::operator=(ArchiveDb&& other) noexcept
+{
+  if (this != &other) {
+    sqlite3_close_v2(db_);
+    db_ = std::exchange(other.db_, nullptr);
+  }
+  return *this;
+}
+
+ArchiveDb::~ArchiveDb() { sqlite3_close_v2(db_); }
+
+void ArchiveDb::exec(const char* sql)
+{
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    const std::string text = message != nullptr ? message : sqlite3_errmsg(db_);
+    sqlite3_free(message);
+    throw DbError(text);
+  }
+}
+
+std::int64_t ArchiveDb::last_insert_id() const { return sqlite3_last_insert_rowid(db_); }
+
+ArchiveDb::Transaction::Transaction(ArchiveDb& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
+
+ArchiveDb::Transaction::~Transaction()
+{
+  if (open_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void ArchiveDb::Transaction::commit()
+{
+  db_.exec("COMMIT");
+  open_ = false;
+}
+
+std::filesystem::path default_db_path(const std::filesystem::path& root)
+{
+  std::error_code ec;
+  std::filesystem::path canonical = std::filesystem::weakly_canonical(root, ec);
+  if (ec) canonical = std::filesystem::absolute(root);
+  // FNV-1a: stable across runs and builds, unlike std::hash.
+  std::uint64_t hash = 1469598103934665603ull;
+  for (const unsigned char c : canonical.string()) hash = (hash ^ c) * 1099511628211ull;
+  char name[40];
+  std::snprintf(name, sizeof name, "archive-%016llx.sqlite", static_cast<unsigned long long>(hash));
+
+  std::filesystem::path base;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/')
+    base = xdg;
+  else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+    base = std::filesystem::path(home) / ".local/share";
+  else
+    base = std::filesystem::temp_directory_path();
+  return base / "oneseg" / name;
+}
+
+}  // namespace oneseg::archive

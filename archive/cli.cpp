@@ -1,0 +1,215 @@
+#include "cli.h"
+
+#include <csignal>
+#include <cstdio>
+#include <algorithm>
+#include <atomic>
+#include <iostream>
+#include <thread>
+
+#include "archive_db.h"
+#include "indexer.h"
+#include "recordings.h"
+#include "search.h"
+
+namespace oneseg::archive {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> arguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
+
+// Takes "--name VALUE" out of args; nullopt when absent.
+std::optional<std::string> take_value(std::vector<std::string>& args, const std::string& name)
+{
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    if (*it != name) continue;
+    if (it + 1 == args.end()) throw UsageError(name + " needs a value");
+    std::string value = *(it + 1);
+    args.erase(it, it + 2);
+    return value;
+  }
+  return std::nullopt;
+}
+
+bool take_flag(std::vector<std::string>& args, const std::string& name)
+{
+  for (auto it = args.begin(); it != args.end(); ++it)
+    if (*it == name) {
+      args.erase(it);
+      return true;
+    }
+  return false;
+}
+
+int number_option(std::vector<std::string>& args, const std::string& name, int fallback, int lowest)
+{
+  const auto text = take_value(args, name);
+  if (!text) return fallback;
+  std::size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(*text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text->size() || value < lowest) throw UsageError(name + " needs a number, not \"" + *text + "\"");
+  return value;
+}
+
+void no_more(const std::vector<std::string>& args)
+{
+  if (!args.empty()) throw UsageError("unknown argument \"" + args.front() + "\"");
+}
+
+int usage_error(const char* command, const std::exception& e, const char* synopsis)
+{
+  std::cerr << "oneseg-archive " << command << ": " << e.what() << "\nusage: oneseg-archive " << command << ' '
+            << synopsis << '\n';
+  return 2;
+}
+
+void print_report(const IndexReport& r)
+{
+  std::cout << r.added << " recordings added, " << r.updated << " updated, " << r.removed << " removed, "
+            << r.unchanged << " unchanged; " << r.captions << " caption lines written" << std::endl;
+  for (const std::string& e : r.errors) std::cerr << e << '\n';
+}
+
+std::atomic<bool> stop_requested{false};
+extern "C" void request_stop(int) { stop_requested = true; }
+
+}  // namespace
+
+RootOptions take_root_options(std::vector<std::string>& args)
+{
+  const auto root = take_value(args, "--root");
+  if (!root) throw UsageError("--root DIR is required");
+  std::error_code ec;
+  if (!fs::is_directory(*root, ec)) throw UsageError("--root " + *root + " is not a folder");
+  const auto db = take_value(args, "--db");
+  return {fs::path(*root), db ? fs::path(*db) : default_db_path(*root)};
+}
+
+int run_index(int argc, char** argv)
+{
+  constexpr const char* synopsis = "--root DIR [--db FILE]";
+  RootOptions options;
+  try {
+    std::vector<std::string> args = arguments(argc, argv);
+    options = take_root_options(args);
+    no_more(args);
+  } catch (const UsageError& e) {
+    return usage_error("index", e, synopsis);
+  }
+  try {
+    ArchiveDb db = ArchiveDb::open(options.db);
+    print_report(index_root(db, options.root));
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << "oneseg-archive index: " << e.what() << '\n';
+    return 1;
+  }
+}
+
+int run_follow(int argc, char** argv)
+{
+  constexpr const char* synopsis = "--root DIR [--db FILE] [--interval SECONDS]";
+  RootOptions options;
+  int interval = 0;
+  try {
+    std::vector<std::string> args = arguments(argc, argv);
+    options = take_root_options(args);
+    interval = number_option(args, "--interval", 5, 1);
+    no_more(args);
+  } catch (const UsageError& e) {
+    return usage_error("follow", e, synopsis);
+  }
+  std::signal(SIGINT, request_stop);
+  std::signal(SIGTERM, request_stop);
+  try {
+    ArchiveDb db = ArchiveDb::open(options.db);
+    RealProcessStarter starter;
+    Follower::Options follow;
+    follow.skerrow = find_skerrow();
+    Follower follower(db, options.root, starter, follow);
+    std::cout << "following " << options.root.string() << " into " << options.db.string() << std::endl;
+    while (!stop_requested) {
+      const IndexReport r = follower.tick();
+      if (r.added + r.updated + r.removed > 0 || !r.errors.empty()) print_report(r);
+      for (int waited = 0; waited < interval * 10 && !stop_requested; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << "oneseg-archive follow: " << e.what() << '\n';
+    return 1;
+  }
+}
+
+int run_search(int argc, char** argv)
+{
+  constexpr const char* synopsis =
+      "--root DIR [--db FILE] [--station S] [--channel N] [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--json] "
+      "[--limit N] QUERY";
+  RootOptions options;
+  SearchQuery query;
+  bool json = false;
+  try {
+    std::vector<std::string> args = arguments(argc, argv);
+    options = take_root_options(args);
+    query.station = take_value(args, "--station").value_or("");
+    if (args.end() != std::find(args.begin(), args.end(), "--channel")) query.channel = number_option(args, "--channel", 0, 0);
+    query.from = take_value(args, "--from");
+    query.to = take_value(args, "--to");
+    query.limit = number_option(args, "--limit", 50, 0);
+    json = take_flag(args, "--json");
+    if (args.empty()) throw UsageError("QUERY is missing");
+    for (const std::string& word : args) query.text += (query.text.empty() ? "" : " ") + word;
+  } catch (const UsageError& e) {
+    return usage_error("search", e, synopsis);
+  }
+  try {
+    ArchiveDb db = ArchiveDb::open(options.db);
+    const SearchResult result = search(db, query);
+    if (json) {
+      std::cout << to_json(result) << '\n';
+    } else {
+      for (const SearchHit& h : result.hits)
+        std::cout << h.time << '\t' << h.channel << '\t' << h.station << '\t'
+                  << (options.root / h.recording).string() << '\t' << h.text << '\n';
+    }
+    return result.total > 0 ? 0 : 1;
+  } catch (const QueryError& e) {
+    return usage_error("search", e, synopsis);
+  } catch (const std::exception& e) {
+    std::cerr << "oneseg-archive search: " << e.what() << '\n';
+    return 1;
+  }
+}
+
+int run_stats(int argc, char** argv)
+{
+  RootOptions options;
+  try {
+    std::vector<std::string> args = arguments(argc, argv);
+    options = take_root_options(args);
+    no_more(args);
+  } catch (const UsageError& e) {
+    return usage_error("stats", e, "--root DIR [--db FILE]");
+  }
+  try {
+    ArchiveDb db = ArchiveDb::open(options.db);
+    const ArchiveStats s = archive_stats(db);
+    std::cout << "database: " << options.db.string() << "\nrecordings: " << s.recordings << "\ncaptions: " << s.captions
+              << "\nprogrammes: " << s.programmes << "\ndays: " << s.days << "\nstations: " << s.stations
+              << "\n" << "要確認: " << s.needs_checking << '\n';
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << "oneseg-archive stats: " << e.what() << '\n';
+    return 1;
+  }
+}
+
+}  // namespace oneseg::archive

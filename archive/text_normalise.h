@@ -1,0 +1,31 @@
+#pragma once
+// Caption text as a reader compares it: full-width letters, digits and
+// signs are their ASCII forms, capitals are small, half-width katakana are
+// full-width (with their sound marks joined on). Both the index and the
+// queries go through the same table, so either form finds the other.
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace oneseg::archive {
+
+struct NormalisedChar {
+  char32_t code = 0;
+  std::size_t begin = 0;   // its bytes in the original text
+  std::size_t end = 0;
+};
+
+// Replaces out with the normalised characters of utf8; bytes that are not
+// UTF-8 become U+FFFD, one per byte.
+void normalise_chars(std::string_view utf8, std::vector<NormalisedChar>& out);
+
+std::string normalise(std::string_view utf8);
+
+// Characters words are made of: not spaces, punctuation, brackets or symbols
+// (→, ♪). Words never run across a non-word character.
+bool is_word_char(char32_t c);
+
+void append_utf8(std::string& out, char32_t c);
+
+}  // namespace oneseg::archive
