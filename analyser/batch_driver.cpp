@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "analysis_state.h"
+#include "output_file.h"
 #include "read_loop.h"
 
 
@@ -62,15 +63,68 @@ bool list_directory(const std::string& dir, std::vector<listed_entry>& entries) 
   return true;
 }
 
-void analyse_file(analysis_state& state, std::FILE* recording) {
+bool stopping(const batch_environment& env) { return env.stop_requested && env.stop_requested(); }
+
+// Ends the recording early when the run is asked to stop, so that a stop is
+// noticed between two buffer fills.
+class stoppable_source : public byte_source {
+ public:
+  stoppable_source(byte_source& inner, const batch_environment& env) : inner_(inner), env_(env) {}
+  std::size_t read(std::uint8_t* destination, std::size_t n) override {
+    return stopping(env_) ? 0 : inner_.read(destination, n);
+  }
+
+ private:
+  byte_source& inner_;
+  const batch_environment& env_;
+};
+
+void analyse_file(analysis_state& state, const batch_environment& env, std::FILE* recording) {
   std::setvbuf(recording, nullptr, _IOFBF, 1 << 20);
   reset_recording_state(state);
-  file_source source(recording);
+  file_source file(recording);
+  stoppable_source source(file, env);
   read_loop(state, source);
   // The last event block stays whole even when the recording ends inside it.
   state.event_listing_open = false;
   state.event_written = false;
   state.event_listing = nullptr;
+}
+
+bool later(const timespec& a, const timespec& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// The .eit carries the modification time its recording had when the analysis
+// began: a recording modified since (it grew after it was analysed) is
+// analysed again.
+bool analysis_is_current(const std::string& ts_path, const std::string& eit_path) {
+  struct stat recording {}, listing {};
+  if (::stat(ts_path.c_str(), &recording) != 0 || ::stat(eit_path.c_str(), &listing) != 0) return true;
+  return !later(recording.st_mtim, listing.st_mtim);
+}
+
+// A link under an output's name is neither written through nor replaced; it
+// is named on the console, since the recording stays unanalysed because of it.
+bool prepare_output(batch_environment& env, pending_output& output, const std::string& path) {
+  remove_dead_temporaries(path);
+  if (is_symbolic_link(path)) std::fprintf(env.console, "symbolic link in the way: %s\n", path.c_str());
+  return output.create(path);
+}
+
+// Puts the outputs in place, the .eit last: it marks the recording as done.
+int finish_outputs(analysis_state& state, batch_environment& env, pending_output& sub, pending_output& eit,
+                   const timespec& recording_modified) {
+  if (stopping(env)) return -6;  // the temporaries go with `sub` and `eit`
+  if (state.captions.write_failed() || !sub.commit()) {
+    std::fprintf(env.console, "unable to write a subtext file(%s).\n", sub.final_path().c_str());
+    return -7;
+  }
+  if (state.listing.write_failed() || !eit.commit(&recording_modified)) {
+    std::fprintf(env.console, "unable to write a eit file(%s).\n", eit.final_path().c_str());
+    return -7;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -86,6 +140,9 @@ std::int64_t recording_size(const std::string& path) {
   return result == 0 && S_ISREG(info.st_mode) ? static_cast<std::int64_t>(info.st_size) : -1;
 }
 
+// Outputs are written under temporary names and renamed into place only when
+// the whole recording was read, so an interrupted, failed or killed analysis
+// never leaves a .eit that would mark the recording as done.
 int process_recording(analysis_state& state, batch_environment& env, const std::string& path) {
   if (path.size() <= 3) return -1;
   if (!ends_with_ts(path)) {
@@ -94,7 +151,7 @@ int process_recording(analysis_state& state, batch_environment& env, const std::
   }
   const std::string eit_path = with_extension(path, ".eit");
   const std::string sub_path = with_extension(path, ".sub");
-  if (can_open_for_reading(eit_path)) {
+  if (can_open_for_reading(eit_path) && analysis_is_current(path, eit_path)) {
     std::fprintf(env.console, "skip %s (eit file exists.)\n", path.c_str());
     return -11;
   }
@@ -104,32 +161,35 @@ int process_recording(analysis_state& state, batch_environment& env, const std::
     return -12;
   }
   env.sleep(stability_wait_ms);
+  if (stopping(env)) return -6;
   if (recording_size(path) != size) {
     std::fprintf(env.console, "file is busy.\n");
     return -13;
   }
-  if (!state.captions.open_file(sub_path)) {
+  pending_output sub, eit;
+  if (!prepare_output(env, sub, sub_path)) {
     std::fprintf(env.console, "unable to open a subtext file(%s).\n", sub_path.c_str());
     return -3;
   }
-  if (!state.listing.open_file(eit_path)) {
+  if (!prepare_output(env, eit, eit_path)) {
     std::fprintf(env.console, "unable to open a eit file(%s).\n", eit_path.c_str());
-    state.captions.close();
     return -4;
   }
   std::FILE* recording = std::fopen(path.c_str(), "rb");
-  if (recording == nullptr) {
+  struct stat opened {};
+  if (recording == nullptr || ::fstat(::fileno(recording), &opened) != 0) {
+    if (recording != nullptr) std::fclose(recording);
     std::fprintf(env.console, "unable to open a stream file(%s).\n", path.c_str());
-    state.captions.close();
-    state.listing.close();
     return -5;
   }
   std::fprintf(env.console, "now reading %s\n", path.c_str());
-  analyse_file(state, recording);
+  state.captions.open_descriptor(sub.descriptor());
+  state.listing.open_descriptor(eit.descriptor());
+  analyse_file(state, env, recording);
   std::fclose(recording);
   state.listing.close();
   state.captions.close();
-  return 0;
+  return finish_outputs(state, env, sub, eit, opened.st_mtim);
 }
 
 int walk_directory(analysis_state& state, batch_environment& env, const std::string& dir) {
@@ -137,6 +197,7 @@ int walk_directory(analysis_state& state, batch_environment& env, const std::str
   std::vector<listed_entry> entries;
   if (!list_directory(dir, entries)) return -1;
   for (const listed_entry& entry : entries) {
+    if (stopping(env)) break;
     const std::string path = dir + "/" + entry.name;
     if (entry.directory)
       walk_directory(state, env, path);
@@ -165,9 +226,9 @@ int run_analyser(const std::vector<std::string>& args, batch_environment& env) {
   char log_name[64];
   std::snprintf(log_name, sizeof log_name, "%s/skerrow_%d.log", ".", std::rand() % 32768);
   if (!state.log.open_file(log_name)) state.log.open_descriptor(STDOUT_FILENO);
-  for (std::size_t i = 1; i < args.size(); ++i) handle_argument(state, env, args[i]);
+  for (std::size_t i = 1; i < args.size() && !stopping(env); ++i) handle_argument(state, env, args[i]);
   state.log.close();
-  env.sleep(end_of_run_wait_ms);
+  if (!stopping(env)) env.sleep(end_of_run_wait_ms);
   std::remove(log_name);
   return 0;
 }

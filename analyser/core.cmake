@@ -13,12 +13,14 @@ add_library(analyser_lib STATIC
   ${ANALYSER_DIR}/mjd_time.cpp
   ${ANALYSER_DIR}/read_loop.cpp
   ${ANALYSER_DIR}/batch_driver.cpp
+  ${ANALYSER_DIR}/output_file.cpp
 )
 target_include_directories(analyser_lib PUBLIC ${ANALYSER_DIR})
 target_link_libraries(analyser_lib PUBLIC oneseg_common)
 
-add_executable(skerrow ${ANALYSER_DIR}/main.cpp)
+add_executable(skerrow ${ANALYSER_DIR}/main.cpp ${ANALYSER_DIR}/stop_signals.cpp)
 target_link_libraries(skerrow PRIVATE analyser_lib)
+target_compile_definitions(skerrow PRIVATE ONESEG_VERSION="${PROJECT_VERSION}")
 
 # Tests
 add_library(analyser_test_support STATIC ${ANALYSER_DIR}/tests/stream_builder.cpp)

@@ -29,6 +29,7 @@ void text_writer::open_descriptor(int fd) {
   mode_ = sink::file;
   fd_ = fd;
   owns_fd_ = false;
+  write_failed_ = false;
 }
 
 void text_writer::open_memory(std::string* target) {
@@ -47,7 +48,10 @@ void text_writer::drain() {
     while (left > 0) {
       const ssize_t n = ::write(fd_, p, left);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // unwritable: the text is lost, the analysis goes on
+      if (n <= 0) {  // unwritable: the text is lost, the analysis goes on
+        write_failed_ = true;
+        break;
+      }
       p += n;
       left -= static_cast<std::size_t>(n);
     }

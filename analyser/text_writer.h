@@ -12,8 +12,9 @@ namespace skerrow {
 // lines with a plain "\n". Numbers are formatted by hand, because the
 // analysis log gets several lines per packet and printf would dominate the
 // read loop. Nothing reaches the operating system until the buffer fills or
-// the stream is flushed/closed. Write errors are not reported (a full disk
-// must not stop the analysis); a closed writer drops everything.
+// the stream is flushed/closed. A write error does not stop the analysis (the
+// text is dropped) but is remembered, so that an output file that lost text is
+// never taken for complete; a closed writer drops everything.
 class text_writer {
  public:
   text_writer() = default;
@@ -25,6 +26,7 @@ class text_writer {
   void open_descriptor(int fd);             // e.g. standard output; not closed by close()
   void open_memory(std::string* target);    // appends to *target (tests, scratch text)
   bool is_open() const { return mode_ != sink::none; }
+  bool write_failed() const { return write_failed_; }  // since the last open
   void flush();
   void close();
 
@@ -51,6 +53,7 @@ class text_writer {
   std::string* memory_ = nullptr;
   char* buffer_ = nullptr;
   std::size_t used_ = 0;
+  bool write_failed_ = false;
 };
 
 }  // namespace skerrow
