@@ -1,6 +1,8 @@
 // The batch driver on real files and folders: skip rules, output files,
-// synchronisation of the read loop, directory walk.
+// synchronisation of the read loop, directory walk, stops and temporaries.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,8 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "batch_driver.h"
+#include "output_file.h"
 #include "read_loop.h"
 #include "test_support.h"
 
@@ -67,6 +71,11 @@ struct batch_driver : ::testing::Test {
     return std::string(console_text, console_size);
   }
   std::string path(const std::string& name) { return (dir / name).string(); }
+  std::set<std::string> listing() {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    return names;
+  }
 };
 
 }  // namespace
@@ -114,11 +123,77 @@ TEST_F(batch_driver, output_files_that_cannot_be_created) {
   write_file(dir / "b.ts", recording());
   fs::create_symlink(dir / "no-such-dir" / "b.eit", dir / "b.eit");  // dangling: not readable, not creatable
   EXPECT_EQ(process_recording(c.state, env, path("b.ts")), -4);
-  EXPECT_EQ(console(), "unable to open a subtext file(" + path("a.sub") + ").\nunable to open a eit file(" +
-                           path("b.eit") + ").\n");
-  EXPECT_TRUE(fs::exists(dir / "b.sub"));
+  write_file(dir / "victim", {});
+  fs::create_symlink(dir / "victim", dir / "c.sub");  // never written through nor replaced
+  write_file(dir / "c.ts", recording());
+  EXPECT_EQ(process_recording(c.state, env, path("c.ts")), -3);
+  EXPECT_EQ(console(), "unable to open a subtext file(" + path("a.sub") + ").\nsymbolic link in the way: " +
+                           path("b.eit") + "\nunable to open a eit file(" + path("b.eit") +
+                           ").\nsymbolic link in the way: " + path("c.sub") + "\nunable to open a subtext file(" +
+                           path("c.sub") + ").\n");
+  EXPECT_TRUE(fs::is_symlink(dir / "b.eit"));
+  EXPECT_TRUE(fs::is_symlink(dir / "c.sub"));
+  EXPECT_EQ(fs::file_size(dir / "victim"), 0u);
+  EXPECT_FALSE(fs::exists(dir / "no-such-dir"));
+  // Nothing is left behind that could mark a recording as done.
+  EXPECT_EQ(listing(), (std::set<std::string>{"a.sub", "a.ts", "b.eit", "b.ts", "c.sub", "c.ts", "victim"}));
   EXPECT_EQ(process_recording(c.state, env, "a.t"), -1);
   EXPECT_EQ(process_recording(c.state, env, path("a.TS")), -2);
+}
+
+TEST_F(batch_driver, a_recording_modified_after_its_analysis_is_analysed_again) {
+  write_file(dir / "x.ts", recording());
+  ASSERT_EQ(process_recording(c.state, env, path("x.ts")), 0);
+  EXPECT_EQ(fs::last_write_time(dir / "x.eit"), fs::last_write_time(dir / "x.ts"));
+  EXPECT_EQ(process_recording(c.state, env, path("x.ts")), -11);
+  // An analysis made after the recording's last change (as earlier runs
+  // left them) is current too.
+  fs::last_write_time(dir / "x.eit", fs::last_write_time(dir / "x.ts") + std::chrono::hours(1));
+  EXPECT_EQ(process_recording(c.state, env, path("x.ts")), -11);
+
+  std::ofstream(dir / "x.ts", std::ios::app).write(reinterpret_cast<const char*>(recording().data()), 188 * 1000);
+  fs::last_write_time(dir / "x.ts", fs::last_write_time(dir / "x.eit") + std::chrono::seconds(1));
+  EXPECT_EQ(process_recording(c.state, env, path("x.ts")), 0);
+  EXPECT_EQ(fs::last_write_time(dir / "x.eit"), fs::last_write_time(dir / "x.ts"));
+  EXPECT_EQ(occurrences(console(), "now reading "), 2);
+}
+
+TEST_F(batch_driver, a_stop_leaves_no_output_and_a_later_run_completes_it) {
+  write_file(dir / "x.ts", recording());
+  int calls_before_stop = 0;  // a stop, once requested, stays requested
+  env.stop_requested = [&] { return --calls_before_stop < 0; };
+  EXPECT_EQ(process_recording(c.state, env, path("x.ts")), -6);  // during the wait
+  calls_before_stop = 700;  // about half the recording
+  EXPECT_EQ(process_recording(c.state, env, path("x.ts")), -6);
+  EXPECT_EQ(listing(), std::set<std::string>{"x.ts"});
+  EXPECT_EQ(console(), "now reading " + path("x.ts") + "\n");
+
+  env.stop_requested = nullptr;
+  write_file(dir / "y.ts", recording());
+  ASSERT_EQ(process_recording(c.state, env, path("x.ts")), 0);
+  ASSERT_EQ(process_recording(c.state, env, path("y.ts")), 0);
+  EXPECT_EQ(read_file(dir / "x.eit"), read_file(dir / "y.eit"));
+  EXPECT_EQ(read_file(dir / "x.sub"), read_file(dir / "y.sub"));
+  EXPECT_EQ(c.state.packets.records_in_use(), 0u);
+}
+
+TEST_F(batch_driver, temporaries_of_dead_runs_are_removed_and_never_taken_for_recordings) {
+  write_file(dir / "x.ts", recording());
+  write_file(dir / "x.sub.4242.0.tmp", recording());  // a killed run's: no lock held
+  write_file(dir / "x.eit.77.3.tmp", {});             // a live run's: locked
+  write_file(dir / "x.eit.tmp", {});                  // not a temporary name
+  const int live = ::open(path("x.eit.77.3.tmp").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(live, LOCK_EX), 0);
+  EXPECT_EQ(walk_directory(c.state, env, dir.string()), 0);
+  ::close(live);
+  EXPECT_EQ(console(), "now reading " + path("x.ts") + "\n");
+  EXPECT_EQ(listing(), (std::set<std::string>{"x.ts", "x.sub", "x.eit", "x.eit.77.3.tmp", "x.eit.tmp"}));
+
+  EXPECT_TRUE(is_temporary_of("x.sub.12.0.tmp", "x.sub"));
+  EXPECT_FALSE(is_temporary_of("x.sub.12.tmp", "x.sub"));
+  EXPECT_FALSE(is_temporary_of("x.sub.1a.0.tmp", "x.sub"));
+  EXPECT_FALSE(is_temporary_of("xx.sub.12.0.tmp", "x.sub"));
+  EXPECT_FALSE(is_temporary_of("x.sub.12.0.tmp", "x.su"));
 }
 
 TEST_F(batch_driver, leading_garbage_and_a_partial_last_packet_change_nothing) {

@@ -3,10 +3,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include "stream_builder.h"
 
@@ -16,7 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 
 struct run_result {
-  int status = -1;
+  int status = -1;  // exit status, or -1 when ended by a signal
+  int signal = 0;   // the signal that ended it
   std::string err, out;
 };
 
@@ -26,8 +33,10 @@ std::string read_file(const fs::path& path) {
 }
 
 // Runs skerrow with `args` in `cwd`, waits shortened by ONESEG_TIME_SCALE.
-// With remove_cwd the working folder is deleted once the child is in it.
-run_result run_skerrow(const fs::path& cwd, const std::vector<std::string>& args, bool remove_cwd = false) {
+// With remove_cwd the working folder is deleted once the child is in it;
+// `meanwhile` is called with its process ID while it runs.
+run_result run_skerrow(const fs::path& cwd, const std::vector<std::string>& args, bool remove_cwd = false,
+                       const std::function<void(pid_t)>& meanwhile = nullptr) {
   const fs::path err_path = cwd.parent_path() / (cwd.filename().string() + ".stderr");
   const fs::path out_path = cwd.parent_path() / (cwd.filename().string() + ".stdout");
   const pid_t pid = ::fork();
@@ -43,10 +52,12 @@ run_result run_skerrow(const fs::path& cwd, const std::vector<std::string>& args
     ::execv(SKERROW_PATH, argv.data());
     _exit(127);
   }
+  if (meanwhile) meanwhile(pid);
   run_result r;
   int status = 0;
   ::waitpid(pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   r.err = read_file(err_path);
   r.out = read_file(out_path);
   fs::remove(err_path);
@@ -58,6 +69,12 @@ bool has_log_file(const fs::path& dir) {
   for (const auto& entry : fs::directory_iterator(dir))
     if (std::regex_match(entry.path().filename().string(), std::regex("skerrow_[0-9]+\\.log"))) return true;
   return false;
+}
+
+std::set<std::string> names_in(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+  return names;
 }
 
 void write_recording(const fs::path& path, int seconds) {
@@ -123,4 +140,69 @@ TEST_F(skerrow_process, analysis_log_goes_to_standard_output_when_it_cannot_be_c
   EXPECT_EQ(r.err, "now reading " + (root / "x.ts").string() + "\n");
   EXPECT_EQ(r.out.find("PID:14 SEQ:0\r\nSTART PACKET\r\nTOT or TDT\r\n"), 0u) << r.out.substr(0, 80);
   EXPECT_NE(r.out.find("Original Program Id:7fe0\r\n"), std::string::npos);
+}
+
+TEST_F(skerrow_process, help_and_version_alone_print_and_exit_0) {
+  const run_result help = run_skerrow(root / "work", {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.find(std::string("Usage:") + SKERROW_PATH + " directory or file...\n"), 0u) << help.out;
+  const run_result version = run_skerrow(root / "work", {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("skerrow [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+  EXPECT_EQ(help.err + version.err, "");
+  EXPECT_FALSE(has_log_file(root / "work"));
+  // Among other arguments it names a folder, as any argument does.
+  fs::create_directory(root / "work" / "--help");
+  write_recording(root / "work" / "--help" / "a.ts", 120);
+  const run_result walked = run_skerrow(root / "work", {"--help", "--version"});
+  EXPECT_EQ(walked.err, "now reading --help/a.ts\n");
+}
+
+// Stopped at random moments, by a signal it catches or by SIGKILL, skerrow
+// leaves each output either absent or whole (never one that marks the
+// recording as done too early), and the next run completes the analysis.
+TEST_F(skerrow_process, interrupted_runs_leave_whole_outputs_or_none_and_a_rerun_completes_them) {
+  const fs::path rec = root / "rec", work = root / "work";
+  fs::create_directories(rec);
+  write_recording(rec / "a.ts", 125);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(run_skerrow(work, {rec.string()}).status, 0);
+  const auto whole_run = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+  const std::string eit = read_file(rec / "a.eit"), sub = read_file(rec / "a.sub");
+  ASSERT_NE(eit.find("StartTime: "), std::string::npos);
+  ASSERT_NE(sub.find("21:00:03 "), std::string::npos);
+  const std::set<std::string> done = {"a.ts", "a.eit", "a.sub"};
+
+  std::mt19937 random(20261207);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGKILL})
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      fs::remove(rec / "a.eit");
+      fs::remove(rec / "a.sub");
+      const std::chrono::microseconds delay(
+          std::uniform_int_distribution<std::int64_t>(0, whole_run.count())(random));
+      SCOPED_TRACE("signal " + std::to_string(signal_number) + " after " + std::to_string(delay.count()) + " us");
+      const run_result stopped = run_skerrow(work, {rec.string()}, false, [&](pid_t pid) {
+        std::this_thread::sleep_for(delay);
+        ::kill(pid, signal_number);
+      });
+      if (fs::exists(rec / "a.eit")) {
+        EXPECT_EQ(read_file(rec / "a.eit"), eit);
+        EXPECT_EQ(read_file(rec / "a.sub"), sub);  // put in place before the .eit
+      }
+      if (fs::exists(rec / "a.sub")) {
+        EXPECT_EQ(read_file(rec / "a.sub"), sub);
+      }
+      if (signal_number != SIGKILL) {
+        EXPECT_TRUE(stopped.status == 0 || stopped.signal == signal_number) << stopped.status;
+        EXPECT_FALSE(has_log_file(work));
+        const std::set<std::string> left = names_in(rec), untouched = {"a.ts"}, sub_only = {"a.ts", "a.sub"};
+        EXPECT_TRUE(left == done || left == untouched || left == sub_only);
+      }
+      const run_result rerun = run_skerrow(work, {rec.string()});
+      EXPECT_EQ(rerun.status, 0);
+      EXPECT_EQ(read_file(rec / "a.eit"), eit);
+      EXPECT_EQ(read_file(rec / "a.sub"), sub);
+      EXPECT_EQ(names_in(rec), done);  // a killed run's temporaries are gone too
+      for (const std::string& name : names_in(work)) fs::remove(work / name);  // a killed run's log
+    }
 }

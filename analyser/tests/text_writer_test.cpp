@@ -60,7 +60,21 @@ TEST(text_writer, writes_large_output_to_a_file_and_drops_text_when_closed) {
   EXPECT_EQ(content.size(), 1000u * 1001u);
   EXPECT_EQ(content.substr(999, 2), "\r\n");
   EXPECT_EQ(content.find("after"), std::string::npos);
+  EXPECT_FALSE(w.write_failed());
   std::remove(path);
   EXPECT_FALSE(w.open_file("/nonexistent-dir/x.log"));
   EXPECT_FALSE(w.is_open());
+}
+
+TEST(text_writer, remembers_a_failed_write_until_reopened) {
+  text_writer w;
+  ASSERT_TRUE(w.open_file("/dev/full"));
+  w.text("lost\n");
+  EXPECT_FALSE(w.write_failed());  // still in the buffer
+  w.close();
+  EXPECT_TRUE(w.write_failed());
+  ASSERT_TRUE(w.open_file("/dev/null"));
+  w.text("kept\n");
+  w.close();
+  EXPECT_FALSE(w.write_failed());
 }
