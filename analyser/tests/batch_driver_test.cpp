@@ -189,6 +189,16 @@ TEST_F(batch_driver, temporaries_of_dead_runs_are_removed_and_never_taken_for_re
   EXPECT_EQ(console(), "now reading " + path("x.ts") + "\n");
   EXPECT_EQ(listing(), (std::set<std::string>{"x.ts", "x.sub", "x.eit", "x.eit.77.3.tmp", "x.eit.tmp"}));
 
+  // A link planted under the final name while the analysis ran is refused
+  // at the rename too, and the temporary goes.
+  pending_output late;
+  ASSERT_TRUE(late.create(path("z.eit")));
+  EXPECT_TRUE(is_temporary_of(fs::path(late.temporary_path()).filename().string(), "z.eit"));
+  fs::create_symlink(dir / "victim", dir / "z.eit");
+  EXPECT_FALSE(late.commit());
+  EXPECT_TRUE(fs::is_symlink(dir / "z.eit"));
+  EXPECT_EQ(listing(), (std::set<std::string>{"x.ts", "x.sub", "x.eit", "x.eit.77.3.tmp", "x.eit.tmp", "z.eit"}));
+
   EXPECT_TRUE(is_temporary_of("x.sub.12.0.tmp", "x.sub"));
   EXPECT_FALSE(is_temporary_of("x.sub.12.tmp", "x.sub"));
   EXPECT_FALSE(is_temporary_of("x.sub.1a.0.tmp", "x.sub"));
