@@ -14,7 +14,6 @@ namespace {
 
 std::chrono::system_clock::time_point as_system_time(std::int64_t mtime_ns)
 {
-  // file_time_type counts from the same epoch as the system clock on Linux.
   return std::chrono::system_clock::time_point(
       std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(mtime_ns)));
 }

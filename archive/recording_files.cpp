@@ -36,6 +36,13 @@ bool is_real_date(int year, int month, int day)
   return parse_day(text).has_value();
 }
 
+// Nanoseconds of the system clock (the file clock counts from another epoch).
+std::int64_t system_ns(fs::file_time_type time)
+{
+  const auto system = std::chrono::file_clock::to_sys(time);
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(system.time_since_epoch()).count();
+}
+
 FileStamp stamp(const fs::path& path)
 {
   std::error_code ec;
@@ -43,8 +50,7 @@ FileStamp stamp(const fs::path& path)
   if (ec || !fs::is_regular_file(status)) return {};
   FileStamp s;
   s.size = static_cast<std::int64_t>(fs::file_size(path, ec));
-  const auto time = fs::last_write_time(path, ec);
-  s.mtime_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+  s.mtime_ns = system_ns(fs::last_write_time(path, ec));
   s.exists = !ec;
   return s;
 }
@@ -59,8 +65,7 @@ int thumbnail_second(const std::string& file)
 void read_thumbnails(const fs::path& folder, RecordingOnDisk& r)
 {
   std::error_code ec;
-  const auto time = fs::last_write_time(folder, ec);
-  r.thumbnails_mtime_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+  r.thumbnails_mtime_ns = system_ns(fs::last_write_time(folder, ec));
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string file = it->path().filename().string();
     const std::string ext = it->path().extension().string();

@@ -28,7 +28,7 @@ bool is_day_folder_name(std::string_view name);
 struct FileStamp {
   bool exists = false;
   std::int64_t size = 0;
-  std::int64_t mtime_ns = 0;
+  std::int64_t mtime_ns = 0;   // system clock
 };
 
 struct RecordingOnDisk {

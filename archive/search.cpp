@@ -210,14 +210,14 @@ SearchResult search(ArchiveDb& db, const SearchQuery& q)
 
 std::string to_json(const SearchResult& result)
 {
-  nlohmann::json hits = nlohmann::json::array();
+  nlohmann::ordered_json hits = nlohmann::ordered_json::array();
   for (const SearchHit& h : result.hits)
     hits.push_back({{"time", h.time}, {"channel", h.channel}, {"station", h.station}, {"recording", h.recording},
                     {"day", h.day}, {"name", h.name}, {"text", h.text}, {"programme", h.programme},
                     {"offset", h.offset}, {"health", h.health}});
-  const nlohmann::json out = {{"total", result.total}, {"took_ms", result.took_ms}, {"hits", std::move(hits)}};
+  const nlohmann::ordered_json out = {{"total", result.total}, {"took_ms", result.took_ms}, {"hits", std::move(hits)}};
   // Caption text from the air may hold bytes that are not UTF-8; they are replaced, never fatal.
-  return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::vector<TextSpan> highlight_spans(const std::string& line, const std::string& query_text)

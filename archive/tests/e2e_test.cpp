@@ -1,0 +1,209 @@
+// The archive over synthesised recordings that the real skerrow analysed:
+// what the broadcast said is found at its time, the health pass tells a
+// damaged recording from a clean one, and the command line and follow mode
+// work on the real folder layout.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "health.h"
+#include "indexer.h"
+#include "recordings.h"
+#include "search.h"
+#include "synthesize.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace oneseg::archive;
+namespace synth = oneseg::synth;
+
+struct Synthesised {
+  synth::Bytes stream;
+  synth::MuxReport report;
+};
+
+Synthesised synthesise(const char* scenario, const char* start, std::vector<synth::FaultSpec> faults = {})
+{
+  synth::Scenario s = synth::load_scenario(fs::path(SYNTH_SCENARIO_DIR) / scenario);
+  s.picture_and_sound = false;
+  s.faults = std::move(faults);
+  Synthesised out;
+  out.stream = synth::synthesize_in_memory(s, synth::Window{synth::parse_jst(start).value(), 600}, &out.report);
+  return out;
+}
+
+void write(const fs::path& path, const synth::Bytes& bytes, std::size_t cut_from = 0, std::size_t cut_length = 0)
+{
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(cut_from > 0 ? cut_from : bytes.size()));
+  if (cut_from > 0)
+    out.write(reinterpret_cast<const char*>(bytes.data() + cut_from + cut_length),
+              static_cast<std::streamsize>(bytes.size() - cut_from - cut_length));
+}
+
+std::string run(const std::string& command, int& status)
+{
+  const std::string output_file = fs::temp_directory_path() / ("archive_e2e_out_" + std::to_string(::getpid()));
+  const int raw = std::system((command + " >'" + output_file + "' 2>&1").c_str());
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  std::ifstream in(output_file);
+  std::stringstream text;
+  text << in.rdbuf();
+  fs::remove(output_file);
+  return text.str();
+}
+
+class ArchiveEndToEnd : public ::testing::Test {
+ protected:
+  static inline fs::path work = fs::temp_directory_path() / ("archive_e2e_" + std::to_string(::getpid()));
+  static inline fs::path root = work / "rec";
+  static inline fs::path day = root / "261207";
+  static inline synth::MuxReport clean;
+
+  // 18:00 clean, 18:10 with 30 s cut out, 18:20 with a corrupted stretch on
+  // channel 27; 18:00 of みなとテレビ on 22; all analysed by skerrow.
+  static void SetUpTestSuite()
+  {
+    ::setenv("ONESEG_TIME_SCALE", "0.01", 1);
+    fs::create_directories(day);
+    Synthesised first = synthesise("hibari_ch27_day.json", "2026-12-07T18:00:00");
+    clean = first.report;
+    write(day / "261207180_Ch27.ts", first.stream);
+    const Synthesised second = synthesise("hibari_ch27_day.json", "2026-12-07T18:10:00");
+    const std::size_t thirty_seconds = 416000 / 8 * 30 / 188 * 188;
+    write(day / "261207181_Ch27.ts", second.stream, 188 * 100000, thirty_seconds);
+    synth::FaultSpec corrupt{.type = synth::FaultType::transport_error, .at_s = 200, .pid = 0x0130, .count = 40};
+    write(day / "261207182_Ch27.ts", synthesise("hibari_ch27_day.json", "2026-12-07T18:20:00", {corrupt}).stream);
+    write(day / "261207180_Ch22.ts", synthesise("minato_ch22_day.json", "2026-12-07T18:00:00").stream);
+    int status = 0;
+    const std::string out = run("cd '" + work.string() + "' && '" SKERROW_PROGRAM "' rec", status);
+    ASSERT_EQ(status, 0) << out;
+  }
+
+  static void TearDownTestSuite() { fs::remove_all(work); }
+
+  fs::path db_file = work / "archive.sqlite";
+};
+
+TEST_F(ArchiveEndToEnd, CaptionsFoundAtTheirTimeAndDamageMarked)
+{
+  ArchiveDb db = ArchiveDb::open(db_file);
+  const IndexReport report = index_root(db, root);
+  EXPECT_EQ(report.added, 4);
+  EXPECT_TRUE(report.errors.empty());
+
+  // A caption of the broadcast: found in its recording at the time a receiver shows it.
+  const synth::CaptionTruth& said = clean.captions.at(3);
+  const SearchResult r = search(db, {.text = "\"" + said.text + "\"", .channel = 27, .to = "2026-12-07"});
+  ASSERT_GE(r.total, 1);
+  const std::string when = "2026-12-07 " + synth::format_time_of_day(said.shown_time);
+  const auto hit = std::find_if(r.hits.begin(), r.hits.end(), [&](const SearchHit& h) { return h.time == when; });
+  ASSERT_NE(hit, r.hits.end());
+  EXPECT_EQ(hit->name, "261207180_Ch27");
+  EXPECT_EQ(hit->text, said.text);
+  EXPECT_EQ(hit->station, "ひばりテレビ");
+  EXPECT_EQ(hit->offset, said.shown_time - synth::parse_jst("2026-12-07T18:00:00").value());
+  EXPECT_FALSE(hit->programme.empty());
+  EXPECT_EQ(search(db, {.text = said.text.substr(0, 6), .station = "みなとテレビ"}).total, 0);
+
+  const auto health = [&](const char* name) { return recording_detail(db, name).value(); };
+  EXPECT_EQ(health("261207180_Ch27").summary.health, "");
+  EXPECT_EQ(health("261207180_Ch27").health.continuity_errors, 0);
+  EXPECT_EQ(health("261207180_Ch22").summary.health, "");
+  const RecordingDetail dropped = health("261207181_Ch27");
+  EXPECT_EQ(dropped.summary.health, needs_checking_mark);
+  EXPECT_GT(dropped.health.continuity_errors, 0);
+  EXPECT_GE(dropped.health.longest_gap_s, 30);
+  const RecordingDetail corrupted = health("261207182_Ch27");
+  EXPECT_EQ(corrupted.summary.health, needs_checking_mark);
+  EXPECT_EQ(corrupted.health.transport_errors, 40);
+  EXPECT_EQ(archive_stats(db).needs_checking, 2);
+  EXPECT_EQ(archive_stats(db).stations, 2);
+  EXPECT_EQ(next_recording(db, "261207180_Ch27")->name, "261207181_Ch27");
+
+  // The counts do not depend on how the file is cut into reads.
+  const auto whole = measure_health(day / "261207181_Ch27.ts").value();
+  std::ifstream in(day / "261207181_Ch27.ts", std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  bytes.insert(bytes.begin() + 5000, 77, 'x');  // and bytes that are no packet are skipped, once
+  HealthCounter pieces;
+  for (std::size_t at = 0; at < bytes.size(); at += 1001)
+    pieces.feed(reinterpret_cast<const std::uint8_t*>(bytes.data()) + at, std::min<std::size_t>(1001, bytes.size() - at));
+  const StreamHealth split = pieces.finish();
+  EXPECT_EQ(split.packets, whole.packets);
+  EXPECT_EQ(split.continuity_errors, whole.continuity_errors);
+  EXPECT_EQ(split.sync_losses, 1);
+  EXPECT_EQ(split.last_time, whole.last_time);
+}
+
+TEST_F(ArchiveEndToEnd, CommandLine)
+{
+  const std::string program = std::string("'") + ARCHIVE_PROGRAM + "' ";
+  const std::string options = "--root '" + root.string() + "' --db '" + db_file.string() + "' ";
+  int status = 0;
+  run(program + "index " + options, status);
+  EXPECT_EQ(status, 0);
+  const std::string said = clean.captions.at(3).text;
+  std::string out = run(program + "search " + options + "--channel 27 --limit 1 '\"" + said + "\"'", status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out.substr(0, 11), "2026-12-07 ");
+  EXPECT_NE(out.find("\t27\tひばりテレビ\t" + root.string() + "/261207/"), std::string::npos) << out;
+  EXPECT_NE(out.find("\t" + said + "\n"), std::string::npos) << out;
+  out = run(program + "search " + options + "--json 存在しない言葉", status);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(out.substr(0, 21), "{\"total\":0,\"took_ms\":") << out;
+  EXPECT_EQ(out.substr(out.size() - 12), ",\"hits\":[]}\n") << out;
+  run(program + "search " + options + "'\"*\" NEAR -'", status);
+  EXPECT_EQ(status, 2);
+  run(program + "search " + options + "--channel x 天気", status);
+  EXPECT_EQ(status, 2);
+  out = run(program + "stats " + options, status);
+  EXPECT_NE(out.find("recordings: 4\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("要確認: 2\n"), std::string::npos) << out;
+}
+
+TEST_F(ArchiveEndToEnd, FollowAnalysesAFinishedRecordingOnce)
+{
+  const fs::path follow_root = work / "follow";
+  fs::create_directories(follow_root / "261207");
+  fs::copy_file(day / "261207180_Ch27.ts", follow_root / "261207/261207180_Ch27.ts");
+  ArchiveDb db = ArchiveDb::open(work / "follow.sqlite");
+
+  struct CountingStarter : ProcessStarter {
+    RealProcessStarter real;
+    int runs = 0;
+    int run(const std::string& program, const std::vector<std::string>& args) override
+    {
+      ++runs;
+      return real.run(program, args);
+    }
+  } starter;
+  auto now = std::chrono::system_clock::now();
+  Follower follower(db, follow_root, starter, {.skerrow = SKERROW_PROGRAM}, [&] { return now; });
+
+  follower.tick();  // still being written, as far as the clock knows
+  EXPECT_EQ(starter.runs, 0);
+  EXPECT_EQ(archive_stats(db).recordings, 1);
+  EXPECT_EQ(archive_stats(db).captions, 0);
+
+  now += std::chrono::seconds(30);
+  follower.tick();
+  EXPECT_EQ(starter.runs, 1);
+  EXPECT_EQ(archive_stats(db).captions, static_cast<std::int64_t>(clean.captions.size()));
+  EXPECT_EQ(recording_detail(db, "261207180_Ch27")->summary.station, "ひばりテレビ");
+
+  // Retention removes it; nothing is started again.
+  fs::remove_all(follow_root / "261207");
+  now += std::chrono::seconds(30);
+  EXPECT_EQ(follower.tick().removed, 1);
+  EXPECT_EQ(starter.runs, 1);
+  EXPECT_EQ(archive_stats(db).recordings, 0);
+}
+
+}  // namespace

@@ -1,0 +1,208 @@
+// The index over hand-written caption and listing files: what a reader
+// types finds what was said, in every form it was written.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include <iconv.h>
+#include "indexer.h"
+#include "recordings.h"
+#include "search.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace oneseg::archive;
+
+// The analyser's text files are EUC-JP.
+std::string euc(const std::string& utf8)
+{
+  iconv_t cd = iconv_open("EUC-JP", "UTF-8");
+  std::string out(utf8.size() * 2 + 8, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  char* to = out.data();
+  std::size_t in_left = utf8.size(), to_left = out.size();
+  iconv(cd, &in, &in_left, &to, &to_left);
+  iconv_close(cd);
+  out.resize(out.size() - to_left);
+  return out;
+}
+
+class ArchiveIndex : public ::testing::Test {
+ protected:
+  fs::path root = fs::temp_directory_path() / ("archive_index_" + std::to_string(::getpid()));
+  ArchiveDb db = ArchiveDb::open(root.string() + ".sqlite");
+
+  ~ArchiveIndex() override
+  {
+    fs::remove_all(root);
+    for (const char* suffix : {".sqlite", ".sqlite-wal", ".sqlite-shm"}) fs::remove(root.string() + suffix);
+  }
+
+  // lines: "HH:MM:SS text" in UTF-8; written as the analyser writes them.
+  void write_sub(const std::string& name, const std::vector<std::string>& lines, const std::string& tail = "")
+  {
+    fs::create_directories(root / name.substr(0, 6));
+    std::ofstream out(root / name.substr(0, 6) / (name + ".sub"), std::ios::binary);
+    for (const std::string& l : lines) out << euc(l) << "\r\n";
+    out << tail;
+  }
+
+  void write_eit(const std::string& name, const std::string& station, const std::string& start, const std::string& title)
+  {
+    std::ofstream out(root / name.substr(0, 6) / (name + ".eit"), std::ios::binary);
+    out << euc("StartTime: " + start + "\r\nDuration: 01:00:00\r\nProviderName: " + station +
+                                        "\r\nEventName: " + title + "\r\nEventDesc: 説明\r\nContentNibble: 00 ニュース・報道 定時・総合\r\n-\r\n");
+  }
+
+  std::vector<std::string> found(const std::string& text, SearchQuery q = {})
+  {
+    q.text = text;
+    std::vector<std::string> out;
+    for (const SearchHit& h : search(db, q).hits) out.push_back(h.time + " " + h.name + " " + h.text);
+    return out;
+  }
+
+  std::int64_t total(const std::string& text) { return search(db, {.text = text}).total; }
+};
+
+TEST_F(ArchiveIndex, ShortWordsWidthsAndPhrases)
+{
+  write_sub("261207180_Ch27", {"18:00:05 明日の天気は晴れ", "18:00:10 ＮＨＫ杯と１５分", "18:00:20 ゴールです",
+                               "18:00:30 気", "18:00:40 天 気"});
+  write_eit("261207180_Ch27", "ひばりテレビ", "2026/12/7 18:00:00", "ニュース");
+  index_root(db, root, {.health = false});
+
+  // Two characters, one character (also where it ends a word or stands alone).
+  EXPECT_EQ(found("天気"), (std::vector<std::string>{"2026-12-07 18:00:05 261207180_Ch27 明日の天気は晴れ"}));
+  EXPECT_EQ(total("気"), 3);
+  EXPECT_EQ(total("れ"), 1);
+  // Half-width and lower-case letters and digits, half-width katakana.
+  EXPECT_EQ(total("nhk"), 1);
+  EXPECT_EQ(total("15分"), 1);
+  EXPECT_EQ(total("ｺﾞｰﾙ"), 1);
+  EXPECT_EQ(total("ゴ"), 1);
+  // Words must all occur; a quoted phrase must occur as written.
+  EXPECT_EQ(total("天気 晴れ"), 1);
+  EXPECT_EQ(total("天気 ゴール"), 0);
+  EXPECT_EQ(total("\"晴れ明日\""), 0);
+  EXPECT_EQ(total("\"天気は晴\""), 1);
+  // The programme on the air and the offset come with each hit.
+  const SearchResult r = search(db, {.text = "ゴール"});
+  ASSERT_EQ(r.hits.size(), 1u);
+  EXPECT_EQ(r.hits[0].programme, "ニュース");
+  EXPECT_EQ(r.hits[0].station, "ひばりテレビ");
+  EXPECT_EQ(r.hits[0].offset, 20);
+  EXPECT_EQ(r.hits[0].before, (std::vector<std::string>{"明日の天気は晴れ", "ＮＨＫ杯と１５分"}));
+  EXPECT_EQ(r.hits[0].after, (std::vector<std::string>{"気", "天 気"}));
+
+  const std::string line = "ＮＨＫ杯と１５分";
+  const auto spans = highlight_spans(line, "nhk 15");
+  ASSERT_EQ(spans.size(), 2u);
+  EXPECT_EQ(line.substr(spans[0].begin, spans[0].end - spans[0].begin), "ＮＨＫ");
+  EXPECT_EQ(line.substr(spans[1].begin, spans[1].end - spans[1].begin), "１５");
+}
+
+TEST_F(ArchiveIndex, HostileQueriesGiveAClearErrorOrAnAnswer)
+{
+  write_sub("261207180_Ch27", {"18:00:05 近くの天気", "18:00:06 ＮＥＡＲ"});
+  index_root(db, root, {.health = false});
+  for (const std::string q : {"", "   ", "\"", "\"\"", "*", "-", "NEAR", "AND OR NOT", "()", "^:*\"-", "、。！？"})
+    EXPECT_THROW(search(db, {.text = q}), QueryError) << q;
+  EXPECT_THROW(search(db, {.text = std::string(600, 'a')}), QueryError);
+  EXPECT_THROW(search(db, {.text = "天気", .from = "2026-02-30"}), QueryError);
+  // Operators of the engine are never obeyed, only left out or searched as text.
+  EXPECT_EQ(total("天気 NEAR 近く"), 1);
+  EXPECT_EQ(total("\"NEAR\""), 1);
+  EXPECT_EQ(total("-天気"), 1);
+  EXPECT_EQ(total("天気*"), 1);
+  EXPECT_EQ(total("\"天気"), 1);
+  EXPECT_EQ(total(std::string("天気\xff\xfe")), 1);
+}
+
+TEST_F(ArchiveIndex, FiltersOrderAndTheDaysAroundMidnight)
+{
+  write_sub("261206235_Ch27", {"23:55:00 地震の情報", "00:00:30 地震の続報"});
+  write_eit("261206235_Ch27", "ひばりテレビ", "2026/12/6 23:00:00", "深夜");
+  write_sub("261207000_Ch22", {"23:59:59 地震です", "00:01:00 地震が"});
+  write_eit("261207000_Ch22", "みなとテレビ", "2026/12/7 00:00:00", "深夜");
+  index_root(db, root, {.health = false});
+
+  EXPECT_EQ(found("地震"), (std::vector<std::string>{"2026-12-07 00:01:00 261207000_Ch22 地震が",
+                                                     "2026-12-07 00:00:30 261206235_Ch27 地震の続報",
+                                                     "2026-12-06 23:59:59 261207000_Ch22 地震です",
+                                                     "2026-12-06 23:55:00 261206235_Ch27 地震の情報"}));
+  EXPECT_EQ(found("地震", {.from = "2026-12-07"}).size(), 2u);
+  EXPECT_EQ(found("地震", {.to = "2026-12-06"}).size(), 2u);
+  EXPECT_EQ(found("地震", {.from = "2026-12-07", .to = "2026-12-07", .limit = 1}),
+            (std::vector<std::string>{"2026-12-07 00:01:00 261207000_Ch22 地震が"}));
+  EXPECT_EQ(found("地震", {.station = "みなとテレビ"}).size(), 2u);
+  EXPECT_EQ(found("地震", {.channel = 27}).size(), 2u);
+  EXPECT_EQ(found("地震", {.channel = 27, .limit = 1, .offset = 1}),
+            (std::vector<std::string>{"2026-12-06 23:55:00 261206235_Ch27 地震の情報"}));
+  EXPECT_EQ(found("地震", {.station = "ない局"}).size(), 0u);
+  EXPECT_EQ(list_days(db), (std::vector<std::string>{"261207", "261206"}));
+  EXPECT_EQ(next_recording(db, "261206235_Ch27"), std::nullopt);  // the other one is another channel
+}
+
+TEST_F(ArchiveIndex, FollowsGrowthRetentionAndRebuilds)
+{
+  // The last line is still being written: left out until it ends.
+  write_sub("261207180_Ch27", {"18:00:05 選挙の速報"}, "18:00:09 選挙");
+  IndexReport r = index_root(db, root, {.health = false});
+  EXPECT_EQ(r.added, 1);
+  EXPECT_EQ(total("選挙"), 1);
+  EXPECT_EQ(index_root(db, root, {.health = false}).unchanged, 1);
+
+  write_sub("261207180_Ch27", {"18:00:05 選挙の速報", "18:00:09 選挙の結果"});
+  fs::last_write_time(root / "261207/261207180_Ch27.sub", fs::file_time_type::clock::now() + std::chrono::seconds(5));
+  r = index_root(db, root, {.health = false});
+  EXPECT_EQ(r.updated, 1);
+  EXPECT_EQ(total("選挙"), 2);
+
+  write_sub("261208000_Ch27", {"00:00:05 選挙の翌日"});
+  index_root(db, root, {.health = false});
+  EXPECT_EQ(total("選挙"), 3);
+  // Retention deletes a day folder, then a recording of another day.
+  fs::remove_all(root / "261207");
+  EXPECT_EQ(index_root(db, root, {.health = false}).removed, 1);
+  EXPECT_EQ(total("選挙"), 1);
+  fs::remove(root / "261208/261208000_Ch27.sub");
+  index_root(db, root, {.health = false});
+  EXPECT_EQ(total("選挙"), 0);
+  EXPECT_EQ(archive_stats(db).recordings, 0);
+  EXPECT_EQ(archive_stats(db).captions, 0);
+}
+
+TEST_F(ArchiveIndex, ManyLinesInOneSecondAndOverlappingRecordings)
+{
+  // A stream without time packets stamps every line with the same time, and
+  // two recordings of one channel may carry the same seconds.
+  std::vector<std::string> lines(1500, "18:09:59 同じ時刻の字幕");
+  write_sub("261207180_Ch27", lines);
+  write_sub("261207181_Ch27", {"18:09:59 同じ時刻の字幕", "18:10:00 次の字幕"});
+  const IndexReport r = index_root(db, root, {.health = false});
+  EXPECT_EQ(r.captions, 1502);
+  EXPECT_EQ(total("字幕"), 1502);
+  EXPECT_EQ(search(db, {.text = "字幕", .limit = 1}).hits.at(0).text, "次の字幕");
+  EXPECT_EQ(recording_detail(db, "261207180_Ch27")->captions.size(), 1500u);
+}
+
+TEST_F(ArchiveIndex, OnlyFilesTheIndexKnowsAreKnown)
+{
+  write_sub("261207180_Ch27", {"18:00:05 字幕"});
+  fs::create_directories(root / "261207/261207180_Ch27thm");
+  std::ofstream(root / "261207/261207180_Ch27thm/35.jpg") << "x";
+  std::ofstream(root / "261207/261207180_Ch27.html") << "x";
+  index_root(db, root, {.health = false});
+  EXPECT_TRUE(is_known_file(db, "261207/261207180_Ch27.sub"));
+  EXPECT_TRUE(is_known_file(db, "261207/261207180_Ch27.html"));
+  EXPECT_TRUE(is_known_file(db, "261207/261207180_Ch27thm/35.jpg"));
+  for (const char* path : {"261207/261207180_Ch27.ts", "261207/261207180_Ch27thm/40.jpg", "261207/../261207/261207180_Ch27.sub",
+                           "261208/261207180_Ch27.sub", "261207/261207180_Ch27.sqlite", "/etc/passwd", "261207"})
+    EXPECT_FALSE(is_known_file(db, path)) << path;
+}
+
+}  // namespace
