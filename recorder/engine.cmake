@@ -5,6 +5,7 @@ add_library(recorder_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/datetime.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/engine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/notice_gate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/discovery.cpp
   ${CMAKE_CURRENT_LIST_DIR}/supervisor.cpp
   ${CMAKE_CURRENT_LIST_DIR}/time_packet.cpp
@@ -15,6 +16,7 @@ add_library(recorder_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/priority.cpp
   ${CMAKE_CURRENT_LIST_DIR}/system_clock.cpp
   ${CMAKE_CURRENT_LIST_DIR}/stop_signals.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/usb_ids.cpp
   ${CMAKE_CURRENT_LIST_DIR}/headless.cpp)
 target_include_directories(recorder_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(recorder_engine PUBLIC oneseg_common Qt6::Core)
@@ -22,6 +24,7 @@ target_link_libraries(recorder_engine PUBLIC oneseg_common Qt6::Core)
 if(TARGET recorder_backends AND TARGET oneseg_simtuner)
   add_executable(brannock ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
   target_link_libraries(brannock PRIVATE recorder_engine recorder_backends oneseg_simtuner)
+  target_compile_definitions(brannock PRIVATE ONESEG_VERSION="${PROJECT_VERSION}")
   # The window library is defined after this file; it provides
   # RunWindow (window_main.h) and is linked once it exists.
   function(brannock_link_window)
@@ -37,6 +40,7 @@ add_executable(recorder_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_fakes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_discovery_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_supervisor_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_notice_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_recording_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_retention_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_settings_test.cpp)

@@ -33,6 +33,15 @@ void RecorderEngine::SetStatus(TOneSegTuner& tuner, const std::string& status) {
   if (listener_ != nullptr) listener_->StatusChanged(tuner);
 }
 
+void RecorderEngine::Notify(const std::string& subject, NoticeCause cause, const std::string& text) {
+  if (listener_ != nullptr && notices_.Allow(subject, cause, clock_.Now())) listener_->Notification(text);
+}
+
+// The notification of a tuner repeats its status line.
+void RecorderEngine::Alert(TOneSegTuner& tuner, NoticeCause cause) {
+  Notify(tuner.TunerID, cause, tuner.TunerID + "：" + tuner.Status);
+}
+
 int RecorderEngine::EnabledTunerCount() const {
   int count = 0;
   for (const auto& tuner : Tuners) count += tuner->Disable ? 0 : 1;

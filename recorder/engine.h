@@ -14,6 +14,7 @@
 
 #include "clock.h"
 #include "isdbt_driver.h"
+#include "notice_gate.h"
 #include "recording_files.h"
 #include "settings.h"
 #include "tuner.h"
@@ -38,6 +39,8 @@ class EngineListener {
   // A settings file could not be written ("%s に書き込めません").
   virtual void SettingsWriteFailed(const std::string& /*path*/) {}
   virtual void Log(const std::string& /*line*/) {}
+  // A desktop notification that passed the rate limit (see Notify).
+  virtual void Notification(const std::string& /*text*/) {}
 };
 
 struct EngineParts {
@@ -101,21 +104,33 @@ class RecorderEngine {
 
   int EnabledTunerCount() const;
 
+  // Passes `text` to the holder as a desktop notification unless one for the
+  // same subject (a TunerID, or empty for the recorder as a whole) and cause
+  // went out within the last ten minutes of the engine's clock.
+  void Notify(const std::string& subject, NoticeCause cause, const std::string& text);
+
  private:
   void SetStatus(TOneSegTuner& tuner, const std::string& status);
   void WriteSetting(const std::string& section, const std::string& key, const std::string& value);
   TOneSegTuner& AddTuner(int kind, const std::string& id, int deviceNumber);
   void RemoveAbsentTuners(bool& changed);
+  std::size_t FirstToServe() const;
+  bool NeedsStep(const TOneSegTuner& tuner);
+  void Step(TOneSegTuner& tuner);
   void WatchdogAct(TOneSegTuner& tuner);
   bool WatchdogDue(const TOneSegTuner& tuner);
+  void Alert(TOneSegTuner& tuner, NoticeCause cause);
   void RecordTuner(TOneSegTuner& tuner);
   void FrameUnits(TOneSegTuner& tuner, std::uint32_t total);
   void HandlePacket(TOneSegTuner& tuner, const std::uint8_t* packet);
   void TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet);
   bool RotateFiles(TOneSegTuner& tuner);
+  bool FollowsWriter(TOneSegTuner& tuner);
+  bool OpenTs(TOneSegTuner& tuner);
   void FlushTunerFiles(TOneSegTuner& tuner);
   void CloseTunerFiles(TOneSegTuner& tuner);
-  void ReportFileFault(TOneSegTuner& tuner, const std::string& what);
+  void ReportFileFault(TOneSegTuner& tuner, const std::string& what, NoticeCause cause = NoticeCause::WriteFailure);
+  void EndFileFault(TOneSegTuner& tuner);
   void ShowLostPackets(TOneSegTuner& tuner, const std::string& what);
   void SweepDayFolder(const std::string& folder, TDateTime now);
 
@@ -126,6 +141,10 @@ class RecorderEngine {
   RecordingFileSystem& files_;
   EngineListener* listener_ = nullptr;
   std::vector<std::uint8_t> readBuffer_;
+  NoticeGate notices_;
+  // The supervisor's walk starts after the tuner it served last, so a tuner
+  // that fails every step cannot keep the ones behind it waiting.
+  std::string lastServed_;
 };
 
 }  // namespace brannock

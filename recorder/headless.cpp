@@ -18,6 +18,7 @@ class HeadlessListener : public EngineListener {
   void TSFolderChanged(const std::string& folder) override { Line(TSFolderLabelText(folder)); }
   void SettingsWriteFailed(const std::string& path) override { Line(WriteFailedText(path)); }
   void Log(const std::string& line) override { Line(line); }
+  void Notification(const std::string& text) override { Line("通知：" + text); }
 
  private:
   void Line(const std::string& text) { out_ << text << std::endl; }

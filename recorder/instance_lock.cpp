@@ -21,7 +21,9 @@ std::string InstanceLock::LockPath() {
 }
 
 bool InstanceLock::Acquire() {
-  fd_ = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // Never through a link: it could make the recorder create or lock a file
+  // of someone else's choosing.
+  fd_ = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd_ < 0) return true;
   while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;

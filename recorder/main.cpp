@@ -3,6 +3,7 @@
 //   --headless          no window; status changes go to standard output
 //   --simulate FILE     simulated tuner hardware described by FILE
 //   --config-dir DIR    settings folder (also BRANNOCK_CONFIG_DIR)
+//   --help, --version   print and exit, without a display
 #include <QCoreApplication>
 #include <cstdlib>
 #include <cstring>
@@ -17,14 +18,19 @@
 #include "recording_files.h"
 #include "settings.h"
 #include "system_clock.h"
+#include "usb_ids.h"
 #ifdef BRANNOCK_WITH_WINDOW
 #include "window_main.h"
 #endif
 
 namespace {
 
+constexpr const char* kUsage = "usage: brannock [--headless] [--simulate FILE] [--config-dir DIR]\n";
+
 struct Options {
   bool headless = false;
+  bool help = false;
+  bool version = false;
   std::string simulate;
   std::string configDir;
   bool valid = true;
@@ -38,13 +44,16 @@ Options ParseOptions(int argc, char** argv) {
     const bool hasValue = i + 1 < argc;
     if (arg == "--headless") {
       options.headless = true;
+    } else if (arg == "--help") {
+      options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--simulate" && hasValue) {
       options.simulate = argv[++i];
     } else if (arg == "--config-dir" && hasValue) {
       options.configDir = argv[++i];
     } else {
-      std::cerr << "brannock: unknown option " << arg << "\n"
-                << "usage: brannock [--headless] [--simulate FILE] [--config-dir DIR]\n";
+      std::cerr << "brannock: unknown option " << arg << "\n" << kUsage;
       options.valid = false;
     }
   }
@@ -57,14 +66,29 @@ int main(int argc, char** argv) {
   using namespace brannock;
   const Options options = ParseOptions(argc, argv);
   if (!options.valid) return 2;
+  if (options.help) {
+    std::cout << kUsage
+              << "  --headless        no window; status changes go to standard output\n"
+                 "  --simulate FILE   simulated tuner hardware described by FILE\n"
+                 "  --config-dir DIR  settings folder (also BRANNOCK_CONFIG_DIR)\n"
+                 "  --help, --version print this or the version and exit\n";
+    return 0;
+  }
+  if (options.version) {
+    std::cout << "brannock " << ONESEG_VERSION << "\n";
+    return 0;
+  }
 
   InstanceLock lock;
   if (!lock.Acquire()) return 0;  // another instance records already
 
+  const std::string settingsFolder = ChooseSettingsFolder(options.configDir, ProgramFolder());
   SystemClock clock;
   DeviceAccess devices;
   if (options.simulate.empty()) {
-    devices = OpenRealDevices(RealDeviceIds{});
+    std::vector<std::string> rejected;
+    devices = OpenRealDevices(DeviceIdsFromSettings(JoinPath(settingsFolder, kConfigFileName), rejected));
+    for (const std::string& entry : rejected) std::cerr << "brannock: not a USB id: " << entry << "\n";
   } else {
     std::string error;
     devices = OpenSimulatedDevices(options.simulate, clock, error);
@@ -81,7 +105,6 @@ int main(int argc, char** argv) {
   PosixFileSystem files;
   RecorderEngine engine({clock, *devices.usb, *devices.driver, *ops, files});
   engine.RaisePriority = RaiseRecorderPriority;
-  const std::string settingsFolder = ChooseSettingsFolder(options.configDir, ProgramFolder());
 
 #ifdef BRANNOCK_WITH_WINDOW
   if (!options.headless) return RunWindow(argc, argv, engine, settingsFolder);

@@ -86,7 +86,10 @@ bool PosixFileSystem::IsFolder(const std::string& path) {
 bool PosixFileSystem::MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0 || IsFolder(path); }
 
 std::shared_ptr<RecordingFile> PosixFileSystem::OpenShared(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // A link planted in the recording folder would send the recording (and its
+  // later extensions) wherever the link points: the last component is never
+  // followed, and anything but a regular file is refused.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return nullptr;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

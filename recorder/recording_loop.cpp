@@ -71,6 +71,7 @@ void RecorderEngine::RecordTuner(TOneSegTuner& tuner) {
     ops_.CloseDevice(tuner);
     tuner.State = NotInitialized;
     SetStatus(tuner, "チューナー停止");
+    Alert(tuner, NoticeCause::TunerError);
     return;
   }
   for (int reads = 0; waiting >= tuner.UnitSize && reads < kMaxReadsPerPass; ++reads) {
@@ -125,7 +126,8 @@ void RecorderEngine::TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet)
   tuner.WatchState = 1;
   tuner.FileBase = FileBaseFor(t, tuner.Channel);
   tuner.DateFolder = DateFolderFor(t);
-  if (tuner.FileBase != tuner.OpenFileBase && !RotateFiles(tuner)) return;
+  // Also while the index is missing, or while another tuner writes the pair.
+  if ((tuner.FileBase != tuner.OpenFileBase || !tuner.IdxStream) && !RotateFiles(tuner)) return;
   if (tuner.IdxStream) {
     const std::uint64_t offset = tuner.TsStream ? tuner.TsStream->Length() : 0;
     std::uint8_t record[kIndexRecordSize];
@@ -139,43 +141,72 @@ void RecorderEngine::TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet)
   }
 }
 
+// False when nothing of the pair could be opened or its index is missing.
 bool RecorderEngine::RotateFiles(TOneSegTuner& tuner) {
-  CloseTunerFiles(tuner);
-  // Two tuners on one channel name the same pair: they share one open pair,
-  // since two independent writers would overwrite each other's packets.
+  if (tuner.FileBase != tuner.OpenFileBase) CloseTunerFiles(tuner);
+  if (!tuner.TsStream) {
+    if (FollowsWriter(tuner)) return true;
+    if (!OpenTs(tuner)) return false;
+  }
+  // Packets are stored whenever the .ts opened; the index is retried at
+  // every time packet until it opens as well.
+  const std::string base = JoinPath(JoinPath(TSFolder, tuner.DateFolder), tuner.FileBase);
+  tuner.IdxStream = files_.OpenShared(base + ".idx");
+  if (!tuner.IdxStream) {
+    ReportFileFault(tuner, base + ".idx");
+    return false;
+  }
+  return true;
+}
+
+// Two tuners on one channel store one copy: the tuner that has the pair open
+// writes and the other only counts. A holder that stopped streaming or was
+// retuned lets go of the pair, and this tuner takes over.
+bool RecorderEngine::FollowsWriter(TOneSegTuner& tuner) {
   for (const auto& other : Tuners) {
-    if (other.get() != &tuner && other->TsStream && other->IdxStream && other->OpenFileBase == tuner.FileBase) {
-      tuner.TsStream = other->TsStream;
-      tuner.IdxStream = other->IdxStream;
-      tuner.OpenFileBase = tuner.FileBase;
+    if (other.get() == &tuner || !other->TsStream || other->OpenFileBase != tuner.FileBase) continue;
+    if (other->State == Streaming && other->Channel == tuner.Channel) {
+      if (tuner.FileFault) EndFileFault(tuner);
       return true;
     }
+    CloseTunerFiles(*other);
+  }
+  return false;
+}
+
+bool RecorderEngine::OpenTs(TOneSegTuner& tuner) {
+  // A mount point that is not there yet is waited for, never created and
+  // never replaced by another folder.
+  if (!TSFolder.empty() && !files_.IsFolder(TSFolder)) {
+    ReportFileFault(tuner, TSFolder, NoticeCause::FolderMissing);
+    return false;
   }
   const std::string folder = JoinPath(TSFolder, tuner.DateFolder);
   if (!files_.IsFolder(folder) && !files_.MakeFolder(folder)) {
     ReportFileFault(tuner, folder);
     return false;
   }
-  const std::string base = JoinPath(folder, tuner.FileBase);
-  tuner.TsStream = files_.OpenShared(base + ".ts");
+  const std::string ts = JoinPath(folder, tuner.FileBase) + ".ts";
+  tuner.TsStream = files_.OpenShared(ts);
   if (!tuner.TsStream) {
-    ReportFileFault(tuner, base + ".ts");
-    return false;
-  }
-  tuner.IdxStream = files_.OpenShared(base + ".idx");
-  if (!tuner.IdxStream) {
-    tuner.TsStream.reset();
-    ReportFileFault(tuner, base + ".idx");
+    ReportFileFault(tuner, ts);
     return false;
   }
   tuner.OpenFileBase = tuner.FileBase;
   return true;
 }
 
-void RecorderEngine::ReportFileFault(TOneSegTuner& tuner, const std::string& path) {
+void RecorderEngine::ReportFileFault(TOneSegTuner& tuner, const std::string& path, NoticeCause cause) {
   tuner.FileFault = true;
   SetStatus(tuner, "Error:録画ファイル書き込み失敗 " + path);
   ShowLostPackets(tuner, "録画ファイル書き込み失敗 " + path);
+  Alert(tuner, cause);
+}
+
+void RecorderEngine::EndFileFault(TOneSegTuner& tuner) {
+  tuner.FileFault = false;
+  SetStatus(tuner, "放送受信：" + FormatBroadcastTime(tuner.LastTimeStamp));
+  ShowLostPackets(tuner, "録画再開");
 }
 
 // Every packet lost to a write failure must be shown at some point: at each
@@ -193,21 +224,21 @@ void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
   // Index records must never point at packets that did not reach the file.
   if (!tsOk && tuner.IdxStream) tuner.IdxStream->DropPending();
   const bool idxOk = !tsOk || !tuner.IdxStream || tuner.IdxStream->Flush();
-  if (tsOk && idxOk) {
-    if (tuner.FileFault && packets > 0) {
-      tuner.FileFault = false;
-      SetStatus(tuner, "放送受信：" + FormatBroadcastTime(tuner.LastTimeStamp));
-      ShowLostPackets(tuner, "録画再開");
-    }
-    return;
-  }
-  // The pair takes nothing more until a time packet opens it afresh.
-  if (!tsOk) tuner.LostPackets += static_cast<std::int64_t>(packets);
   const std::string base = JoinPath(JoinPath(TSFolder, tuner.DateFolder), tuner.OpenFileBase);
-  tuner.TsStream.reset();
-  tuner.IdxStream.reset();
-  tuner.OpenFileBase.clear();
-  ReportFileFault(tuner, base + (tsOk ? ".idx" : ".ts"));
+  if (!tsOk) {
+    // The pair takes nothing more until a time packet opens it afresh.
+    tuner.LostPackets += static_cast<std::int64_t>(packets);
+    tuner.TsStream.reset();
+    tuner.IdxStream.reset();
+    tuner.OpenFileBase.clear();
+    ReportFileFault(tuner, base + ".ts");
+  } else if (!idxOk) {
+    // The packets go on into the .ts; the next time packet retries the index.
+    tuner.IdxStream.reset();
+    ReportFileFault(tuner, base + ".idx");
+  } else if (tuner.FileFault && packets > 0 && tuner.IdxStream) {
+    EndFileFault(tuner);
+  }
 }
 
 void RecorderEngine::CloseTunerFiles(TOneSegTuner& tuner) {

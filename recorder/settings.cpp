@@ -79,7 +79,9 @@ void RecorderEngine::WriteSetting(const std::string& section, const std::string&
 void RecorderEngine::SetTSFolder(const std::string& path) {
   std::string folder = path;
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  TSFolder = files_.IsFolder(folder) ? folder : std::string();
+  // Kept even while missing: a disk mounted late must not lose the setting.
+  // The recording loop waits for the folder to appear.
+  TSFolder = folder;
   WriteSetting(kConfigSection, "TSFolder", TSFolder);
   if (listener_ != nullptr) listener_->TSFolderChanged(TSFolder);
 }

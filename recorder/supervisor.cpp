@@ -23,26 +23,41 @@ constexpr int kWatchdogResends = 5;  // the fifth firing re-initialises
 void RecorderEngine::ProbeTimerTimer() {
   try {
     ScanTuners();
-    for (auto& entry : Tuners) {
-      TOneSegTuner& tuner = *entry;
-      if (tuner.Disable) continue;
-      if (tuner.State == NotInitialized) {
-        tuner.State = Working;
-        InitTunerInterface(&tuner);
-        return;
-      }
-      if (tuner.State == InterfaceOpen) {
-        tuner.State = Working;
-        BootTuner(&tuner);
-        return;
-      }
-      if (WatchdogDue(tuner)) {
-        WatchdogAct(tuner);
-        return;
-      }
+    const std::size_t count = Tuners.size();
+    const std::size_t first = FirstToServe();
+    for (std::size_t k = 0; k < count; ++k) {
+      TOneSegTuner& tuner = *Tuners[(first + k) % count];
+      if (tuner.Disable || !NeedsStep(tuner)) continue;
+      lastServed_ = tuner.TunerID;
+      Step(tuner);
+      return;
     }
   } catch (...) {
     // A failing step ends the tick quietly; the next tick starts afresh.
+  }
+}
+
+// The tuner after the one served last; the first when that one is gone.
+std::size_t RecorderEngine::FirstToServe() const {
+  for (std::size_t i = 0; i < Tuners.size(); ++i) {
+    if (Tuners[i]->TunerID == lastServed_) return (i + 1) % Tuners.size();
+  }
+  return 0;
+}
+
+bool RecorderEngine::NeedsStep(const TOneSegTuner& tuner) {
+  return tuner.State == NotInitialized || tuner.State == InterfaceOpen || WatchdogDue(tuner);
+}
+
+void RecorderEngine::Step(TOneSegTuner& tuner) {
+  if (tuner.State == NotInitialized) {
+    tuner.State = Working;
+    InitTunerInterface(&tuner);
+  } else if (tuner.State == InterfaceOpen) {
+    tuner.State = Working;
+    BootTuner(&tuner);
+  } else {
+    WatchdogAct(tuner);
   }
 }
 
@@ -70,6 +85,7 @@ void RecorderEngine::WatchdogAct(TOneSegTuner& tuner) {
   }
   ReleaseTuner(&tuner);
   SetStatus(tuner, "再初期化");
+  Alert(tuner, NoticeCause::Reinitialised);
   tuner.LastTimeStamp = clock_.Now();
   tuner.TimeOffset = 0;
   tuner.State = NotInitialized;
@@ -89,6 +105,7 @@ void RecorderEngine::InitTunerInterface(TOneSegTuner* tuner) {
   ops_.CloseDevice(*tuner);
   SetStatus(*tuner, ErrorStatus("Tuner_Initialize", code));
   tuner->State = NotInitialized;
+  Alert(*tuner, NoticeCause::TunerError);
 }
 
 void RecorderEngine::BootTuner(TOneSegTuner* tuner) {
@@ -114,6 +131,7 @@ void RecorderEngine::BootTuner(TOneSegTuner* tuner) {
   clock_.Sleep(100);
   SetStatus(*tuner, failure);
   tuner->State = NotInitialized;
+  Alert(*tuner, NoticeCause::TunerError);
 }
 
 void RecorderEngine::ReleaseTuner(TOneSegTuner* tuner) {

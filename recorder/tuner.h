@@ -53,7 +53,7 @@ struct TOneSegTuner {
   std::string OpenFileBase;
   std::shared_ptr<RecordingFile> TsStream;
   std::shared_ptr<RecordingFile> IdxStream;
-  std::int32_t PacketCount = 0;
+  std::int64_t PacketCount = 0;  // 32 bits would overflow after about 90 days
   std::uint8_t CarryBuffer[200] = {};
   std::uint32_t CarryLength = 0;
   TDateTime TimeOffset = 0;

@@ -1,8 +1,10 @@
 # The recorder's main window, storage-days dialog and notification-area icon,
 # a view over the engine that the window's timers drive.
 if(TARGET recorder_engine)
+  find_package(Qt6 REQUIRED COMPONENTS DBus)
   add_library(recorder_window STATIC
     window/days_form.cpp
+    window/desktop_notice.cpp
     window/oneseg_form.cpp
     window/screenshot.cpp
     window/tray_icon.cpp
@@ -11,7 +13,7 @@ if(TARGET recorder_engine)
     window/window_main.cpp)
   set_target_properties(recorder_window PROPERTIES AUTOMOC ON)
   target_include_directories(recorder_window PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/window)
-  target_link_libraries(recorder_window PUBLIC recorder_engine Qt6::Widgets)
+  target_link_libraries(recorder_window PUBLIC recorder_engine Qt6::Widgets Qt6::DBus)
   qt_add_resources(recorder_window brannock_icons
     PREFIX /brannock
     BASE ${CMAKE_CURRENT_SOURCE_DIR}/window/icons
@@ -35,6 +37,7 @@ if(TARGET recorder_engine)
     tests/window_form_test.cpp
     tests/window_tray_test.cpp
     tests/window_process_test.cpp
+    tests/window_notice_test.cpp
     tests/engine_fakes.cpp)
   set_target_properties(recorder_window_tests PROPERTIES AUTOMOC ON)
   target_link_libraries(recorder_window_tests PRIVATE recorder_window Qt6::Test)

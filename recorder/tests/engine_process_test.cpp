@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,45 @@ TEST(HeadlessProcess, StartsFindsNoTunerKeepsOthersOutAndStopsOnSigterm) {
   ASSERT_TRUE(third.WaitForOutput("チューナーが見つかりません"));
   ::kill(third.pid(), SIGINT);
   EXPECT_EQ(third.Wait(), 0);
+}
+
+TEST(HeadlessProcess, HelpAndVersionNeedNoDisplay) {
+  // No display to be had: a program that opened one would fail here.
+  const std::vector<std::string> env{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb"};
+  Child help({BRANNOCK_PATH, "--help"}, env);
+  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_EQ(help.output.rfind("usage: brannock", 0), 0u) << help.output;
+  Child version({BRANNOCK_PATH, "--version"}, env);
+  EXPECT_EQ(version.Wait(), 0);
+  EXPECT_EQ(version.output.rfind("brannock ", 0), 0u) << version.output;
+  EXPECT_EQ(version.errors, "");
+}
+
+TEST(HeadlessProcess, FailingTunerIsNotifiedOnceAndAMissingFolderIsKept) {
+  TempFolder folder;
+  const std::string cfg = (folder.path() / "cfg").string();
+  const std::string run = (folder.path() / "run").string();
+  const std::string late = (folder.path() / "not-mounted").string();
+  std::filesystem::create_directories(run);
+  std::filesystem::create_directories(cfg);
+  oneseg::ini_write_string(cfg + "/OneSeg_Config.ini", "Config", "TSFolder", late);
+  const std::string sim = (folder.path() / "sim.json").string();
+  std::ofstream(sim) << R"({"devices": [{"model": "A", "serial": "F1",
+                            "faults": [{"type": "open_fail", "at": 0, "duration": 3}]}]})";
+  Child recorder({BRANNOCK_PATH, "--headless", "--simulate", sim, "--config-dir", cfg},
+                 {"XDG_RUNTIME_DIR=" + run, "ONESEG_TIME_SCALE=0.01"});
+  ASSERT_TRUE(recorder.WaitForOutput("通知：F1：Error:Tuner_Initialize(")) << recorder.output;
+  // Failing at every tick for three seconds, then booting: one notification.
+  ASSERT_TRUE(recorder.WaitForOutput("F1：初期化完了")) << recorder.output;
+  ::kill(recorder.pid(), SIGTERM);
+  EXPECT_EQ(recorder.Wait(), 0);
+  EXPECT_NE(recorder.output.find("保存先：" + late), std::string::npos);
+  EXPECT_EQ(oneseg::ini_read_string(cfg + "/OneSeg_Config.ini", "Config", "TSFolder", ""), late);
+  std::size_t notices = 0;
+  for (std::size_t at = recorder.output.find("通知："); at != std::string::npos; at = recorder.output.find("通知：", at + 1))
+    ++notices;
+  EXPECT_EQ(notices, 1u);
+  EXPECT_FALSE(std::filesystem::exists(late));
 }
 
 }  // namespace

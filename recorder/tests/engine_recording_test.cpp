@@ -8,6 +8,7 @@
 
 #include "datetime.h"
 #include "engine_fakes.h"
+#include "ini.h"
 #include "time_packet.h"
 
 namespace brannock::test {
@@ -246,23 +247,107 @@ TEST_F(Recording, RestartWithinTheSameTenMinutesExtendsThePair) {
   EXPECT_EQ(idx[9 + 5] | idx[9 + 6] << 8, 2 * 188);  // the second record points at t2
 }
 
-TEST_F(Recording, TwoTunersOnOneChannelShareThePairInsteadOfOverwritingIt) {
+TEST_F(Recording, TwoTunersOnOneChannelStoreOneCopyAndTheOtherTakesOver) {
   TOneSegTuner& second = rig.StreamingTuner("S", 27, "PCTV-hiwasa Mini");
+  auto sendS = [&](const Packet& p) { AppendUnit(rig.ops.scripts["S"].stream, p, second.UnitSize); };
   const Packet t1 = TotPacket(2008, 12, 6, 14, 35, 7), a = PlainPacket(0x100, 1);
   const Packet t2 = TotPacket(2008, 12, 6, 14, 35, 8), b = PlainPacket(0x100, 2);
   Send(t1);
   Send(a);
-  AppendUnit(rig.ops.scripts["S"].stream, t2, second.UnitSize);
-  AppendUnit(rig.ops.scripts["S"].stream, b, second.UnitSize);
+  sendS(t2);
+  sendS(b);
   Tick();
-  const Packet c = PlainPacket(0x100, 3), d = PlainPacket(0x100, 4);
-  Send(c);
-  AppendUnit(rig.ops.scripts["S"].stream, d, second.UnitSize);
+  EXPECT_EQ(second.PacketCount, 2);  // counted, not stored
+  EXPECT_FALSE(second.TsStream);
+  EXPECT_FALSE(second.FileFault);
+
+  // The writer stops: the other tuner's next time packet takes the pair over.
+  rig.ops.scripts["R"].queueResult = 0x0C;
+  const Packet c = PlainPacket(0x100, 3), t3 = TotPacket(2008, 12, 6, 14, 35, 9), d = PlainPacket(0x100, 4);
+  sendS(c);
+  sendS(t3);
+  sendS(d);
   Tick();
-  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, a, t2, b, c, d});
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, a, t3, d});
   const auto idx = ReadWholeFile(Pair("081206", "081206143_Ch27", ".idx"));
   ASSERT_EQ(idx.size(), 18u);
   EXPECT_EQ(idx[9 + 5] | idx[9 + 6] << 8, 2 * 188);
+  EXPECT_FALSE(tuner->TsStream);  // the stopped tuner let go, so it cannot write a second copy
+
+  // Back again, it only counts behind the new writer.
+  rig.ops.scripts["R"].queueResult = 0;
+  tuner->State = Streaming;
+  const Packet t4 = TotPacket(2008, 12, 6, 14, 35, 10), e = PlainPacket(0x100, 5);
+  Send(t4);
+  Send(e);
+  Tick();
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, a, t3, d});
+}
+
+TEST_F(Recording, IndexThatCannotBeOpenedLeavesTheTsRecording) {
+  const fs::path idx = Pair("081206", "081206143_Ch27", ".idx");
+  fs::create_directories(idx);  // a folder in the index's place
+  const Packet t1 = TotPacket(2008, 12, 6, 14, 35, 7), a = PlainPacket(0x100, 1);
+  Send(t1);
+  Send(a);
+  Tick();
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, a});
+  EXPECT_EQ(tuner->Status, "Error:録画ファイル書き込み失敗 " + idx.string());
+  EXPECT_EQ(tuner->LostPackets, 0);
+
+  // Retried at the next time packet, without reopening the .ts in between.
+  fs::remove(idx);
+  const Packet t2 = TotPacket(2008, 12, 6, 14, 35, 8);
+  Send(t2);
+  Tick();
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, a, t2});
+  const auto records = ReadWholeFile(idx);
+  ASSERT_EQ(records.size(), 9u);
+  EXPECT_EQ(records[5] | records[6] << 8, 2 * 188);
+  EXPECT_EQ(tuner->Status, "放送受信：08/12/06 14:35:08");
+  EXPECT_FALSE(tuner->FileFault);
+}
+
+TEST_F(Recording, AMissingRecordingFolderIsWaitedForNeverCreatedOrReplaced) {
+  const fs::path late = rig.folder.path() / "mnt" / "rec";
+  fs::create_directories(late.parent_path());
+  rig.engine.SetTSFolder(late.string());
+  EXPECT_EQ(rig.engine.TSFolder, late.string());
+  EXPECT_EQ(oneseg::ini_read_string(rig.ConfigPath(), "Config", "TSFolder", ""), late.string());
+  Send(TotPacket(2008, 12, 6, 14, 35, 7));
+  Send(PlainPacket(0x100, 1));
+  Tick();
+  EXPECT_EQ(tuner->Status, "Error:録画ファイル書き込み失敗 " + late.string());
+  EXPECT_EQ(tuner->LostPackets, 2);
+  EXPECT_FALSE(fs::exists(late));
+  EXPECT_TRUE(fs::is_empty(rig.Recordings()));
+  EXPECT_TRUE(fs::is_empty(rig.folder.path() / "mnt"));
+
+  fs::create_directories(late);  // the disk is mounted
+  const Packet t = TotPacket(2008, 12, 6, 14, 35, 9);
+  Send(t);
+  Tick();
+  ExpectTs(late / "081206" / "081206143_Ch27.ts", {t});
+  EXPECT_EQ(tuner->Status, "放送受信：08/12/06 14:35:09");
+}
+
+TEST_F(Recording, ALinkInTheRecordingsPlaceIsNotFollowed) {
+  const fs::path elsewhere = rig.folder.path() / "elsewhere";
+  std::ofstream(elsewhere) << "precious";
+  fs::create_directories(rig.Recordings() / "081206");
+  const fs::path ts = Pair("081206", "081206143_Ch27", ".ts");
+  fs::create_symlink(elsewhere, ts);
+  Send(TotPacket(2008, 12, 6, 14, 35, 7));
+  Tick();
+  EXPECT_EQ(tuner->Status, "Error:録画ファイル書き込み失敗 " + ts.string());
+  EXPECT_EQ(ReadWholeFile(elsewhere), (std::vector<std::uint8_t>{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+}
+
+TEST_F(Recording, PacketCountGoesPast32Bits) {
+  tuner->PacketCount = 2147483647;
+  Send(PlainPacket(0x100, 1));
+  Tick();
+  EXPECT_EQ(tuner->PacketCount, 2147483648LL);
 }
 
 TEST_F(Recording, FailedQueueQueryStopsTheTunerButKeepsItsFiles) {

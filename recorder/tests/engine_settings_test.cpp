@@ -12,6 +12,7 @@
 #include "ini.h"
 #include "instance_lock.h"
 #include "settings.h"
+#include "usb_ids.h"
 
 namespace brannock::test {
 namespace {
@@ -42,9 +43,11 @@ TEST(StartUp, StoredValuesAreValidatedAndWrittenBack) {
   engine.RaisePriority = [&] { raised = true; };
   engine.FormCreate(folder.str());
   EXPECT_EQ(engine.ConfigPath, config);
-  EXPECT_EQ(engine.TSFolder, "");
-  EXPECT_EQ(oneseg::ini_read_string(config, "Config", "TSFolder", "missing"), "");
-  EXPECT_EQ(listener.folders, (std::vector<std::string>{""}));
+  // A folder not there (yet) is kept: a disk may be mounted late.
+  const std::string deleted = (folder.path() / "deleted").string();
+  EXPECT_EQ(engine.TSFolder, deleted);
+  EXPECT_EQ(oneseg::ini_read_string(config, "Config", "TSFolder", "missing"), deleted);
+  EXPECT_EQ(listener.folders, (std::vector<std::string>{deleted}));
   EXPECT_EQ(engine.RecDays, 3);
   EXPECT_EQ(oneseg::ini_read_int(config, "Config", "RecDays", 9), 0);  // kept as stored
   EXPECT_TRUE(engine.EnableWatchDog);
@@ -119,7 +122,34 @@ TEST(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstLetsGo) {
   }
   InstanceLock third;
   EXPECT_TRUE(third.Acquire());
+  // A link in the lock file's place is neither followed nor locked through.
+  const fs::path lockPath = InstanceLock::LockPath();
+  fs::remove(lockPath);
+  fs::create_symlink(folder.path() / "target", lockPath);
+  InstanceLock linked;
+  EXPECT_TRUE(linked.Acquire());
+  EXPECT_FALSE(fs::exists(folder.path() / "target"));
   if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1); else ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(UsbIdSettings, ListedIdsAreAddedToTheBuiltInOnes) {
+  UsbIdList ids{{0x10C4, 0xEA61}};
+  const auto rejected = AddUsbIds(" 04b4:1004,10C4:EA61  0547:2235,, 12345:1 xyz 04b4: :0001", ids);
+  EXPECT_EQ(ids, (UsbIdList{{0x10C4, 0xEA61}, {0x04B4, 0x1004}, {0x0547, 0x2235}}));
+  EXPECT_EQ(rejected, (std::vector<std::string>{"12345:1", "xyz", "04b4:", ":0001"}));
+
+  TempFolder folder;
+  const std::string config = (folder.path() / "OneSeg_Config.ini").string();
+  std::vector<std::string> bad;
+  RealDeviceIds none = DeviceIdsFromSettings(config, bad);
+  EXPECT_EQ(none.usbXpress, (UsbIdList{{0x10C4, 0xEA61}}));
+  EXPECT_TRUE(none.ezUsb.empty());
+  oneseg::ini_write_string(config, "Config", "UsbXpressIds", "10c4:ea60");
+  oneseg::ini_write_string(config, "Config", "IsdbtDriverIds", "04b4:1004 oops");
+  const RealDeviceIds listed = DeviceIdsFromSettings(config, bad);
+  EXPECT_EQ(listed.usbXpress, (UsbIdList{{0x10C4, 0xEA61}, {0x10C4, 0xEA60}}));
+  EXPECT_EQ(listed.ezUsb, (UsbIdList{{0x04B4, 0x1004}}));
+  EXPECT_EQ(bad, (std::vector<std::string>{"IsdbtDriverIds: oops"}));
 }
 
 // A real short write: the file-size limit stops the write part-way, and the

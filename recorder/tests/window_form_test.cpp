@@ -65,6 +65,7 @@ struct Recorder {
   bool trayAvailable = true;
   QString chosenFolder;
   QString chooserStart;
+  QStringList notices;  // through the desktop's notification service
   std::unique_ptr<TOneSegForm> form;
 
   QString Config() const { return folder.filePath("OneSeg_Config.ini"); }
@@ -84,6 +85,7 @@ struct Recorder {
       return chosenFolder;
     };
     desktop.TrayAvailable = [this] { return trayAvailable; };
+    desktop.Notify = [this](const QString& title, const QString& text) { notices << title + QStringLiteral(": ") + text; };
     form = std::make_unique<TOneSegForm>(engine, desktop);
     form->FormCreate(folder.path().toStdString());
     // Tests drive the engine themselves.
@@ -312,13 +314,13 @@ class OneSegFormTest : public QObject {
     QCOMPARE(r.engine.TSFolder, recordings.path().toStdString());
   }
 
-  void storedFolderThatIsGoneIsErased() {
+  void storedFolderThatIsGoneIsKept() {
     Recorder r;
-    const QString gone = r.folder.filePath("deleted-recordings");
+    const QString gone = r.folder.filePath("not-mounted");
     oneseg::ini_write_string(r.ConfigPath(), "Config", "TSFolder", gone.toStdString());
     r.Start();
-    QCOMPARE(r.form->TSFolderLabel->text(), QStringLiteral("保存先：未設定"));
-    QCOMPARE(oneseg::ini_read_string(r.ConfigPath(), "Config", "TSFolder", "unset"), std::string());
+    QCOMPARE(r.form->TSFolderLabel->text(), QStringLiteral("保存先：") + gone);
+    QCOMPARE(QString::fromStdString(oneseg::ini_read_string(r.ConfigPath(), "Config", "TSFolder", "unset")), gone);
   }
 
   void storedFolderIsShown() {
@@ -418,6 +420,22 @@ class OneSegFormTest : public QObject {
     f.N1->trigger();
     QVERIFY(f.isVisible());
     QVERIFY(!f.TrayIcon1->Icon().isVisible());
+  }
+
+  // Beside the tray icon while it is shown, else through the desktop's service.
+  void notificationsGoToTheTrayOrTheDesktop() {
+    Recorder r;
+    r.ops.scripts["A"].initResult = 5;
+    r.Attach("A");
+    r.Start();
+    r.engine.ProbeTimerTimer();
+    QCOMPARE(r.notices, QStringList{QStringLiteral("Tollgarth: A：Error:Tuner_Initialize(05)")});
+    r.form->showMinimized();
+    QApplication::processEvents();
+    QVERIFY(r.form->TrayIcon1->IconShown());
+    r.clock.Advance(600);
+    r.engine.ProbeTimerTimer();
+    QCOMPARE(r.notices.size(), 1);
   }
 
   void minimiseWithoutTrayKeepsTaskbarEntry() {

@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   int failures = 0;
   for (auto make : {brannock::test::MakeDaysFormTest, brannock::test::MakeTrayIconTest,
-                    brannock::test::MakeOneSegFormTest, brannock::test::MakeProcessTest}) {
+                    brannock::test::MakeOneSegFormTest, brannock::test::MakeProcessTest,
+                    brannock::test::MakeDesktopNoticeTest}) {
     std::unique_ptr<QObject> test(make());
     failures += QTest::qExec(test.get(), argc, argv);
   }

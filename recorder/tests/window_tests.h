@@ -8,5 +8,6 @@ QObject* MakeDaysFormTest();
 QObject* MakeTrayIconTest();
 QObject* MakeOneSegFormTest();
 QObject* MakeProcessTest();
+QObject* MakeDesktopNoticeTest();
 
 }  // namespace brannock::test

@@ -19,6 +19,7 @@
 #include <cstdio>
 
 #include "days_form.h"
+#include "desktop_notice.h"
 #include "settings.h"
 #include "tray_icon.h"
 #include "form_style.h"
@@ -67,6 +68,9 @@ WindowDesktop RealDesktop() {
                                              QFileDialog::ShowDirsOnly);
   };
   desktop.TrayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
+  desktop.Notify = [](const QString& title, const QString& text) {
+    SendDesktopNotice(QDBusConnection::sessionBus(), title, text);
+  };
   return desktop;
 }
 
@@ -277,6 +281,11 @@ void TOneSegForm::SettingsWriteFailed(const std::string& path) {
 // The window keeps no log; what the engine reports (the settings file in use,
 // recording files that could not be written) goes to standard error.
 void TOneSegForm::Log(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+void TOneSegForm::Notification(const std::string& text) {
+  const QString message = Text(text);
+  if (!TrayIcon1->ShowMessage(windowTitle(), message) && Desktop.Notify) Desktop.Notify(windowTitle(), message);
+}
 
 void TOneSegForm::ShowWriteFailure(const QString& path) {
   if (!m_openFailures.insert(path).second) return;

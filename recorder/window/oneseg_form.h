@@ -30,6 +30,9 @@ struct WindowDesktop {
   // Modal folder chooser starting at `start`; empty when cancelled.
   std::function<QString(QWidget* parent, const QString& start)> ChooseFolder;
   std::function<bool()> TrayAvailable;
+  // A notification through the desktop's notification service, used while
+  // the tray icon is not shown.
+  std::function<void(const QString& title, const QString& text)> Notify;
 };
 
 WindowDesktop RealDesktop();
@@ -87,6 +90,7 @@ class TOneSegForm : public QMainWindow, public EngineListener {
   void TSFolderChanged(const std::string& folder) override;
   void SettingsWriteFailed(const std::string& path) override;
   void Log(const std::string& line) override;
+  void Notification(const std::string& text) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

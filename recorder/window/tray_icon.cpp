@@ -74,6 +74,12 @@ void TTrayIcon::HideIcon() {
   m_shown = false;
 }
 
+bool TTrayIcon::ShowMessage(const QString& title, const QString& text) {
+  if (!m_shown) return false;
+  m_icon.showMessage(title, text, QSystemTrayIcon::Warning);
+  return true;
+}
+
 void TTrayIcon::Activate(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
     case QSystemTrayIcon::Trigger:

@@ -35,6 +35,9 @@ class TTrayIcon : public QObject {
   // quick restart of the area's host is followed by QSystemTrayIcon itself.
   void CheckTray();
 
+  // A message beside the icon; false (nothing shown) while the icon is away.
+  bool ShowMessage(const QString& title, const QString& text);
+
   bool IconShown() const { return m_shown; }
   QSystemTrayIcon& Icon() { return m_icon; }
   // Left press and double-click (the right press opens the icon's context
