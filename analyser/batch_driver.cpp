@@ -225,11 +225,12 @@ int run_analyser(const std::vector<std::string>& args, batch_environment& env) {
   state.caption_handler = env.caption_handler;
   char log_name[64];
   std::snprintf(log_name, sizeof log_name, "%s/skerrow_%d.log", ".", std::rand() % 32768);
-  if (!state.log.open_file(log_name)) state.log.open_descriptor(STDOUT_FILENO);
+  const bool own_log = state.log.open_file(log_name);
+  if (!own_log) state.log.open_descriptor(STDOUT_FILENO);
   for (std::size_t i = 1; i < args.size() && !stopping(env); ++i) handle_argument(state, env, args[i]);
   state.log.close();
   if (!stopping(env)) env.sleep(end_of_run_wait_ms);
-  std::remove(log_name);
+  if (own_log) std::remove(log_name);  // whatever else stands under the name is not ours
   return 0;
 }
 

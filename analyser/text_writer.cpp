@@ -15,8 +15,9 @@ text_writer::~text_writer() {
 
 bool text_writer::open_file(const std::string& path) {
   close();
-  // Non-blocking open: a FIFO without a reader fails instead of hanging.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+  // Non-blocking open: a FIFO without a reader fails instead of hanging. A
+  // link planted under the name is not followed: it fails too.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   open_descriptor(fd);
   owns_fd_ = true;

@@ -22,7 +22,7 @@ class text_writer {
   text_writer(const text_writer&) = delete;
   text_writer& operator=(const text_writer&) = delete;
 
-  bool open_file(const std::string& path);  // create or truncate; false on failure
+  bool open_file(const std::string& path);  // create or truncate; false on failure or a link
   void open_descriptor(int fd);             // e.g. standard output; not closed by close()
   void open_memory(std::string* target);    // appends to *target (tests, scratch text)
   bool is_open() const { return mode_ != sink::none; }

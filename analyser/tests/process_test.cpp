@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -140,6 +142,25 @@ TEST_F(skerrow_process, analysis_log_goes_to_standard_output_when_it_cannot_be_c
   EXPECT_EQ(r.err, "now reading " + (root / "x.ts").string() + "\n");
   EXPECT_EQ(r.out.find("PID:14 SEQ:0\r\nSTART PACKET\r\nTOT or TDT\r\n"), 0u) << r.out.substr(0, 80);
   EXPECT_NE(r.out.find("Original Program Id:7fe0\r\n"), std::string::npos);
+}
+
+TEST_F(skerrow_process, analysis_log_is_not_created_through_a_planted_link) {
+  write_recording(root / "x.ts", 120);
+  std::ofstream(root / "victim") << "keep";
+  // The log's name follows from the start time: links for every start second
+  // the run may see.
+  const std::time_t now = std::time(nullptr);
+  for (std::time_t t = now - 1; t <= now + 3; ++t) {
+    std::srand(static_cast<unsigned>(t));
+    const fs::path link = root / "work" / ("skerrow_" + std::to_string(std::rand() % 32768) + ".log");
+    if (!fs::is_symlink(link)) fs::create_symlink(root / "victim", link);
+  }
+  const std::set<std::string> links = names_in(root / "work");
+  const run_result r = run_skerrow(root / "work", {(root / "x.ts").string()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.find("PID:14 SEQ:0\r\n"), 0u) << r.out.substr(0, 80);
+  EXPECT_EQ(read_file(root / "victim"), "keep");
+  EXPECT_EQ(names_in(root / "work"), links);  // the links stay: they are not the run's
 }
 
 TEST_F(skerrow_process, help_and_version_alone_print_and_exit_0) {

@@ -64,6 +64,12 @@ TEST(text_writer, writes_large_output_to_a_file_and_drops_text_when_closed) {
   std::remove(path);
   EXPECT_FALSE(w.open_file("/nonexistent-dir/x.log"));
   EXPECT_FALSE(w.is_open());
+  // Never through a link (dangling or not) planted under the name.
+  const std::string link = std::string(path) + ".link";
+  ASSERT_EQ(::symlink(path, link.c_str()), 0);
+  EXPECT_FALSE(w.open_file(link));
+  EXPECT_FALSE(std::ifstream(path).good());  // not created through the link
+  std::remove(link.c_str());
 }
 
 TEST(text_writer, remembers_a_failed_write_until_reopened) {
