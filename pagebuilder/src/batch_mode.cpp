@@ -55,6 +55,8 @@ const std::vector<OptionRow>& option_table() {
       {"--fast-thumbnails", nullptr, "all thumbnails of a recording in one ffmpeg pass",
        [](BatchOptions& o, auto&) { o.settings.fast_thumbnails = true; }},
       {"--yes", nullptr, "answer every question yes (default no)", [](BatchOptions& o, auto&) { o.yes = true; }},
+      {"--help", nullptr, "print this text", [](BatchOptions& o, auto&) { o.help = true; }},
+      {"--version", nullptr, "print the version", [](BatchOptions& o, auto&) { o.version = true; }},
   };
   return rows;
 }
@@ -103,13 +105,18 @@ BatchOptions parse_batch_options(const std::vector<std::string>& args) {
     if (row == nullptr) throw JobError("unknown option " + arg);
     if (row->value_name != nullptr && i + 1 >= args.size()) throw JobError(arg + " needs a value");
     row->apply(options, row->value_name != nullptr ? args[++i] : std::string());
+    if (options.help || options.version) return options;
   }
   if (options.file.empty()) throw JobError("no recording given");
+  check_settings(options.settings);
   return options;
 }
 
 std::string batch_usage() {
-  std::string text = "usage: pellatt --batch FILE.ts|FILE.sub [options]\n";
+  std::string text =
+      "usage: pellatt                  the window\n"
+      "       pellatt --batch FILE.ts|FILE.sub [options]\n"
+      "       pellatt --help | --version\n";
   for (const auto& row : option_table()) {
     std::string left = std::string("  ") + row.name + (row.value_name ? std::string(" ") + row.value_name : "");
     left.resize(std::max<size_t>(left.size() + 1, 26), ' ');

@@ -13,9 +13,13 @@ struct BatchOptions {
   std::string file;
   JobSettings settings;
   bool yes = false;  // answer every question "yes"
+  bool help = false;     // print the usage and stop
+  bool version = false;  // print the version and stop
 };
 
-// Parses the arguments after "--batch". Throws JobError on a bad command line.
+// Parses the arguments after "--batch" and checks every setting, so a bad one
+// stops pellatt before anything is written. Throws JobError on a bad command
+// line; --help and --version end the parsing.
 BatchOptions parse_batch_options(const std::vector<std::string>& args);
 
 std::string batch_usage();

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <istream>
 #include <ostream>
+#include <sstream>
 
 #include "file_info.h"
 #include "recording_name.h"
@@ -38,7 +39,7 @@ void write_links(PageWriter& w, const PageInput& in) {
   if (in.settings.ts_link) w.line(ts_link(in));
   if (!in.settings.cont) return;
   const auto page = [&](int delta) {
-    return url_escape(file_name_of(neighbour_base(in.base_path, in.start_minutes, delta)) + ".html");
+    return url_escape(neighbour_link(in.base_path, in.start_minutes, delta) + ".html");
   };
   w.line("<a href='" + page(-10) + "'>back</a>");
   w.line("<a href='" + page(10) + "'>next</a></br>");
@@ -228,15 +229,14 @@ int htmlmak(const PageInput& in) {
   const std::string sub_path = in.base_path + ".sub";
   std::ifstream sub(sub_path, std::ios::binary);
   if (!sub) throw JobError("Cannot open file \"" + sub_path + "\"");
-  const std::string page_path = in.base_path + ".html";
-  std::ofstream page(page_path, std::ios::binary | std::ios::trunc);
-  if (!page) throw JobError("Cannot create file \"" + page_path + "\"");
+  // The page is composed before the old one is touched: a setting that stops
+  // the job leaves the earlier page as it was.
+  std::ostringstream page;
   const std::string thumbs = in.base_path + "thm/";
   const int count = compose_page(in, sub, page, [&](int n) {
     return file_exists(thumbs + std::to_string(n) + in.settings.ext);
   });
-  page.close();
-  if (!page) throw JobError("Cannot write file \"" + page_path + "\"");
+  write_new_file(in.base_path + ".html", page.str());
   return count;
 }
 

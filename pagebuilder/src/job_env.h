@@ -13,7 +13,9 @@ class ProcessStarter {
  public:
   virtual ~ProcessStarter() = default;
   // Returns a handle >= 0, or -1 when the program could not be started.
-  virtual int start(const std::string& program, const std::vector<std::string>& args, bool visible) = 0;
+  // `folder` is its working folder ("" = pellatt's own).
+  virtual int start(const std::string& program, const std::vector<std::string>& args, bool visible,
+                    const std::string& folder = "") = 0;
   virtual bool running(int handle) = 0;
 };
 

@@ -23,4 +23,17 @@ int to_int(const std::string& text) {
   return static_cast<int>(value);
 }
 
+void check_settings(const JobSettings& s) {
+  const int columns = to_int(s.columns);
+  const int interval = to_int(s.interval);
+  const int from = to_int(s.from);
+  const int to = to_int(s.to);
+  const int wait = to_int(s.wait_factor);
+  if (columns < 1) throw JobError("'" + s.columns + "' is not a valid column count");
+  if (interval < 1) throw JobError("'" + s.interval + "' is not a valid thumbnail interval");
+  // Seconds of the range become times of day.
+  if (from < 0 || to >= 86400) throw JobError("Invalid argument to time encode");
+  if (wait < 0) throw JobError("'" + s.wait_factor + "' is not a valid wait");
+}
+
 }  // namespace pellatt

@@ -45,4 +45,9 @@ class JobError : public std::runtime_error {
 // else throws JobError "'text' is not a valid integer value".
 int to_int(const std::string& text);
 
+// Throws JobError for the first setting a step of the job would fail on
+// (a number that is not one, no columns, an interval below 1, a range outside
+// one day, a negative wait), so that nothing is written before it is found.
+void check_settings(const JobSettings& s);
+
 }  // namespace pellatt

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -17,6 +18,8 @@
 #include <QVBoxLayout>
 
 #include "page_job.h"
+#include "sliced_clock.h"
+#include "system_env.h"
 
 namespace pellatt {
 
@@ -156,7 +159,9 @@ JobSettings Tf_main::current() const {
 void Tf_main::log(const std::string& line) { m_log->appendPlainText(QString::fromStdString(line)); }
 void Tf_main::status(const std::string& text) { StatusBar1->showMessage(QString::fromStdString(text)); }
 void Tf_main::process_events() { QCoreApplication::processEvents(); }
-bool Tf_main::ask(const std::string& question) { return ask_yes_no(QString::fromStdString(question)); }
+bool Tf_main::ask(const std::string& question) {
+  return !closing_ && ask_yes_no(QString::fromStdString(question));
+}
 void Tf_main::open_document(const std::string& path) { open_with_desktop(QString::fromStdString(path)); }
 
 // Button1 stays disabled while the job runs: the job lets window events through
@@ -166,12 +171,14 @@ void Tf_main::Button1Click() {
   if (chosen.isEmpty()) return;
   Button1->setEnabled(false);
   Button2->setEnabled(true);
-  PageJob job(*this, starter_, clock_, *this);
+  // The job runs on this thread; its waits hand the events over in slices.
+  SlicedClock clock(clock_, [] { QCoreApplication::processEvents(); });
+  PageJob job(*this, starter_, clock, *this);
   job_ = &job;
   try {
     job.run(chosen.toStdString());
   } catch (const JobError& e) {
-    show_error(QString::fromStdString(e.what()));
+    if (!closing_) show_error(QString::fromStdString(e.what()));
   }
   job_ = nullptr;
   Button1->setEnabled(true);
@@ -181,6 +188,16 @@ void Tf_main::Button2Click() {
   if (job_ != nullptr) job_->abort();
 }
 
-void Tf_main::Button3Click() { starter_.start("brannock", {}, true); }
+void Tf_main::Button3Click() { starter_.start("brannock", {}, true, recorder_work_folder(program_folder())); }
+
+// Closing stops a running job at its next step, as the abort button does; the
+// window goes at once and the program ends when the job has stopped.
+void Tf_main::closeEvent(QCloseEvent* event) {
+  if (job_ != nullptr) {
+    closing_ = true;
+    job_->abort();
+  }
+  event->accept();
+}
 
 }  // namespace pellatt

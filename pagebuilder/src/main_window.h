@@ -8,6 +8,7 @@
 #include "job_settings.h"
 
 class QCheckBox;
+class QCloseEvent;
 class QComboBox;
 class QFileDialog;
 class QLineEdit;
@@ -70,12 +71,16 @@ class Tf_main : public QMainWindow, public SettingsSource, public JobUi {
   void Button2Click();
   void Button3Click();
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void build_controls();
 
   ProcessStarter& starter_;
   Clock& clock_;
   PageJob* job_ = nullptr;  // the running job, for the abort button
+  bool closing_ = false;    // closed during a job: it stops, and nothing more is asked
 };
 
 }  // namespace pellatt

@@ -17,6 +17,23 @@ constexpr int kCaptionPollMs = 1000;
 constexpr int kCaptionPolls = 30;
 constexpr int kLastThumbPollMs = 1000;
 constexpr int kFastPollMs = 100;  // the one-pass run is short; look more often
+constexpr int kAnalyserPollMs = 100;  // it ends soon after its .sub is there
+
+bool any_running(ProcessStarter& starter, const std::vector<int>& handles) {
+  for (int handle : handles)
+    if (handle >= 0 && starter.running(handle)) return true;
+  return false;
+}
+
+// The recording after `ts_path` ("" when its name tells no start time).
+std::string next_recording(const std::string& ts_path) {
+  const std::string base = strip_ext(ts_path);
+  try {
+    return neighbour_base(base, start_minutes_of(file_name_of(base)), 10) + ".ts";
+  } catch (const JobError&) {
+    return "";
+  }
+}
 
 void make_folder(const std::string& path) {
   if (::mkdir(path.c_str(), 0777) != 0 && !file_exists(path))
@@ -63,15 +80,19 @@ JobOutcome PageJob::run(const std::string& chosen_file) {
 
 bool PageJob::process_recording() {
   ++outcome_.recordings;
+  check_settings(settings_.current());
   std::int64_t size = file_size(ts_path_);
   log_now(ts_path_ + "の処理開始");
   if (!settings_.current().html_only) {
-    if (settings_.current().cont) wait_until_written(size);
+    if (settings_.current().cont && !wait_until_written(size)) return stop_aborted();
     log_now(ts_path_ + "の作成終わり");
   }
   base_path_ = strip_ext(ts_path_);
   start_minutes_ = start_minutes_of(file_name_of(base_path_));
-  if (!settings_.current().html_only && !make_captions()) return false;
+  if (!settings_.current().html_only) {
+    if (!make_captions()) return false;
+    if (abort_flag_) return stop_aborted();
+  }
   end_sec_ = to_int(settings_.current().to);
   const int position = to_int(settings_.current().from);
   if (!settings_.current().html_only) make_thumbnails(size, position);
@@ -80,13 +101,18 @@ bool PageJob::process_recording() {
   htmlmak(page);
   ++outcome_.pages_written;
   log_now("合成終了");
-  if (!abort_flag_) return false;
+  return abort_flag_ ? stop_aborted() : false;
+}
+
+bool PageJob::stop_aborted() {
   log_now("ループ抜けて中止します");
   return true;
 }
 
-// The recorder is done with a recording when its size stays the same over a wait.
-void PageJob::wait_until_written(std::int64_t& size) {
+// Waits until the recorder is done with the recording. A drop-out of the
+// signal pauses its growth for as long as it lasts, so a size that stays the
+// same says nothing until the recording's ten minutes are over.
+bool PageJob::wait_until_written(std::int64_t& size) {
   ui_.status(ts_path_ + "のサイズを調べています");
   std::int64_t before = 0;
   do {
@@ -95,20 +121,30 @@ void PageJob::wait_until_written(std::int64_t& size) {
     size = file_size(ts_path_);
     ui_.process_events();
     ui_.status(ts_path_ + "の作成を待っています");
-  } while (before != size);
+    if (abort_flag_) return false;
+  } while (!finished(before, size));
+  return true;
+}
+
+// Finished: the recorder has gone on to the next recording of the channel, or
+// the recording's ten minutes of broadcast time are over and it no longer grows.
+bool PageJob::finished(std::int64_t before, std::int64_t size) {
+  const std::string next = next_recording(ts_path_);
+  if (!next.empty() && file_exists(next)) return true;
+  const std::time_t end = broadcast_period_end(file_name_of(strip_ext(ts_path_)));
+  return before == size && (end < 0 || clock_.now() >= end);
 }
 
 bool PageJob::make_captions() {
   log_now("字幕作成開始");
   const std::string sub = base_path_ + ".sub";
   bool found = file_exists(sub);
-  bool started = true;
+  int analyser = -1;
   if (!found) {
     ui_.log(sub + "作成します");
-    started = start("skerrow", {ts_path_}) >= 0;
+    analyser = start("skerrow", {ts_path_});
   }
-  // The analyser creates the .sub as it begins; its appearance is enough.
-  for (int poll = 0; !found && started && poll < kCaptionPolls; ++poll) {
+  for (int poll = 0; !found && analyser >= 0 && poll < kCaptionPolls; ++poll) {
     clock_.sleep_ms(kCaptionPollMs);
     found = file_exists(sub);
   }
@@ -116,6 +152,8 @@ bool PageJob::make_captions() {
     ui_.log(sub + "字幕作成タイムアウト（30秒）");
     return false;
   }
+  wait_for_analyser(analyser);
+  if (abort_flag_) return true;
   log_now("字幕作成終了");
   if (settings_.current().sub_dialog) {
     ui_.open_document(sub);
@@ -125,8 +163,22 @@ bool PageJob::make_captions() {
   return true;
 }
 
+// The .sub is complete only when the analyser that writes it has ended.
+void PageJob::wait_for_analyser(int handle) {
+  while (handle >= 0 && starter_.running(handle)) {
+    clock_.sleep_ms(kAnalyserPollMs);
+    ui_.process_events();
+    if (abort_flag_) return;
+  }
+}
+
 void PageJob::make_thumbnails(std::int64_t size, int position) {
   const std::string folder = base_path_ + "thm";
+  // ffmpeg would write (and -y overwrite) wherever a link leads.
+  if (is_link(folder)) {
+    log_now(folder + "はリンクなのでサムネイルを作りません");  // is a link: no thumbnails
+    return;
+  }
   make_folder(folder);
   const bool fast = settings_.current().fast_thumbnails;
   std::vector<std::string> computed;
@@ -140,7 +192,7 @@ void PageJob::make_thumbnails(std::int64_t size, int position) {
     if (size / kBytesPerSecond < position) break;
     const std::string path = folder + "/" + std::to_string(position) + s.ext;
     computed.push_back(path);
-    if (!file_exists(path)) {
+    if (!entry_exists(path)) {
       if (fast) {
         pending.push_back({position, path});
       } else {
@@ -156,27 +208,24 @@ void PageJob::make_thumbnails(std::int64_t size, int position) {
   ui_.status("サムネイル作成処理の発行が終わりました");
   log_now("サムネイル作成発行終了");
   const std::string last = computed.empty() ? std::string() : computed.back();
-  if (!last.empty()) wait_for_last(last, handles, fast ? kFastPollMs : kLastThumbPollMs);
+  if (!last.empty()) wait_for_runs(last, handles, fast ? kFastPollMs : kLastThumbPollMs);
   log_now("サムネイル作成終了");
   ui_.status("最後のサムネイルが作成されました" + last);
   outcome_.thumbs_due += static_cast<int>(computed.size());
   for (const auto& path : computed) outcome_.thumbs_present += file_exists(path) ? 1 : 0;
 }
 
-// Waits for the last thumbnail, but not for one that no running process can
-// still write (a position at or past the end of the recording, a failed ffmpeg).
-void PageJob::wait_for_last(const std::string& last, const std::vector<int>& handles, int poll_ms) {
-  while (!file_exists(last)) {
-    bool any_running = false;
-    for (int handle : handles) any_running = any_running || (handle >= 0 && starter_.running(handle));
-    if (!any_running) {
-      log_now(last + "は作成されませんでした");  // was not made
-      return;
-    }
+// Waits until every thumbnail run of the recording has ended, not only the one
+// of the last position: refilled gaps are written by earlier runs, and the
+// page must not be written before its pictures. A last picture that no run
+// made (a position at or past the end of the recording, a failed ffmpeg) is logged.
+void PageJob::wait_for_runs(const std::string& last, const std::vector<int>& handles, int poll_ms) {
+  while (any_running(starter_, handles)) {
     clock_.sleep_ms(poll_ms);
     ui_.process_events();
     if (abort_flag_) return;
   }
+  if (!file_exists(last)) log_now(last + "は作成されませんでした");  // was not made
 }
 
 }  // namespace pellatt

@@ -26,17 +26,21 @@ class PageJob {
   // JobError when a conversion or a file operation ends the job.
   JobOutcome run(const std::string& chosen_file);
 
-  // Asks the running job to stop after its current step (read after each
-  // thumbnail, in the wait for the last thumbnail and after the page).
+  // Asks the running job to stop after its current step (read in the waits
+  // for the recording and the analyser, after each thumbnail, in the wait for
+  // the thumbnail runs and after the page).
   void abort() { abort_flag_ = true; }
 
  private:
   bool process_recording();  // true when the job is to stop (aborted)
-  void wait_until_written(std::int64_t& size);
+  bool wait_until_written(std::int64_t& size);  // false when aborted
+  bool finished(std::int64_t before, std::int64_t size);
   bool make_captions();  // false when this recording gets no page
+  void wait_for_analyser(int handle);
   void make_thumbnails(std::int64_t size, int position);
-  void wait_for_last(const std::string& last, const std::vector<int>& handles, int poll_ms);
+  void wait_for_runs(const std::string& last, const std::vector<int>& handles, int poll_ms);
   int start(const std::string& program, const std::vector<std::string>& args);
+  bool stop_aborted();
   void log_now(const std::string& text);
 
   const SettingsSource& settings_;

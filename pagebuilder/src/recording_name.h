@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace pellatt {
@@ -16,8 +17,23 @@ std::string strip_ext(const std::string& path);
 int start_minutes_of(const std::string& base_name);
 
 // Base path of the recording `delta_minutes` after (or before) the one at
-// `base_path`: same folder, same date, hhm of the shifted start time (wrapping
-// around midnight), same channel suffix.
+// `base_path`: hhm of the shifted start time, same channel suffix. Across
+// midnight the date in the name moves to the neighbouring day, and so does the
+// folder when the recording lies in its day folder (named yymmdd).
 std::string neighbour_base(const std::string& base_path, int start_minutes, int delta_minutes);
+
+// The same neighbour as a link from the page beside `base_path`: its file name,
+// or "../yymmdd/" + its file name when it lies in the neighbouring day folder.
+std::string neighbour_link(const std::string& base_path, int start_minutes, int delta_minutes);
+
+int days_in_month(int year, int month);
+
+// The date yymmdd (20yy) moved by `days`; the text unchanged when it is not a date.
+std::string shift_date(const std::string& yymmdd, int days);
+
+// End of the ten minutes of broadcast time (Japan time, UTC+9) a recording's
+// name yymmddhhm stands for, as seconds since the epoch; -1 when the name
+// holds no valid date and time.
+std::time_t broadcast_period_end(const std::string& base_name);
 
 }  // namespace pellatt

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <thread>
 
@@ -34,6 +35,17 @@ std::string program_folder() {
   return self.substr(0, self.rfind('/') + 1);
 }
 
+std::string recorder_work_folder(const std::string& app_dir) {
+  if (::access(app_dir.c_str(), W_OK) == 0) return app_dir;
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string home_dir = home != nullptr && *home != '\0' ? home : "/";
+  const std::string config = xdg != nullptr && *xdg == '/' ? xdg : home_dir + "/.config";
+  struct stat st {};
+  if (::stat((config + "/oneseg").c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return config + "/oneseg/";
+  return home_dir;
+}
+
 std::string find_program(const std::string& folder, const std::string& name) {
   if (executable(folder + name)) return folder + name;
   const char* path = std::getenv("PATH");
@@ -48,7 +60,8 @@ std::string find_program(const std::string& folder, const std::string& name) {
   return "";
 }
 
-int SpawnStarter::start(const std::string& program, const std::vector<std::string>& args, bool visible) {
+int SpawnStarter::start(const std::string& program, const std::vector<std::string>& args, bool visible,
+                        const std::string& folder) {
   reap();
   const std::string path = find_program(folder_, program);
   if (path.empty()) return -1;
@@ -65,6 +78,7 @@ int SpawnStarter::start(const std::string& program, const std::vector<std::strin
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   }
+  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   // Own session: a started program outlives pellatt and its terminal.
@@ -91,8 +105,9 @@ void SpawnStarter::reap() {
   }
 }
 
+// In microseconds: a short slice of a long wait keeps its share of a small scale.
 void SystemClock::sleep_ms(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(oneseg::scaled_ms(ms)));
+  std::this_thread::sleep_for(std::chrono::microseconds(std::llround(ms * 1000.0 * oneseg::time_scale())));
 }
 
 std::time_t SystemClock::now() { return std::time(nullptr); }

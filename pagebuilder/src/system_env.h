@@ -12,6 +12,11 @@ namespace pellatt {
 // Folder of the running program, with a trailing "/".
 std::string program_folder();
 
+// Working folder of the recorder started from the window: `app_dir` where it
+// is writable, else the folder where the recorder keeps the user's settings
+// ($XDG_CONFIG_HOME/oneseg, ~/.config/oneseg) when it exists, else the home folder.
+std::string recorder_work_folder(const std::string& app_dir);
+
 // `name` in `folder` when it is an executable file there, else the first
 // executable of that name on PATH, else "" .
 std::string find_program(const std::string& folder, const std::string& name);
@@ -22,7 +27,8 @@ std::string find_program(const std::string& folder, const std::string& name);
 class SpawnStarter : public ProcessStarter {
  public:
   explicit SpawnStarter(std::string folder) : folder_(std::move(folder)) {}
-  int start(const std::string& program, const std::vector<std::string>& args, bool visible) override;
+  int start(const std::string& program, const std::vector<std::string>& args, bool visible,
+            const std::string& folder = "") override;
   bool running(int handle) override;
 
  private:

@@ -4,6 +4,17 @@ namespace pellatt {
 
 namespace {
 
+// ffmpeg's image writer takes "%d" in an output name for a frame number; a
+// "%" of the path itself must be doubled to stay a "%".
+std::string image_output(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    out += c;
+    if (c == '%') out += '%';
+  }
+  return out;
+}
+
 // True for the first frame at or after `second`. The offset, far below one
 // 90 kHz tick, makes the floating-point time compare like the exact timestamp
 // comparison of ffmpeg's -ss.
@@ -32,7 +43,7 @@ std::vector<std::string> one_pass(const std::string& ts_path, const std::vector<
   std::vector<std::string> args = {"-y", "-threads", "1", "-i", ts_path, "-filter_complex", graph};
   for (size_t i = 0; i < targets.size(); ++i) {
     const std::vector<std::string> output = {"-map", "[o" + std::to_string(i) + "]", "-r", "1", "-frames:v", "1",
-                                             "-an", "-f", "image2", targets[i].path};
+                                             "-an", "-f", "image2", image_output(targets[i].path)};
     args.insert(args.end(), output.begin(), output.end());
   }
   return args;
@@ -41,7 +52,7 @@ std::vector<std::string> one_pass(const std::string& ts_path, const std::vector<
 }  // namespace
 
 std::vector<std::string> thumbnail_args(const std::string& ts_path, int second, const std::string& out_path) {
-  return {"-y", "-i", ts_path, "-f", "image2", "-ss", std::to_string(second), "-r", "1", "-an", out_path};
+  return {"-y", "-i", ts_path, "-f", "image2", "-ss", std::to_string(second), "-r", "1", "-an", image_output(out_path)};
 }
 
 std::vector<std::vector<std::string>> fast_thumbnail_runs(const std::string& ts_path,

@@ -100,6 +100,25 @@ TEST_F(EndToEnd, MissingFfmpegGivesAFailureStatusButStillThePage) {
   EXPECT_TRUE(exists(recs + "/081206143_Ch27.html"));
 }
 
+// Asking for help or the version needs no display; an option that cannot be
+// used stops pellatt before it writes anything.
+TEST(CommandLine, HelpVersionAndBadOptionsWriteNothing) {
+  TempFolder work;
+  const std::string pellatt = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + sh_quote(PELLATT_PATH);
+  EXPECT_EQ(run(pellatt + " --help > " + sh_quote(work / "help.txt")), 0);
+  EXPECT_NE(read_file(work / "help.txt").find("pellatt --batch FILE.ts|FILE.sub [options]"), std::string::npos);
+  EXPECT_EQ(run(pellatt + " --version > " + sh_quote(work / "version.txt")), 0);
+  EXPECT_EQ(read_file(work / "version.txt").rfind("pellatt ", 0), 0u);
+  write_sized(work / "081206143_Ch27.ts", 1000000);
+  write_file(work / "081206143_Ch27.sub", "");
+  write_file(work / "081206143_Ch27.html", "earlier page");
+  for (const char* bad : {"--columns abc", "--to 86400", "--from -5"}) {
+    EXPECT_EQ(run(pellatt + " --batch " + sh_quote(work / "081206143_Ch27.ts") + " --html-only " + bad + " 2> /dev/null"), 2)
+        << bad;
+    EXPECT_EQ(read_file(work / "081206143_Ch27.html"), "earlier page") << bad;
+  }
+}
+
 // With the suite's own analyser, where it has been built beside pellatt.
 TEST_F(EndToEnd, RealAnalyserMakesTheSubForThePage) {
   const std::string pellatt_path = PELLATT_PATH;

@@ -81,6 +81,7 @@ struct StartCall {
   std::string program;
   std::vector<std::string> args;
   bool visible;
+  std::string folder;
 };
 
 // Records every start; by default ffmpeg "writes" its output file at once
@@ -92,8 +93,11 @@ class FakeStarter : public ProcessStarter {
   bool ffmpeg_writes = true;
   bool skerrow_writes = true;
   int running_polls = 0;  // how many running() calls answer "still running"
-  int start(const std::string& program, const std::vector<std::string>& args, bool visible) override {
-    calls.push_back({program, args, visible});
+  std::function<void(const StartCall&)> on_start;
+  int start(const std::string& program, const std::vector<std::string>& args, bool visible,
+            const std::string& folder = "") override {
+    calls.push_back({program, args, visible, folder});
+    if (on_start) on_start(calls.back());
     if (fail) return -1;
     if (program == "ffmpeg" && ffmpeg_writes) write_file(args.back(), "picture");
     if (program == "skerrow" && skerrow_writes) write_file(args[0].substr(0, args[0].size() - 3) + ".sub", "");

@@ -20,8 +20,27 @@ TEST(RecordingNames, StartTimeAndNeighbours) {
   EXPECT_THROW(start_minutes_of("0812061"), JobError);
   EXPECT_EQ(neighbour_base("/r/081206/081206143_Ch27", 870, 10), "/r/081206/081206144_Ch27");
   EXPECT_EQ(neighbour_base("/r/081206/081206143_Ch27", 870, -10), "/r/081206/081206142_Ch27");
-  EXPECT_EQ(neighbour_base("/r/081206/081206235_Ch27", 1430, 10), "/r/081206/081206000_Ch27");
-  EXPECT_EQ(neighbour_base("081206000_Ch27", 0, -10), "081206235_Ch27");
+}
+
+TEST(RecordingNames, NeighboursAcrossMidnightLieInTheNeighbouringDayFolder) {
+  EXPECT_EQ(neighbour_base("/r/081206/081206235_Ch27", 1430, 10), "/r/081207/081207000_Ch27");
+  EXPECT_EQ(neighbour_base("/r/081207/081207000_Ch27", 0, -10), "/r/081206/081206235_Ch27");
+  EXPECT_EQ(neighbour_base("/r/081231/081231235_Ch27", 1430, 10), "/r/090101/090101000_Ch27");
+  EXPECT_EQ(neighbour_base("/r/090101/090101000_Ch27", 0, -10), "/r/081231/081231235_Ch27");
+  EXPECT_EQ(neighbour_base("/r/080228/080228235_Ch27", 1430, 10), "/r/080229/080229000_Ch27");
+  EXPECT_EQ(neighbour_base("/r/090228/090228235_Ch27", 1430, 10), "/r/090301/090301000_Ch27");
+  EXPECT_EQ(neighbour_base("/r/000301/000301000_Ch27", 0, -10), "/r/000229/000229235_Ch27");
+  // Recordings kept outside a day folder keep their folder.
+  EXPECT_EQ(neighbour_base("/r/x/081206235_Ch27", 1430, 10), "/r/x/081207000_Ch27");
+  EXPECT_EQ(neighbour_base("081206000_Ch27", 0, -10), "081205235_Ch27");
+  EXPECT_EQ(neighbour_link("/r/081206/081206235_Ch27", 1430, 10), "../081207/081207000_Ch27");
+  EXPECT_EQ(neighbour_link("/r/081206/081206235_Ch27", 1430, -10), "081206234_Ch27");
+  EXPECT_EQ(neighbour_link("/r/x/081206235_Ch27", 1430, 10), "081207000_Ch27");
+  EXPECT_EQ(shift_date("081306", 1), "081306");
+  // The ten minutes a name stands for are Japan time, whatever the local zone.
+  EXPECT_EQ(broadcast_period_end("081206143_Ch27"), 1228542000);  // 2008-12-06 05:40:00 UTC
+  EXPECT_EQ(broadcast_period_end("081206235_Ch27"), 1228575600);  // 2008-12-06 15:00:00 UTC
+  EXPECT_EQ(broadcast_period_end("081232143_Ch27"), -1);
 }
 
 TEST(RecordingNames, PathPieces) {
@@ -110,6 +129,16 @@ TEST(BatchOptions, BadCommandLines) {
   EXPECT_THROW(parse_batch_options({"a.ts", "--to"}), JobError);
   EXPECT_THROW(parse_batch_options({"a.ts", "--layout", "3"}), JobError);
   EXPECT_THROW(parse_batch_options({"a.ts", "--ext", ".gif"}), JobError);
+  // Every setting is checked while parsing, before the job can write anything.
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--columns", "abc"}, {"--columns", "0"},
+                                             {"--to", "86400"}, {"--from", "-5"}, {"--interval", "0"}, {"--wait", "-1"}}) {
+    std::vector<std::string> args = bad;
+    args.push_back("a.ts");
+    EXPECT_THROW(parse_batch_options(args), JobError) << bad[0] << " " << bad[1];
+  }
+  EXPECT_NO_THROW(parse_batch_options({"a.ts", "--from", "0", "--to", "86399"}));
+  EXPECT_TRUE(parse_batch_options({"--help"}).help);
+  EXPECT_TRUE(parse_batch_options({"--version", "--bogus"}).version);
 }
 
 TEST(ThumbCommands, FastRunHasOneOutputPerTarget) {
@@ -126,6 +155,14 @@ TEST(ThumbCommands, FastRunHasOneOutputPerTarget) {
       "-map", "[o1]", "-r", "1", "-frames:v", "1", "-an", "-f", "image2", "/t/10.jpg",
       "-map", "[o2]", "-r", "1", "-frames:v", "1", "-an", "-f", "image2", "/t/15.jpg"};
   EXPECT_EQ(runs[0], expected);
+}
+
+TEST(ThumbCommands, PercentInAPathStaysAPercentForTheImageWriter) {
+  EXPECT_EQ(thumbnail_args("/r/pct%d/a.ts", 5, "/r/pct%d/athm/5.jpg"),
+            (std::vector<std::string>{"-y", "-i", "/r/pct%d/a.ts", "-f", "image2", "-ss", "5", "-r", "1", "-an",
+                                      "/r/pct%%d/athm/5.jpg"}));
+  const auto runs = fast_thumbnail_runs("/r/%.ts", {{5, "/r/%thm/5.jpg"}});
+  EXPECT_EQ(runs.at(0).back(), "/r/%%thm/5.jpg");
 }
 
 TEST(ThumbCommands, ManyTargetsAreSplitIntoRuns) {

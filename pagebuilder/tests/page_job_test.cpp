@@ -19,6 +19,9 @@ class PageJobTest : public ::testing::Test {
   FakeUi ui;
   PageJob job{settings, starter, clock, ui};
 
+  // By default the recordings' ten minutes are over (14:30 to 14:50 are used).
+  PageJobTest() { clock.start = local_time(2008, 12, 6, 15, 0, 2); }
+
   std::string rec(const std::string& name) const { return dir / name; }
   // A recording of `size` bytes with its .sub already made.
   std::string recording(const std::string& base, long size = 1000000, bool with_sub = true) {
@@ -71,15 +74,80 @@ TEST_F(PageJobTest, SizeWaitLastsUntilTheSizeStaysTheSame) {
   EXPECT_EQ(std::count(ui.statuses.begin(), ui.statuses.end(), ts + "の作成を待っています"), 3);
 }
 
-TEST_F(PageJobTest, ContinuousModeEndsAtTheEndOfTheDay) {
-  recording("081206235_Ch27");
-  ::mkdir((dir / "081207").c_str(), 0777);
-  recording("081207/081207000_Ch27");
+TEST_F(PageJobTest, ContinuousModeGoesOnInTheNextDayFolderAndEndsWhereNothingFollows) {
+  ::mkdir((dir / "081231").c_str(), 0777);
+  ::mkdir((dir / "090101").c_str(), 0777);
+  recording("081231/081231235_Ch27");
+  recording("090101/090101000_Ch27");
+  recording("081231/081231000_Ch27");  // the same day's 00:00 is not the next one
+  clock.start = local_time(2009, 1, 2, 0, 0, 0);
   settings.s.to = "5";
-  const JobOutcome outcome = job.run(rec("081206235_Ch27.ts"));
-  EXPECT_EQ(outcome.recordings, 1);
-  EXPECT_EQ(count_logged("の処理開始"), 1);
-  EXPECT_FALSE(exists(rec("081207/081207000_Ch27.html")));
+  const JobOutcome outcome = job.run(rec("081231/081231235_Ch27.ts"));
+  EXPECT_EQ(outcome.recordings, 2);
+  EXPECT_EQ(outcome.pages_written, 2);
+  EXPECT_TRUE(ui.logged(rec("090101/090101000_Ch27.ts") + "の処理開始"));
+  EXPECT_FALSE(exists(rec("081231/081231000_Ch27.html")));
+  const std::string before = read_file(rec("081231/081231235_Ch27.html"));
+  const std::string after = read_file(rec("090101/090101000_Ch27.html"));
+  EXPECT_NE(before.find("<a href='081231234_Ch27.html'>back</a>"), std::string::npos);
+  EXPECT_NE(before.find("<a href='../090101/090101000_Ch27.html'>next</a></br>"), std::string::npos);
+  EXPECT_NE(after.find("<a href='../081231/081231235_Ch27.html'>back</a>"), std::string::npos);
+  EXPECT_NE(after.find("<a href='090101001_Ch27.html'>next</a></br>"), std::string::npos);
+}
+
+// A drop-out of the signal stops the recording's growth for a while; only the
+// next recording, or the end of its ten minutes with a steady size, ends the wait.
+TEST_F(PageJobTest, PausedGrowthDoesNotEndTheRecording) {
+  const std::string ts = recording("081206150_Ch27");
+  settings.s.to = "5";
+  int waits = 0;
+  auto grow_with_a_pause = [&](int ms) {
+    if (ms != 8000) return;
+    ++waits;
+    if (waits <= 2 || (waits >= 6 && waits <= 7)) write_sized(ts, 1000000 + 1000 * waits);  // 24 s pause between
+  };
+  clock.on_sleep = grow_with_a_pause;
+  job.run(ts);
+  EXPECT_EQ(clock.count(8000), 75);  // 15:00:02 + 75 x 8 s passes 15:10:00
+  EXPECT_GE(clock.now(), local_time(2008, 12, 6, 15, 10, 0));
+  EXPECT_EQ(count_logged("の作成終わり"), 1);
+
+  // The next recording appearing ends the wait at once, pause or not.
+  clock.sleeps.clear();
+  clock.elapsed_ms = 0;
+  waits = 0;
+  clock.on_sleep = [&](int ms) {
+    grow_with_a_pause(ms);
+    if (waits == 4) recording("081206151_Ch27");
+  };
+  job.run(ts);
+  EXPECT_TRUE(ui.logged("2008/12/06 15:00:34" + ts + "の作成終わり"));  // after 4 x 8 s
+
+  // The wait can be left with the abort button: no page for an unfinished recording.
+  ::unlink(rec("081206151_Ch27.ts").c_str());
+  ::unlink(rec("081206150_Ch27.html").c_str());
+  clock.sleeps.clear();
+  clock.elapsed_ms = 0;
+  ui.on_events = [&] { job.abort(); };
+  const JobOutcome outcome = job.run(ts);
+  EXPECT_EQ(clock.count(8000), 1);
+  EXPECT_EQ(outcome.pages_written, 0);
+  EXPECT_FALSE(exists(rec("081206150_Ch27.html")));
+  EXPECT_TRUE(ui.logged("ループ抜けて中止します"));
+}
+
+TEST_F(PageJobTest, TheStartedAnalyserIsWaitedForBeforeThePage) {
+  const std::string ts = recording("081206143_Ch27", 1000000, false);
+  settings.s.cont = false;
+  settings.s.to = "5";
+  starter.running_polls = 4;  // still writing the .sub it has created
+  size_t thumbnails_at = 0;
+  starter.on_start = [&](const StartCall& call) {
+    if (call.program == "ffmpeg" && thumbnails_at == 0) thumbnails_at = clock.sleeps.size();
+  };
+  job.run(ts);
+  EXPECT_EQ(clock.count(100), 4);
+  EXPECT_EQ(std::count(clock.sleeps.begin(), clock.sleeps.begin() + thumbnails_at, 100), 4);
 }
 
 TEST_F(PageJobTest, ChoosingTheSubTakesItsRecording) {
@@ -88,7 +156,7 @@ TEST_F(PageJobTest, ChoosingTheSubTakesItsRecording) {
   settings.s.to = "5";
   job.run(rec("081206143_Ch27.sub"));
   ASSERT_FALSE(ui.logs.empty());
-  EXPECT_EQ(ui.logs[0], "2008/12/06 14:30:02" + ts + "が最初のTSファイル");
+  EXPECT_EQ(ui.logs[0], "2008/12/06 15:00:02" + ts + "が最初のTSファイル");
   const auto analyser = starter.of("skerrow");
   ASSERT_EQ(analyser.size(), 1u);
   EXPECT_EQ(analyser[0].args, std::vector<std::string>{ts});
@@ -256,6 +324,42 @@ TEST_F(PageJobTest, SubConfirmationNoSkipsThumbnailsAndPage) {
   EXPECT_FALSE(exists(rec("081206143_Ch27.html")));
 }
 
+TEST_F(PageJobTest, RefilledGapsAreWaitedForThoughTheLastPictureIsThere) {
+  const std::string ts = recording("081206143_Ch27");
+  settings.s.cont = false;
+  settings.s.fast_thumbnails = true;
+  ::mkdir(rec("081206143_Ch27thm").c_str(), 0777);
+  write_file(rec("081206143_Ch27thm/15.jpg"), "old");
+  starter.running_polls = 3;
+  job.run(ts);
+  ASSERT_EQ(starter.of("ffmpeg").size(), 1u);
+  EXPECT_EQ(clock.count(100), 3);
+}
+
+TEST_F(PageJobTest, LinksAreNeverWrittenThrough) {
+  const std::string ts = recording("081206143_Ch27");
+  settings.s.cont = false;
+  write_file(rec("elsewhere.html"), "not a page");
+  ::mkdir(rec("other").c_str(), 0777);
+  // A linked thumbnail folder is refused; the page is still written.
+  ASSERT_EQ(::symlink(rec("other").c_str(), rec("081206143_Ch27thm").c_str()), 0);
+  job.run(ts);
+  EXPECT_TRUE(starter.of("ffmpeg").empty());
+  EXPECT_TRUE(ui.logged(rec("081206143_Ch27thm") + "はリンクなのでサムネイルを作りません"));
+  EXPECT_TRUE(exists(rec("081206143_Ch27.html")));
+  // A dangling link in the folder is not a gap to fill.
+  ::unlink(rec("081206143_Ch27thm").c_str());
+  ::mkdir(rec("081206143_Ch27thm").c_str(), 0777);
+  ASSERT_EQ(::symlink(rec("other/x.jpg").c_str(), rec("081206143_Ch27thm/10.jpg").c_str()), 0);
+  // A linked page is not followed to its target.
+  ::unlink(rec("081206143_Ch27.html").c_str());
+  ASSERT_EQ(::symlink(rec("elsewhere.html").c_str(), rec("081206143_Ch27.html").c_str()), 0);
+  EXPECT_THROW(job.run(ts), JobError);
+  EXPECT_EQ(thumbnail_seconds(), (std::vector<int>{5, 15}));
+  EXPECT_EQ(read_file(rec("elsewhere.html")), "not a page");
+  EXPECT_FALSE(exists(rec("other/x.jpg")));
+}
+
 TEST_F(PageJobTest, FastThumbnailsUseOneRun) {
   const std::string ts = recording("081206143_Ch27");
   settings.s.cont = false;
@@ -275,6 +379,18 @@ TEST_F(PageJobTest, FastThumbnailsUseOneRun) {
 TEST_F(PageJobTest, BadNumbersAndNamesStopTheJob) {
   recording("081206143_Ch27");
   settings.s.cont = false;
+  // Found before anything is written: the earlier page stays.
+  write_file(rec("081206143_Ch27.html"), "earlier page");
+  for (const char* to : {"86400", "abc"}) {
+    settings.s.to = to;
+    EXPECT_THROW(job.run(rec("081206143_Ch27.ts")), JobError) << to;
+  }
+  settings.s.to = "600";
+  settings.s.from = "-5";
+  EXPECT_THROW(job.run(rec("081206143_Ch27.ts")), JobError);
+  settings.s.from = "0";
+  EXPECT_TRUE(starter.calls.empty());
+  EXPECT_EQ(read_file(rec("081206143_Ch27.html")), "earlier page");
   settings.s.interval = "abc";
   EXPECT_THROW(job.run(rec("081206143_Ch27.ts")), JobError);
   settings.s.interval = "0";  // would never leave the schedule

@@ -7,10 +7,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QtTest>
 
 #include "fakes.h"
 #include "main_window.h"
+#include "system_env.h"
 
 using namespace pellatt;
 using namespace pellatt::testing;
@@ -85,18 +88,20 @@ class WindowTest : public QObject {
     write_file(dir / "081206143_Ch27.sub", "");
     FakeStarter starter;
     FakeClock clock;
+    clock.start = local_time(2008, 12, 6, 15, 0, 0);  // the recording's ten minutes are over
     Tf_main w(starter, clock);
     w.show();
     int questions = 0;
     w.choose_file = [&] { return QString::fromStdString(dir / "081206143_Ch27.sub"); };
     w.ask_yes_no = [&](const QString&) { return ++questions, false; };
     bool button1_seen_enabled = false;
-    int sleeps = 0;
     clock.on_sleep = [&](int) {
       button1_seen_enabled = button1_seen_enabled || w.Button1->isEnabled() || !w.Button2->isEnabled();
+    };
+    starter.on_start = [&](const StartCall&) {
       // Clicking Button1 inside the job must not start another one.
-      if (++sleeps == 2) QTest::mouseClick(w.Button1, Qt::LeftButton);
-      if (sleeps == 4) QTest::mouseClick(w.Button2, Qt::LeftButton);
+      if (starter.calls.size() == 2) QTest::mouseClick(w.Button1, Qt::LeftButton);
+      if (starter.calls.size() == 4) QTest::mouseClick(w.Button2, Qt::LeftButton);
     };
     QTest::mouseClick(w.Button1, Qt::LeftButton);
     QVERIFY(!button1_seen_enabled);
@@ -132,7 +137,9 @@ class WindowTest : public QObject {
     QVERIFY(w.Button1->isEnabled());
   }
 
-  void button3StartsTheRecorder() {
+  // In the program's folder where it is writable (this test's is), else where
+  // the recorder keeps the user's settings.
+  void button3StartsTheRecorderInItsFolder() {
     FakeStarter starter;
     FakeClock clock;
     Tf_main w(starter, clock);
@@ -140,6 +147,70 @@ class WindowTest : public QObject {
     QCOMPARE(starter.calls.size(), size_t(1));
     QCOMPARE(starter.calls[0].program, std::string("brannock"));
     QVERIFY(starter.calls[0].args.empty());
+    QCOMPARE(starter.calls[0].folder, program_folder());
+    TempFolder config;
+    ::mkdir((config / "oneseg").c_str(), 0777);
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.path()));
+    QCOMPARE(recorder_work_folder("/no such folder/"), config / "oneseg/");
+    qunsetenv("XDG_CONFIG_HOME");
+  }
+
+  // Closing the window during a job stops it at its next step and ends the program.
+  void closingDuringAJobEndsTheProgram() {
+    TempFolder dir;
+    write_sized(dir / "081206143_Ch27.ts", 10000000);
+    write_file(dir / "081206143_Ch27.sub", "");
+    FakeStarter starter;
+    FakeClock clock;
+    clock.start = local_time(2008, 12, 6, 15, 0, 0);
+    Tf_main w(starter, clock);
+    w.show();
+    int questions = 0;
+    w.choose_file = [&] { return QString::fromStdString(dir / "081206143_Ch27.ts"); };
+    w.ask_yes_no = [&](const QString&) { return ++questions, true; };
+    starter.on_start = [&](const StartCall&) {
+      if (starter.calls.size() == 3) w.close();
+    };
+    QTimer::singleShot(0, &w, &Tf_main::Button1Click);
+    QTimer::singleShot(30000, [] { QApplication::exit(1); });  // instead of hanging
+    QCOMPARE(QApplication::exec(), 0);
+    QCOMPARE(starter.calls.size(), size_t(3));
+    QVERIFY(w.m_log->toPlainText().contains(u("ループ抜けて中止します")));
+    QCOMPARE(questions, 0);
+    QVERIFY(!w.isVisible());
+  }
+
+  // The job's waits never keep the window from its events for long. Real
+  // waits, shortened ten times (ONESEG_TIME_SCALE=0.1 for this test): the
+  // recording's 8-second size wait alone would hold the window 800 ms.
+  void eventsAreHandledThroughoutAJob() {
+    TempFolder dir;
+    write_sized(dir / "081206143_Ch27.ts", 10000000);
+    write_file(dir / "081206143_Ch27.sub", "");
+    FakeStarter starter;
+    SystemClock clock;
+    Tf_main w(starter, clock);
+    w.show();
+    w.Edit2->setText("100");
+    w.choose_file = [&] { return QString::fromStdString(dir / "081206143_Ch27.ts"); };
+    w.ask_yes_no = [](const QString&) { return false; };
+    QElapsedTimer since_last;
+    qint64 longest = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+      longest = std::max(longest, since_last.restart());
+    });
+    QElapsedTimer job_time;
+    job_time.start();
+    since_last.start();
+    ticker.start();
+    w.Button1Click();
+    longest = std::max(longest, since_last.elapsed());
+    ticker.stop();
+    QVERIFY(w.m_log->toPlainText().contains(u("合成終了")));
+    QVERIFY2(job_time.elapsed() >= 1000, "the job's waits were not real");
+    QVERIFY2(longest < 500, qPrintable(QString("longest gap between events %1 ms").arg(longest)));
   }
 };
 
