@@ -27,8 +27,8 @@ constexpr int end_of_run_wait_ms = 1000;
 constexpr std::size_t longest_directory = 3580;
 
 // Analyses one recording; 0 when it was read to its end and its outputs are
-// in place, negative codes for the reasons it was skipped or left undone (see
-// the .cpp).
+// in place, negative codes for the reasons it was skipped or left undone
+// (among them -6 stopped, -7 an output could not be written in full).
 int process_recording(analysis_state& state, batch_environment& env, const std::string& path);
 
 // Walks a directory depth first in listing order; 0, or -1 when too long or not listable.
