@@ -88,7 +88,8 @@ bool PosixFileSystem::MakeFolder(const std::string& path) { return ::mkdir(path.
 std::shared_ptr<RecordingFile> PosixFileSystem::OpenShared(const std::string& path) {
   // A link planted in the recording folder would send the recording (and its
   // later extensions) wherever the link points: the last component is never
-  // followed, and anything but a regular file is refused.
+  // followed, and anything but a regular file is refused (opened without
+  // waiting, so a planted FIFO or device cannot block the recording tick).
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return nullptr;
   struct stat st {};

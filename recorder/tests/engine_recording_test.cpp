@@ -308,6 +308,30 @@ TEST_F(Recording, IndexThatCannotBeOpenedLeavesTheTsRecording) {
   EXPECT_FALSE(tuner->FileFault);
 }
 
+TEST_F(Recording, IndexWriteFailureLeavesTheTsRecording) {
+  const Packet t1 = TotPacket(2008, 12, 6, 14, 35, 7), t2 = TotPacket(2008, 12, 6, 14, 35, 8);
+  const Packet a = PlainPacket(0x100, 1), b = PlainPacket(0x100, 2), t3 = TotPacket(2008, 12, 6, 14, 35, 9);
+  Send(t1);
+  Tick();
+  rig.files.writeBudget = 2 * 188;  // room for the packets, none for t2's index record
+  Send(t2);
+  Send(a);
+  Tick();
+  EXPECT_EQ(tuner->Status, "Error:録画ファイル書き込み失敗 " + Pair("081206", "081206143_Ch27", ".idx").string());
+  rig.files.writeBudget = -1;
+  Send(b);  // stored although the index is still away
+  Tick();
+  EXPECT_TRUE(tuner->FileFault);
+  Send(t3);
+  Tick();
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, t2, a, b, t3});
+  const auto idx = ReadWholeFile(Pair("081206", "081206143_Ch27", ".idx"));
+  ASSERT_EQ(idx.size(), 18u);  // t1 and t3
+  EXPECT_EQ(idx[9 + 5] | idx[9 + 6] << 8, 4 * 188);
+  EXPECT_EQ(tuner->Status, "放送受信：08/12/06 14:35:09");
+  EXPECT_EQ(tuner->LostPackets, 0);
+}
+
 TEST_F(Recording, AMissingRecordingFolderIsWaitedForNeverCreatedOrReplaced) {
   const fs::path late = rig.folder.path() / "mnt" / "rec";
   fs::create_directories(late.parent_path());
