@@ -1,7 +1,8 @@
 #pragma once
 // The window-less runner: the window's two engine timers (1000 ms probe,
-// 50 ms record) on a Qt event loop, each tuner's status changes on standard
-// output, and the orderly shutdown on SIGINT / SIGTERM.
+// 50 ms record) on a Qt event loop, each tuner's status changes and the
+// notifications a window would raise on standard output, and the orderly
+// shutdown on SIGINT / SIGTERM.
 #include <ostream>
 #include <string>
 
