@@ -31,7 +31,7 @@ int shell(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Ten minutes of ひばりテレビ without picture from `start` (Japan time) into `out`.
+// `seconds` of ひばりテレビ without picture from `start` (Japan time) into `out`.
 void synthesize(const std::string& out, const std::string& start, int seconds) {
   ASSERT_EQ(shell(std::string(SYNTH_EXE) + " " + SCENARIO + " -o " + quote(out) + " --start " + start +
                   " --duration " + std::to_string(seconds) + " --no-picture > /dev/null"),
