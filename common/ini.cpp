@@ -1,29 +1,40 @@
 #include "ini.h"
 
-#include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <strings.h>
 
 #include <cctype>
 #include <cstdint>
-#include <cerrno>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <strings.h>
+
+#include "text_encoding.h"
 
 namespace oneseg {
 namespace {
 
-struct IniText {
-  std::vector<std::string> lines;
-  std::string eol = "\n";
+constexpr const char* kBom = "\xEF\xBB\xBF";
+constexpr mode_t kNewFileMode = 0644;
+
+// A line as it stands in the file (without its line end) and as text.
+struct IniLine {
+  std::string raw;
+  std::string eol;   // "\r\n", "\n", or "" for a last line without one
+  std::string text;  // UTF-8
+  bool utf8 = true;  // the raw bytes are UTF-8, else Shift-JIS
 };
+
+struct IniText {
+  std::string bom;
+  std::vector<IniLine> lines;
+  std::string eol = "\n";  // for new lines: the first line end of the file
+};
+
+// ASCII only: the bytes of a multi-byte character are never space, whatever
+// the locale says.
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 std::string trim(const std::string& s) {
   std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  while (b < e && is_space(s[b])) ++b;
+  while (e > b && is_space(s[e - 1])) --e;
   return s.substr(b, e - b);
 }
 
@@ -31,50 +42,59 @@ bool same_name(const std::string& a, const std::string& b) {
   return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
-bool valid_utf8(const std::string& s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    const std::size_t extra = c < 0x80 ? 0 : (c >= 0xC2 && c <= 0xDF) ? 1 : (c >> 4) == 0xE ? 2
-                              : (c >= 0xF0 && c <= 0xF4) ? 3 : 4;
-    if (extra == 4 || i + extra >= s.size() + (extra == 0 ? 1 : 0)) return extra == 0;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += extra + 1;
-  }
-  return true;
+bool quoted(const std::string& value) { return value.size() >= 2 && value.front() == '"' && value.back() == '"'; }
+
+IniLine decoded(std::string raw, std::string eol) {
+  IniLine line{std::move(raw), std::move(eol), {}, true};
+  line.utf8 = is_utf8(line.raw);
+  line.text = line.utf8 ? line.raw : text_to_utf8(line.raw);
+  return line;
 }
 
-bool read_file(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream out;
-  out << in.rdbuf();
-  bytes = out.str();
-  return true;
+IniText split_lines(std::string bytes) {
+  IniText text;
+  if (bytes.compare(0, 3, kBom) == 0) {
+    text.bom = kBom;
+    bytes.erase(0, 3);
+  }
+  bool eolSeen = false;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = bytes.find('\n', start);
+    std::string eol = end == std::string::npos ? "" : "\n";
+    if (end == std::string::npos) end = bytes.size();
+    std::string raw = bytes.substr(start, end - start);
+    if (!eol.empty() && !raw.empty() && raw.back() == '\r') {
+      raw.pop_back();
+      eol = "\r\n";
+    }
+    if (!eolSeen && !eol.empty()) {
+      text.eol = eol;
+      eolSeen = true;
+    }
+    text.lines.push_back(decoded(std::move(raw), std::move(eol)));
+    start = end + 1;
+  }
+  return text;
+}
+
+std::string joined(const IniText& text) {
+  std::string data = text.bom;
+  for (const IniLine& line : text.lines) data += line.raw + line.eol;
+  return data;
+}
+
+ini_file_status load(const std::string& path, IniText& text, mode_t& mode) {
+  std::string bytes;
+  const ini_file_status status = read_settings_file(path, bytes, mode);
+  if (status == ini_file_status::regular) text = split_lines(std::move(bytes));
+  return status;
 }
 
 IniText load(const std::string& path) {
   IniText text;
-  std::string bytes;
-  if (!read_file(path, bytes)) return text;
-  bytes = text_to_utf8(bytes);
-  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-  std::size_t start = 0;
-  bool sawCr = false;
-  while (start < bytes.size()) {
-    std::size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-      sawCr = true;
-    }
-    text.lines.push_back(line);
-    start = end + 1;
-  }
-  if (sawCr) text.eol = "\r\n";
+  mode_t mode = 0;
+  load(path, text, mode);
   return text;
 }
 
@@ -88,14 +108,20 @@ bool section_name(const std::string& line, std::string& name) {
   return true;
 }
 
-bool key_value(const std::string& line, std::string& key, std::string& value) {
+struct KeyValue {
+  std::string key, value;
+  bool quoted = false;
+};
+
+bool key_value(const std::string& line, KeyValue& kv) {
   const std::string t = trim(line);
   if (t.empty() || t.front() == ';') return false;
   const std::size_t eq = t.find('=');
   if (eq == std::string::npos) return false;
-  key = trim(t.substr(0, eq));
-  value = trim(t.substr(eq + 1));
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+  kv.key = trim(t.substr(0, eq));
+  kv.value = trim(t.substr(eq + 1));
+  kv.quoted = quoted(kv.value);
+  if (kv.quoted) kv.value = kv.value.substr(1, kv.value.size() - 2);
   return true;
 }
 
@@ -110,7 +136,7 @@ SectionRange find_section(const IniText& text, const std::string& section) {
   SectionRange range;
   std::string name;
   for (std::size_t i = 0; i < text.lines.size(); ++i) {
-    if (!section_name(text.lines[i], name)) continue;
+    if (!section_name(text.lines[i].text, name)) continue;
     if (range.header != std::string::npos) {
       range.end = i;
       return range;
@@ -122,11 +148,10 @@ SectionRange find_section(const IniText& text, const std::string& section) {
 }
 
 bool find_key(const IniText& text, const SectionRange& range, const std::string& key, std::size_t& index,
-              std::string& value) {
+              KeyValue& kv) {
   if (range.header == std::string::npos) return false;
-  std::string k;
   for (std::size_t i = range.header + 1; i < range.end; ++i) {
-    if (key_value(text.lines[i], k, value) && same_name(k, key)) {
+    if (key_value(text.lines[i].text, kv) && same_name(kv.key, key)) {
       index = i;
       return true;
     }
@@ -134,56 +159,66 @@ bool find_key(const IniText& text, const SectionRange& range, const std::string&
   return false;
 }
 
-bool write_all(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+// Quoted whenever the value would not read back as itself without quotes,
+// and whenever the user quoted it: the quotes are theirs to keep.
+std::string written_value(const std::string& value, bool wasQuoted) {
+  return wasQuoted || trim(value) != value || quoted(value) ? "\"" + value + "\"" : value;
 }
 
-bool replace_file(const std::string& path, const std::string& data) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  struct stat old {};
-  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  const bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, data) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
+// Only the bytes after "key =" change. The line keeps its encoding unless
+// the value has a character Shift-JIS lacks; then the whole line turns UTF-8.
+void replace_value(IniLine& line, const std::string& value, bool wasQuoted) {
+  // '=' is never part of a multi-byte character in either encoding.
+  std::size_t at = line.raw.find('=') + 1;
+  while (at < line.raw.size() && (line.raw[at] == ' ' || line.raw[at] == '\t')) ++at;
+  const std::string prefix = line.raw.substr(0, at);
+  const std::string text = written_value(value, wasQuoted);
+  std::string sjis;
+  if (line.utf8) {
+    line.raw = prefix + text;
+  } else if (utf8_to_sjis(text, sjis)) {
+    line.raw = prefix + sjis;
+  } else {
+    line.raw = text_to_utf8(prefix) + text;
   }
-  return true;
+  line = decoded(std::move(line.raw), std::move(line.eol));
 }
+
+void insert_line(IniText& text, std::size_t at, const std::string& utf8) {
+  if (at > 0 && text.lines[at - 1].eol.empty()) text.lines[at - 1].eol = text.eol;
+  text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(at), decoded(utf8, text.eol));
+}
+
+bool blank(const IniLine& line) { return trim(line.text).empty(); }
+
+void set_key(IniText& text, const std::string& section, const std::string& key, const std::string& value) {
+  const SectionRange range = find_section(text, section);
+  std::size_t index = 0;
+  KeyValue old;
+  if (find_key(text, range, key, index, old)) {
+    replace_value(text.lines[index], value, old.quoted);
+    return;
+  }
+  const std::string line = key + "=" + written_value(value, false);
+  if (range.header != std::string::npos) {
+    std::size_t at = range.end;
+    while (at > range.header + 1 && blank(text.lines[at - 1])) --at;
+    insert_line(text, at, line);
+    return;
+  }
+  if (!text.lines.empty() && !blank(text.lines.back())) insert_line(text, text.lines.size(), "");
+  insert_line(text, text.lines.size(), "[" + section + "]");
+  insert_line(text, text.lines.size(), line);
+}
+
+bool has_line_break(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
 }  // namespace
 
-std::string text_to_utf8(const std::string& bytes) {
-  if (valid_utf8(bytes)) return bytes;
-  iconv_t cd = ::iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return bytes;
-  std::string out;
-  std::string in = bytes;
-  char* src = in.data();
-  std::size_t left = in.size();
-  char chunk[4096];
-  while (left > 0) {
-    char* dst = chunk;
-    std::size_t room = sizeof chunk;
-    const std::size_t rc = ::iconv(cd, &src, &left, &dst, &room);
-    out.append(chunk, sizeof chunk - room);
-    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      // An undecodable byte: keep a replacement mark and go on after it.
-      out += "?";
-      ++src;
-      --left;
-    }
-  }
-  ::iconv_close(cd);
-  return out;
+ini_file_status ini_check_file(const std::string& path) {
+  IniText text;
+  mode_t mode = 0;
+  return load(path, text, mode);
 }
 
 int ini_parse_int(const std::string& value, int fallback) {
@@ -214,16 +249,16 @@ std::string ini_read_string(const std::string& path, const std::string& section,
                             const std::string& fallback) {
   const IniText text = load(path);
   std::size_t index = 0;
-  std::string value;
-  return find_key(text, find_section(text, section), key, index, value) ? value : fallback;
+  KeyValue kv;
+  return find_key(text, find_section(text, section), key, index, kv) ? kv.value : fallback;
 }
 
 int ini_read_int(const std::string& path, const std::string& section, const std::string& key, int fallback) {
   const IniText text = load(path);
   std::size_t index = 0;
-  std::string value;
-  return find_key(text, find_section(text, section), key, index, value) ? ini_parse_int(value, fallback)
-                                                                        : fallback;
+  KeyValue kv;
+  return find_key(text, find_section(text, section), key, index, kv) ? ini_parse_int(kv.value, fallback)
+                                                                     : fallback;
 }
 
 std::vector<std::string> ini_read_section(const std::string& path, const std::string& section) {
@@ -231,34 +266,22 @@ std::vector<std::string> ini_read_section(const std::string& path, const std::st
   const SectionRange range = find_section(text, section);
   std::vector<std::string> result;
   if (range.header == std::string::npos) return result;
-  std::string key, value;
+  KeyValue kv;
   for (std::size_t i = range.header + 1; i < range.end; ++i) {
-    if (key_value(text.lines[i], key, value)) result.push_back(key + "=" + value);
+    if (key_value(text.lines[i].text, kv)) result.push_back(kv.key + "=" + kv.value);
   }
   return result;
 }
 
 bool ini_write_string(const std::string& path, const std::string& section, const std::string& key,
                       const std::string& value) {
-  IniText text = load(path);
-  const SectionRange range = find_section(text, section);
-  const std::string line = key + "=" + value;
-  std::size_t index = 0;
-  std::string old;
-  if (find_key(text, range, key, index, old)) {
-    text.lines[index] = line;
-  } else if (range.header != std::string::npos) {
-    std::size_t at = range.end;
-    while (at > range.header + 1 && trim(text.lines[at - 1]).empty()) --at;
-    text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(at), line);
-  } else {
-    if (!text.lines.empty() && !trim(text.lines.back()).empty()) text.lines.emplace_back();
-    text.lines.push_back("[" + section + "]");
-    text.lines.push_back(line);
-  }
-  std::string data;
-  for (const std::string& l : text.lines) data += l + text.eol;
-  return replace_file(path, data);
+  if (has_line_break(section) || has_line_break(key) || has_line_break(value)) return false;
+  IniText text;
+  mode_t mode = kNewFileMode;
+  const ini_file_status status = load(path, text, mode);
+  if (status != ini_file_status::absent && status != ini_file_status::regular) return false;
+  set_key(text, section, key, value);
+  return replace_settings_file(path, joined(text), mode);
 }
 
 }  // namespace oneseg

@@ -6,11 +6,20 @@
 // file afresh; a write replaces the file atomically (temporary file + rename),
 // so a crash never leaves a half-written settings file.
 //
-// Text is UTF-8; a file that is not valid UTF-8 is read as Shift-JIS.
+// Files are hand-edited, often by Japanese editors, so each line is decoded on
+// its own: a valid UTF-8 line is UTF-8, any other line Shift-JIS. A write
+// changes only the value of its key's line, in the line's own encoding, and
+// keeps every other byte of the file (line ends, comments, order).
 #include <string>
 #include <vector>
 
+#include "settings_file.h"
+
 namespace oneseg {
+
+// What stands at the path (see ini_file_status): a caller can say why its
+// settings fall back to the defaults.
+ini_file_status ini_check_file(const std::string& path);
 
 std::string ini_read_string(const std::string& path, const std::string& section, const std::string& key,
                             const std::string& fallback);
@@ -23,13 +32,13 @@ int ini_read_int(const std::string& path, const std::string& section, const std:
 std::vector<std::string> ini_read_section(const std::string& path, const std::string& section);
 
 // False when the file could not be written (the old file is then unchanged).
+// A value read quoted is written quoted, and so is one that would not read
+// back as itself unquoted (leading or trailing spaces, surrounding quotes).
+// A line break in any argument is refused: it would split the line.
 bool ini_write_string(const std::string& path, const std::string& section, const std::string& key,
                       const std::string& value);
 
 // The profile-int reading of one value, exposed for callers holding a value.
 int ini_parse_int(const std::string& value, int fallback);
-
-// Bytes that are not valid UTF-8 are taken as Shift-JIS (CP932) and converted.
-std::string text_to_utf8(const std::string& bytes);
 
 }  // namespace oneseg

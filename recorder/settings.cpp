@@ -42,6 +42,17 @@ std::string TSFolderLabelText(const std::string& tsFolder) {
 
 std::string WriteFailedText(const std::string& path) { return path + " に書き込めません"; }
 
+std::string UnusableSettingsText(const std::string& path, oneseg::ini_file_status status) {
+  switch (status) {
+    case oneseg::ini_file_status::not_regular:
+      return path + " は通常のファイルではありません（既定の設定を使います）";
+    case oneseg::ini_file_status::unreadable:
+      return path + " を読めません（既定の設定を使います）";
+    default:
+      return std::string();
+  }
+}
+
 std::string ProgramFolder() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -95,7 +106,14 @@ void RecorderEngine::SetRecDays(int days) {
 void RecorderEngine::LoadSettings(const std::string& settingsFolder) {
   ConfigPath = JoinPath(settingsFolder, kConfigFileName);
   ChannelsPath = JoinPath(settingsFolder, kChannelsFileName);
-  if (listener_ != nullptr) listener_->Log("設定ファイル：" + ConfigPath);
+  if (listener_ != nullptr) {
+    listener_->Log("設定ファイル：" + ConfigPath);
+    // A FIFO or device there is never opened blocking; say why the defaults apply.
+    for (const std::string& path : {ConfigPath, ChannelsPath}) {
+      const std::string problem = UnusableSettingsText(path, oneseg::ini_check_file(path));
+      if (!problem.empty()) listener_->Log(problem);
+    }
+  }
   SetTSFolder(oneseg::ini_read_string(ConfigPath, kConfigSection, "TSFolder", ""));
   SetRecDays(oneseg::ini_read_int(ConfigPath, kConfigSection, "RecDays", 3));
   EnableWatchDog = oneseg::ini_read_int(ConfigPath, kConfigSection, "EnableWatchDog", 0) != 0;

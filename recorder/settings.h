@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "settings_file.h"
+
 namespace brannock {
 
 constexpr const char* kConfigFileName = "OneSeg_Config.ini";
@@ -26,6 +28,8 @@ int ItemForChannel(int channel);
 std::string TSFolderLabelText(const std::string& tsFolder);
 // "%s に書き込めません" with the path.
 std::string WriteFailedText(const std::string& path);
+// Why a settings file is not used ("" when it is, or when there is none).
+std::string UnusableSettingsText(const std::string& path, oneseg::ini_file_status status);
 
 // The folder of the running program file (from /proc/self/exe).
 std::string ProgramFolder();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 
 #include "engine_fakes.h"
 #include "ini.h"
+#include "settings.h"
 
 namespace brannock::test {
 namespace {
@@ -155,6 +157,29 @@ TEST(HeadlessProcess, FailingTunerIsNotifiedOnceAndAMissingFolderIsKept) {
     ++notices;
   EXPECT_EQ(notices, 1u);
   EXPECT_FALSE(std::filesystem::exists(late));
+}
+
+// FIFOs without a writer in the settings files' places: a blocking open
+// would hang the start-up for good, with the stop signals already caught.
+TEST(HeadlessProcess, SettingsFilesThatAreNotFilesNeitherHangNorStopTheStart) {
+  TempFolder folder;
+  const std::string cfg = folder.str();
+  const std::string run = (folder.path() / "run").string();
+  std::filesystem::create_directories(run);
+  const std::string config = cfg + "/OneSeg_Config.ini";
+  const std::string channels = cfg + "/OneSeg_Channels.ini";
+  ASSERT_EQ(::mkfifo(config.c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo(channels.c_str(), 0644), 0);
+
+  Child recorder({BRANNOCK_PATH, "--headless", "--config-dir", cfg},
+                 {"XDG_RUNTIME_DIR=" + run, "ONESEG_TIME_SCALE=0.01"});
+  ASSERT_TRUE(recorder.WaitForOutput("チューナーが見つかりません")) << recorder.output;
+  EXPECT_NE(recorder.output.find(config + " は通常のファイルではありません"), std::string::npos);
+  EXPECT_NE(recorder.output.find(channels + " は通常のファイルではありません"), std::string::npos);
+  EXPECT_NE(recorder.output.find(WriteFailedText(config)), std::string::npos);
+  ::kill(recorder.pid(), SIGTERM);
+  EXPECT_EQ(recorder.Wait(), 0);
+  EXPECT_TRUE(std::filesystem::is_fifo(config));
 }
 
 }  // namespace

@@ -61,6 +61,22 @@ TEST(StartUp, StoredValuesAreValidatedAndWrittenBack) {
   EXPECT_EQ(items[50], "62");
 }
 
+// A hand-edited file with one line in Shift-JIS: the start-up writes keep
+// every byte, and the UTF-8 folder name is still found.
+TEST(StartUp, SettingsInMixedEncodingsSurviveTheStartUpWrites) {
+  EngineRig rig;
+  const fs::path recordings = rig.folder.path() / "録画";
+  fs::create_directory(recordings);
+  const std::string text = "[Config]\r\nTSFolder=" + recordings.string() + "\r\nRecDays=5\r\n"
+                           "; \x83\x81\x83\x82\r\n[TunerS1]\r\nFriendlyName=居間\r\n";
+  std::ofstream(rig.ConfigPath(), std::ios::binary) << text;
+  rig.engine.LoadSettings(rig.folder.str());
+  EXPECT_EQ(rig.engine.TSFolder, recordings.string());
+  EXPECT_EQ(rig.engine.RecDays, 5);
+  const auto bytes = ReadWholeFile(rig.ConfigPath());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), text);
+}
+
 TEST(StartUp, FolderLosesOneTrailingSlashAndDaysBelowOneAreIgnored) {
   EngineRig rig;
   rig.engine.SetTSFolder(rig.Recordings().string() + "/");
