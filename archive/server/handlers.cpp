@@ -1,0 +1,164 @@
+#include "handlers.h"
+
+#include <system_error>
+
+#include "api_json.h"
+#include "pages.h"
+#include "recordings.h"
+#include "web_assets.h"
+
+namespace oneseg::archive::web {
+namespace {
+
+constexpr const char* html_type = "text/html; charset=UTF-8";
+constexpr const char* json_type = "application/json; charset=UTF-8";
+constexpr int days_per_browse_page = 7;
+
+Reply refused(bool json, const std::string& message) {
+  if (json) return {400, json_type, error_json(message)};
+  return {400, html_type, message_page("検索できません", message)};
+}
+
+// Station names for the search form's suggestions: those of the latest day.
+std::vector<std::string> recent_stations(ArchiveDb& db) {
+  std::vector<std::string> stations;
+  const auto days = list_days(db);
+  if (days.empty()) return stations;
+  for (const auto& r : recordings_of_day(db, days.front())) {
+    if (!r.station.empty() && std::find(stations.begin(), stations.end(), r.station) == stations.end()) {
+      stations.push_back(r.station);
+    }
+  }
+  return stations;
+}
+
+}  // namespace
+
+Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json) {
+  auto parsed = search_request(parameters);
+  if (auto* message = std::get_if<std::string>(&parsed)) return refused(json, *message);
+  SearchPageModel model{std::get<SearchRequest>(parsed), {}, {}, {}};
+  if (!json) model.stations = recent_stations(db);
+  if (model.request.query.text.empty()) {
+    if (json) return refused(true, "検索語がありません");
+    return {200, html_type, search_page(model)};
+  }
+  try {
+    model.result = search(db, model.request.query);
+  } catch (const QueryError& error) {
+    if (json) return refused(true, error.what());
+    model.error = error.what();
+    return {400, html_type, search_page(model)};
+  }
+  if (json) return {200, json_type, search_json(*model.result)};
+  return {200, html_type, search_page(model)};
+}
+
+Reply recording_reply(ArchiveDb& db, const Route& route, const Parameters& parameters) {
+  auto detail = recording_detail(db, route.name);
+  if (!detail) return not_found_reply(false);
+  RecordingPageModel model{std::move(*detail), previous_recording(db, route.name), next_recording(db, route.name), {}};
+  if (const auto t = parameters("t"); !t.empty()) {
+    model.moment = moment_parameter(t);
+    if (!model.moment) return {400, html_type, message_page("再生できません", "t は 0 以上の秒数で指定してください")};
+  }
+  return {200, html_type, recording_page(model)};
+}
+
+Reply browse_reply(ArchiveDb& db, const Parameters& parameters) {
+  BrowsePageModel model;
+  if (const auto page = parameters("page"); !page.empty()) {
+    const auto number = moment_parameter(page);
+    if (!number || *number < 1) return {400, html_type, message_page("一覧を表示できません", "ページ番号が正しくありません")};
+    model.page = *number;
+  }
+  const auto days = list_days(db);
+  const std::size_t first = static_cast<std::size_t>(model.page - 1) * days_per_browse_page;
+  for (std::size_t i = first; i < days.size() && i < first + days_per_browse_page; ++i) {
+    model.days.emplace_back(days[i], recordings_of_day(db, days[i]));
+  }
+  model.more = days.size() > first + days_per_browse_page;
+  return {200, html_type, browse_page(model)};
+}
+
+Reply recordings_api_reply(ArchiveDb& db, const Parameters& parameters) {
+  const auto day = parameters("day");
+  if (day.empty()) return {200, json_type, days_json(list_days(db))};
+  if (!is_day(day)) return {400, json_type, error_json("day は yymmdd で指定してください")};
+  return {200, json_type, recordings_json(day, recordings_of_day(db, day))};
+}
+
+Reply stats_api_reply(ArchiveDb& db) { return {200, json_type, stats_json(archive_stats(db))}; }
+
+Reply asset_reply(const std::string& name) {
+  if (name == "style.css") return {200, "text/css; charset=UTF-8", std::string(style_css)};
+  if (name == "app.js") return {200, "text/javascript; charset=UTF-8", std::string(app_js)};
+  return not_found_reply(false);
+}
+
+Reply not_found_reply(bool json) {
+  if (json) return {404, json_type, error_json("見つかりません")};
+  return {404, html_type, message_page("見つかりません", "そのページや録画はありません。")};
+}
+
+std::optional<std::filesystem::path> served_file(ArchiveDb& db, const std::filesystem::path& root,
+                                                 const std::string& relative) {
+  namespace fs = std::filesystem;
+  if (!is_known_file(db, relative)) return std::nullopt;
+  std::error_code error;
+  const fs::path real_root = fs::canonical(root, error);
+  if (error) return std::nullopt;
+  const fs::path file = fs::canonical(real_root / relative, error);
+  if (error || !fs::is_regular_file(file, error)) return std::nullopt;
+  // A day folder or file may be a symbolic link; only one that stays inside
+  // the root is followed.
+  const auto [root_end, file_at] = std::mismatch(real_root.begin(), real_root.end(), file.begin(), file.end());
+  if (root_end != real_root.end()) return std::nullopt;
+  return file;
+}
+
+std::optional<ClipSource> clip_source(ArchiveDb& db, const std::filesystem::path& root, const Route& route) {
+  const auto recording = served_file(db, root, route.day + "/" + route.name + ".ts");
+  if (!recording) return std::nullopt;
+  ClipSource source{*recording, {}};
+  const auto next = next_recording(db, route.name);
+  const auto detail = next ? recording_detail(db, route.name) : std::nullopt;
+  if (next && detail) {
+    const auto end = seconds_of(detail->summary.end);
+    const auto next_start = seconds_of(next->start);
+    // Only a recording that carries on the same broadcast is joined on.
+    if (end && next_start && *next_start - *end <= 5) {
+      if (auto next_file = served_file(db, root, next->path)) source.next = *next_file;
+    }
+  }
+  return source;
+}
+
+std::optional<long long> seconds_of(const std::string& date_time) {
+  int y, mo, d, h, mi, s;
+  char tail;
+  if (date_time.size() != 19 ||
+      std::sscanf(date_time.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) {
+    return std::nullopt;
+  }
+  // Days from the civil date (proleptic Gregorian).
+  y -= mo <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long year_of_era = y - era * 400;
+  const long long day_of_year = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long long day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  const long long days = era * 146097 + day_of_era - 719468;
+  return days * 86400 + h * 3600 + mi * 60 + s;
+}
+
+std::string content_type_of(const std::filesystem::path& file) {
+  const auto ext = file.extension().string();
+  if (ext == ".ts") return "video/mp2t";
+  if (ext == ".html") return "text/html";  // the page declares its own EUC-JP
+  if (ext == ".sub" || ext == ".eit") return "text/plain; charset=EUC-JP";
+  if (ext == ".jpg") return "image/jpeg";
+  if (ext == ".png") return "image/png";
+  return "application/octet-stream";
+}
+
+}  // namespace oneseg::archive::web

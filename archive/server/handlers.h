@@ -1,0 +1,44 @@
+#pragma once
+// The answers of the server, from the index and the request's checked route
+// and parameters; the network layer sends them.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "archive_db.h"
+#include "request.h"
+
+namespace oneseg::archive::web {
+
+struct Reply {
+  int status = 200;
+  std::string content_type;
+  std::string body;
+};
+
+Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json);
+Reply recording_reply(ArchiveDb& db, const Route& route, const Parameters& parameters);
+Reply browse_reply(ArchiveDb& db, const Parameters& parameters);
+Reply recordings_api_reply(ArchiveDb& db, const Parameters& parameters);
+Reply stats_api_reply(ArchiveDb& db);
+// The page's stylesheet and script, built into the program.
+Reply asset_reply(const std::string& name);
+Reply not_found_reply(bool json);
+
+// The file a route names, when the index knows it and it lies, links
+// resolved, inside the root.
+std::optional<std::filesystem::path> served_file(ArchiveDb& db, const std::filesystem::path& root,
+                                                 const std::string& relative);
+
+struct ClipSource {
+  std::filesystem::path recording;
+  std::filesystem::path next;  // empty: none follows without a gap
+};
+std::optional<ClipSource> clip_source(ArchiveDb& db, const std::filesystem::path& root, const Route& route);
+
+// Seconds of "yyyy-mm-dd hh:mm:ss" since 1970 (as if UTC); nullopt when malformed.
+std::optional<long long> seconds_of(const std::string& date_time);
+
+std::string content_type_of(const std::filesystem::path& file);
+
+}  // namespace oneseg::archive::web

@@ -1,0 +1,260 @@
+#include "http_server.h"
+
+#include <httplib.h>
+
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "archive_db.h"
+#include "ffmpeg_commands.h"
+#include "ffmpeg_slots.h"
+#include "handlers.h"
+#include "serve_options.h"
+#include "thumbnails.h"
+
+namespace oneseg::archive::web {
+namespace {
+
+// SQLite connections are for one thread at a time; each request borrows one
+// and gives it back, so a busy server keeps as many as it has threads.
+class DbPool {
+ public:
+  explicit DbPool(std::filesystem::path file) : file_(std::move(file)) {}
+
+  class Lease {
+   public:
+    Lease(DbPool& pool, ArchiveDb db) : pool_(pool), db_(std::move(db)) {}
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    ~Lease() { pool_.give_back(std::move(*db_)); }
+    ArchiveDb& operator*() { return *db_; }
+
+   private:
+    DbPool& pool_;
+    std::optional<ArchiveDb> db_;
+  };
+
+  Lease take() {
+    {
+      std::lock_guard lock(mutex_);
+      if (!free_.empty()) {
+        ArchiveDb db = std::move(free_.back());
+        free_.pop_back();
+        return Lease(*this, std::move(db));
+      }
+    }
+    return Lease(*this, ArchiveDb::open(file_));
+  }
+
+ private:
+  void give_back(ArchiveDb db) {
+    std::lock_guard lock(mutex_);
+    free_.push_back(std::move(db));
+  }
+
+  std::filesystem::path file_;
+  std::mutex mutex_;
+  std::vector<ArchiveDb> free_;
+};
+
+void send(httplib::Response& response, const Reply& reply) {
+  response.status = reply.status;
+  response.set_content(reply.body, reply.content_type.c_str());
+}
+
+bool wants_json(const std::string& path) { return path.starts_with("/api/"); }
+
+}  // namespace
+
+struct ArchiveServer::Impl {
+  Impl(ServerSetup s, ChildStarter& child_starter)
+      : setup(std::move(s)),
+        starter(child_starter),
+        slots(setup.ffmpeg_runs),
+        thumbnails(setup.thumbnail_folder, starter, slots),
+        pool(setup.db) {}
+
+  bool admitted(const httplib::Request& request, httplib::Response& response);
+  void dispatch(const httplib::Request& request, httplib::Response& response);
+  void send_clip(const Route& route, int t, ArchiveDb& db, httplib::Response& response);
+  void send_thumbnail(const Route& route, int t, ArchiveDb& db, httplib::Response& response);
+  void send_file(const std::filesystem::path& file, httplib::Response& response);
+
+  ServerSetup setup;
+  ChildStarter& starter;
+  FfmpegSlots slots;
+  ThumbnailCache thumbnails;
+  DbPool pool;
+  httplib::Server server;
+};
+
+bool ArchiveServer::Impl::admitted(const httplib::Request& request, httplib::Response& response) {
+  const bool json = wants_json(request.path);
+  if (setup.token.empty()) {
+    // Served on the loopback only: a page elsewhere that points a name of its
+    // own at 127.0.0.1 must not read the archive through the browser.
+    if (host_allowed(request.get_header_value("Host"))) return true;
+    send(response, {403, "text/plain; charset=UTF-8", "forbidden host\n"});
+    return false;
+  }
+  const std::string parameter = request.get_param_value("token");
+  const std::string presented =
+      presented_token(parameter, request.get_header_value("Authorization"), request.get_header_value("Cookie"));
+  if (!token_matches(setup.token, presented)) {
+    Reply reply = json ? Reply{401, "application/json; charset=UTF-8", R"({"error": "token required"})"}
+                       : Reply{401, "text/plain; charset=UTF-8", "token required: open the address oneseg-archive printed\n"};
+    send(response, reply);
+    return false;
+  }
+  // The page's own links, pictures and clips then carry it as a cookie.
+  if (!parameter.empty()) {
+    response.set_header("Set-Cookie", "oneseg_token=" + setup.token + "; Path=/; HttpOnly; SameSite=Strict");
+  }
+  return true;
+}
+
+void ArchiveServer::Impl::dispatch(const httplib::Request& request, httplib::Response& response) {
+  const auto found = route(request.path);
+  const bool json = wants_json(request.path);
+  if (!found) return send(response, not_found_reply(json));
+  const Parameters parameters = [&request](const char* name) {
+    return request.has_param(name) ? request.get_param_value(name) : std::string();
+  };
+  if (found->page == Page::asset) {
+    response.set_header("Cache-Control", "max-age=300");
+    return send(response, asset_reply(found->file));
+  }
+  auto db = pool.take();
+  switch (found->page) {
+    case Page::search: return send(response, search_reply(*db, parameters, false));
+    case Page::api_search: return send(response, search_reply(*db, parameters, true));
+    case Page::browse: return send(response, browse_reply(*db, parameters));
+    case Page::recording: return send(response, recording_reply(*db, *found, parameters));
+    case Page::api_recordings: return send(response, recordings_api_reply(*db, parameters));
+    case Page::api_stats: return send(response, stats_api_reply(*db));
+    case Page::asset: return;
+    case Page::file: {
+      const auto file = served_file(*db, setup.root, found->file);
+      return file ? send_file(*file, response) : send(response, not_found_reply(false));
+    }
+    case Page::clip:
+    case Page::thumbnail: {
+      const auto t = moment_parameter(parameters("t"));
+      if (!t) return send(response, {400, "text/plain; charset=UTF-8", "t: whole seconds into the recording\n"});
+      return found->page == Page::clip ? send_clip(*found, *t, *db, response) : send_thumbnail(*found, *t, *db, response);
+    }
+  }
+}
+
+void ArchiveServer::Impl::send_clip(const Route& route, int t, ArchiveDb& db, httplib::Response& response) {
+  const auto source = clip_source(db, setup.root, route);
+  if (!source) return send(response, not_found_reply(false));
+  auto slot = slots.acquire(std::chrono::seconds(3));
+  if (!slot) {
+    response.set_header("Retry-After", "5");
+    return send(response, {503, "text/plain; charset=UTF-8", "busy: too many clips and thumbnails at once\n"});
+  }
+  std::shared_ptr<Child> child = starter.start(clip_command(source->recording, source->next, t));
+  if (!child) return send(response, {500, "text/plain; charset=UTF-8", "ffmpeg could not be started\n"});
+  auto held = std::make_shared<FfmpegSlots::Slot>(std::move(slot));
+  // A media element asks with a range; the clip is made as it is sent, so the
+  // answer is the whole of it.
+  response.status = 200;
+  response.set_header("Cache-Control", "no-store");
+  response.set_chunked_content_provider(
+      "video/mp4",
+      [child](std::size_t, httplib::DataSink& sink) {
+        char buffer[64 * 1024];
+        const long got = child->read_output(buffer, sizeof buffer, std::chrono::milliseconds(200));
+        if (got < 0) return true;  // nothing yet; the library checks the client before asking again
+        if (got == 0) {
+          sink.done();
+          return true;
+        }
+        return sink.write(buffer, static_cast<std::size_t>(got));
+      },
+      // Done, or the client went away: either way the child ends with the answer.
+      [child, held](bool) { child->finish(); });
+}
+
+void ArchiveServer::Impl::send_thumbnail(const Route& route, int t, ArchiveDb& db, httplib::Response& response) {
+  const auto detail = recording_detail(db, route.name);
+  if (!detail) return send(response, not_found_reply(false));
+  if (const auto picture = page_builder_picture(detail->files.thumbnails, t)) {
+    if (const auto file = served_file(db, setup.root, route.day + "/" + route.name + "thm/" + *picture)) {
+      return send_file(*file, response);
+    }
+  }
+  const auto recording = served_file(db, setup.root, route.day + "/" + route.name + ".ts");
+  if (!recording) return send(response, not_found_reply(false));
+  const auto made = thumbnails.picture(*recording, route.day, route.name, t);
+  if (made.outcome == ThumbnailCache::Outcome::busy) {
+    response.set_header("Retry-After", "2");
+    return send(response, {503, "text/plain; charset=UTF-8", "busy\n"});
+  }
+  if (made.outcome == ThumbnailCache::Outcome::failed) {
+    return send(response, {404, "text/plain; charset=UTF-8", "no picture at that moment\n"});
+  }
+  send_file(made.file, response);
+}
+
+void ArchiveServer::Impl::send_file(const std::filesystem::path& file, httplib::Response& response) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(file, error);
+  auto stream = std::make_shared<std::ifstream>(file, std::ios::binary);
+  if (error || !*stream) return send(response, not_found_reply(false));
+  response.set_header("Cache-Control", "max-age=60");
+  // With a length the library answers ranges itself (players seek in a .ts).
+  response.set_content_provider(
+      static_cast<std::size_t>(size), content_type_of(file).c_str(),
+      [stream](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        char buffer[64 * 1024];
+        stream->seekg(static_cast<std::streamoff>(offset));
+        const auto want = static_cast<std::streamsize>(std::min(length, sizeof buffer));
+        stream->read(buffer, want);
+        const auto got = stream->gcount();
+        if (got <= 0) return false;  // the file shrank under us
+        return sink.write(buffer, static_cast<std::size_t>(got));
+      });
+}
+
+ArchiveServer::ArchiveServer(ServerSetup setup, ChildStarter& starter)
+    : impl_(std::make_unique<Impl>(std::move(setup), starter)) {
+  auto& server = impl_->server;
+  const int threads = impl_->setup.threads;
+  server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+  server.set_payload_max_length(64 * 1024);
+  server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+    return impl_->admitted(request, response) ? httplib::Server::HandlerResponse::Unhandled
+                                              : httplib::Server::HandlerResponse::Handled;
+  });
+  server.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+    impl_->dispatch(request, response);
+  });
+  server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
+    std::string message = "internal error";
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      message = e.what();
+    } catch (...) {
+    }
+    send(response, {500, "text/plain; charset=UTF-8", message + "\n"});
+  });
+}
+
+ArchiveServer::~ArchiveServer() { stop(); }
+
+int ArchiveServer::bind(const std::string& host, int port) {
+  if (port == 0) return impl_->server.bind_to_any_port(host);
+  return impl_->server.bind_to_port(host, port) ? port : -1;
+}
+
+bool ArchiveServer::listen() { return impl_->server.listen_after_bind(); }
+
+void ArchiveServer::stop() { impl_->server.stop(); }
+
+}  // namespace oneseg::archive::web

@@ -1,0 +1,273 @@
+#include "pages.h"
+
+#include <map>
+#include <set>
+
+#include "html_text.h"
+
+namespace oneseg::archive::web {
+namespace {
+
+using std::string;
+
+string layout(const string& title, const string& body) {
+  return "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"UTF-8\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+         html_escape(title) +
+         " - ワンセグ字幕アーカイブ</title>\n<link rel=\"stylesheet\" href=\"/static/style.css\">\n</head>\n<body>\n"
+         "<header class=\"top\"><a class=\"brand\" href=\"/\">ワンセグ字幕アーカイブ</a>"
+         "<a href=\"/\">検索</a><a href=\"/browse\">録画一覧</a></header>\n<main>\n" +
+         body + "</main>\n<script src=\"/static/app.js\"></script>\n</body>\n</html>\n";
+}
+
+string player_panel() {
+  return "<aside class=\"player\"><video controls playsinline preload=\"none\"></video>"
+         "<div class=\"now\">字幕をクリックすると、その場面から再生します。</div>"
+         "<div class=\"share\"><input type=\"text\" readonly aria-label=\"この場面へのリンク\" "
+         "placeholder=\"この場面へのリンク\"><button type=\"button\">コピー</button></div></aside>\n";
+}
+
+string health_mark(const string& health) {
+  return health.empty() ? string() : " <span class=\"health\" title=\"録画に欠落や誤りがあります\">" + html_escape(health) + "</span>";
+}
+
+// "2026-12-07 18:00:00" -> "2026-12-07 18:00"
+string minutes_of(const string& date_time) { return date_time.size() >= 16 ? date_time.substr(0, 16) : date_time; }
+
+string attribute(const string& name, const string& value) { return " " + name + "=\"" + html_escape(value) + "\""; }
+
+string play_link(const string& day, const string& name, int offset, const string& label, const string& text,
+                 bool start = false) {
+  return "<a class=\"play\"" + attribute("href", moment_url(day, name, offset)) +
+         attribute("data-clip", clip_url(day, name, offset)) + attribute("data-label", label) +
+         (start ? " data-start" : "") + ">" + text + "</a>";
+}
+
+string files_links(const string& day, const string& name, bool has_page) {
+  string out = "<span class=\"files\">";
+  if (has_page) out += "<a" + attribute("href", file_url(day, name, "html")) + ">番組ページ</a> ";
+  out += "<a" + attribute("href", file_url(day, name, "ts")) + ">ts</a> ";
+  out += "<a" + attribute("href", file_url(day, name, "sub")) + ">字幕</a></span>";
+  return out;
+}
+
+string query_link(const SearchRequest& request, int page) {
+  const SearchQuery& q = request.query;
+  string link = "/search?q=" + url_encode(q.text);
+  if (!q.station.empty()) link += "&station=" + url_encode(q.station);
+  if (q.channel) link += "&channel=" + std::to_string(*q.channel);
+  if (q.from) link += "&from=" + url_encode(*q.from);
+  if (q.to) link += "&to=" + url_encode(*q.to);
+  if (page > 1) link += "&page=" + std::to_string(page);
+  return link;
+}
+
+string search_form(const SearchPageModel& model) {
+  const SearchQuery& q = model.request.query;
+  string form = "<form class=\"search\" action=\"/search\" method=\"get\" role=\"search\">";
+  form += "<label>ことば<input type=\"search\" name=\"q\" maxlength=\"100\" autofocus" +
+          attribute("value", q.text) + " placeholder=\"例：天気 \"明日の予報\"\"></label>";
+  form += "<label>放送局<input type=\"text\" name=\"station\" list=\"stations\" size=\"12\"" +
+          attribute("value", q.station) + "></label><datalist id=\"stations\">";
+  for (const auto& station : model.stations) form += "<option" + attribute("value", station) + ">";
+  form += "</datalist>";
+  form += "<label>から<input type=\"date\" name=\"from\"" + attribute("value", q.from.value_or("")) + "></label>";
+  form += "<label>まで<input type=\"date\" name=\"to\"" + attribute("value", q.to.value_or("")) + "></label>";
+  if (q.channel) form += "<input type=\"hidden\" name=\"channel\"" + attribute("value", std::to_string(*q.channel)) + ">";
+  return form + "<button type=\"submit\">検索</button></form>\n";
+}
+
+string hit_html(const SearchHit& hit, const string& query_text) {
+  const string label = hit.time + " " + hit.station;
+  string out = "<div class=\"hit\"><img loading=\"lazy\" alt=\"\" width=\"160\" height=\"90\"" +
+               attribute("src", thumbnail_url(hit.day, hit.name, hit.offset)) + "><div>";
+  out += "<div>" + play_link(hit.day, hit.name, hit.offset, label, "<span class=\"when\">" + html_escape(time_of_day(hit.time)) + "</span>");
+  if (!hit.programme.empty()) out += " <span class=\"programme\">" + html_escape(hit.programme) + "</span>";
+  out += "</div>";
+  for (const auto& line : hit.before) out += "<p class=\"context\">" + html_escape(line) + "</p>";
+  out += "<p class=\"line\">" + highlight(hit.text, highlight_spans(hit.text, query_text)) + "</p>";
+  for (const auto& line : hit.after) out += "<p class=\"context\">" + html_escape(line) + "</p>";
+  return out + "</div></div>\n";
+}
+
+// Hits come newest first; consecutive hits of one recording share its box.
+string results_html(const SearchPageModel& model) {
+  const SearchResult& result = *model.result;
+  const auto& request = model.request;
+  char took[32];
+  std::snprintf(took, sizeof took, "%.1f", result.took_ms);
+  string out = "<p class=\"summary\">" + std::to_string(result.total) + " 件（" + took + " ミリ秒）</p>\n";
+  if (result.hits.empty()) out += "<p>見つかりませんでした。</p>\n";
+  string open;
+  for (const auto& hit : result.hits) {
+    if (hit.recording != open) {
+      if (!open.empty()) out += "</section>\n";
+      open = hit.recording;
+      out += "<section class=\"recording\"><h3><a" + attribute("href", "/recording/" + hit.day + "/" + hit.name) + ">" +
+             html_escape(hit.time.substr(0, 10)) + " " + html_escape(hit.station) + "（" + std::to_string(hit.channel) +
+             " ch）</a><span class=\"muted\">" + html_escape(hit.name) + "</span>" + health_mark(hit.health) +
+             files_links(hit.day, hit.name, true) + "</h3>\n";
+    }
+    out += hit_html(hit, request.query.text);
+  }
+  if (!open.empty()) out += "</section>\n";
+  const std::int64_t pages = (result.total + hits_per_page - 1) / hits_per_page;
+  if (pages > 1) {
+    out += "<nav class=\"pages\">";
+    if (request.page > 1) out += "<a" + attribute("href", query_link(request, request.page - 1)) + ">前へ</a>";
+    const std::int64_t last = std::min<std::int64_t>(pages, 500);
+    for (std::int64_t p = std::max(1, request.page - 4); p <= std::min<std::int64_t>(last, request.page + 4); ++p) {
+      out += p == request.page ? "<span class=\"current\">" + std::to_string(p) + "</span>"
+                               : "<a" + attribute("href", query_link(request, static_cast<int>(p))) + ">" + std::to_string(p) + "</a>";
+    }
+    if (request.page < last) out += "<a" + attribute("href", query_link(request, request.page + 1)) + ">次へ</a>";
+    out += "</nav>\n";
+  }
+  return out;
+}
+
+string programmes_html(const std::vector<Programme>& programmes) {
+  string out = "<ul class=\"plain\">";
+  for (const auto& p : programmes) {
+    out += "<li><span class=\"muted\">" + html_escape(time_of_day(p.start).substr(0, 5)) + "</span> <b>" +
+           html_escape(p.title) + "</b> <span class=\"muted\">" + html_escape(p.description) + "</span></li>";
+  }
+  return out + "</ul>";
+}
+
+string health_html(const RecordingDetail& detail) {
+  const HealthFigures& h = detail.health;
+  if (!h.measured) return "<p class=\"muted\">録画の状態は測られていません。</p>";
+  auto row = [](const string& what, const string& value) {
+    return "<tr><td>" + what + "</td><td>" + html_escape(value) + "</td></tr>";
+  };
+  return "<table class=\"grid figures\">" + row("パケット", std::to_string(h.packets)) +
+         row("連続性エラー", std::to_string(h.continuity_errors)) + row("伝送エラー", std::to_string(h.transport_errors)) +
+         row("同期の乱れ", std::to_string(h.sync_losses)) + row("最初の時刻", h.first_time) + row("最後の時刻", h.last_time) +
+         row("時刻の最長の途切れ", std::to_string(h.longest_gap_s) + " 秒") + "</table>";
+}
+
+// The page builder's pictures when there are any, otherwise one a minute.
+string thumbnails_html(const RecordingDetail& detail) {
+  const auto& s = detail.summary;
+  std::vector<std::pair<int, string>> pictures;
+  for (const auto& file : detail.files.thumbnails) {
+    const auto seconds = moment_parameter(file.substr(0, file.find('.')));
+    if (seconds) pictures.emplace_back(*seconds, "/files/" + s.day + "/" + s.name + "thm/" + file);
+  }
+  std::sort(pictures.begin(), pictures.end());
+  if (pictures.empty()) {
+    for (int at = 0; at < 600; at += 60) pictures.emplace_back(at, thumbnail_url(s.day, s.name, at));
+  }
+  string out = "<div class=\"thumbs\">";
+  for (const auto& [at, url] : pictures) {
+    const string when = std::to_string(at / 60) + ":" + (at % 60 < 10 ? "0" : "") + std::to_string(at % 60);
+    out += "<figure>" + play_link(s.day, s.name, at, s.station + " " + when,
+                                  "<img loading=\"lazy\" alt=\"\"" + attribute("src", url) + ">") +
+           "<figcaption>" + when + "</figcaption></figure>";
+  }
+  return out + "</div>";
+}
+
+string neighbour_link(const std::optional<RecordingSummary>& recording, const string& label) {
+  if (!recording) return "<span class=\"muted\">" + label + "</span>";
+  return "<a" + attribute("href", "/recording/" + recording->day + "/" + recording->name) + ">" + label + " " +
+         html_escape(minutes_of(recording->start)) + "</a>";
+}
+
+}  // namespace
+
+string time_of_day(const string& date_time) {
+  return date_time.size() == 19 ? date_time.substr(11) : date_time;
+}
+
+string clip_url(const string& day, const string& name, int offset) {
+  return "/clip/" + day + "/" + name + ".mp4?t=" + std::to_string(offset);
+}
+string thumbnail_url(const string& day, const string& name, int offset) {
+  return "/thumbnail/" + day + "/" + name + ".jpg?t=" + std::to_string(offset);
+}
+string moment_url(const string& day, const string& name, int offset) {
+  return "/recording/" + day + "/" + name + "?t=" + std::to_string(offset);
+}
+string file_url(const string& day, const string& name, const string& ext) {
+  return "/files/" + day + "/" + name + "." + ext;
+}
+
+string search_page(const SearchPageModel& model) {
+  string body = "<h1 class=\"muted\" style=\"font-size:1.1em\">字幕を検索</h1>\n" + search_form(model);
+  if (!model.error.empty()) body += "<p class=\"error\">" + html_escape(model.error) + "</p>\n";
+  body += "<div class=\"layout\"><div class=\"list\">";
+  if (model.result) body += results_html(model);
+  body += "</div>" + player_panel() + "</div>\n";
+  const string title = model.request.query.text.empty() ? "検索" : model.request.query.text + " の検索結果";
+  return layout(title, body);
+}
+
+string recording_page(const RecordingPageModel& model) {
+  const RecordingDetail& d = model.detail;
+  const RecordingSummary& s = d.summary;
+  string body = "<h1 style=\"font-size:1.3em\">" + html_escape(s.station) + "（" + std::to_string(s.channel) + " ch）" +
+                html_escape(minutes_of(s.start)) + " – " + html_escape(time_of_day(s.end)) + health_mark(s.health) + "</h1>\n";
+  body += "<div class=\"neighbours\">" + neighbour_link(model.previous, "← 前の録画") +
+          files_links(s.day, s.name, d.files.html) + neighbour_link(model.next, "次の録画 →") + "</div>\n";
+  body += "<div class=\"layout\"><div class=\"list\">";
+  if (model.moment) {
+    body += "<p>" + play_link(s.day, s.name, *model.moment, s.station + " " + std::to_string(*model.moment) + " 秒から",
+                              "共有された場面（" + std::to_string(*model.moment) + " 秒）から再生", true) + "</p>";
+  }
+  body += "<h2 style=\"font-size:1.05em\">番組</h2>" + programmes_html(s.programmes);
+  body += thumbnails_html(d);
+  body += "<h2 style=\"font-size:1.05em\">字幕（" + std::to_string(d.captions.size()) + " 行）</h2><ol class=\"transcript plain\">";
+  for (const auto& line : d.captions) {
+    body += "<li>" + play_link(s.day, s.name, line.offset, line.time + " " + s.station,
+                               "<span class=\"t\">" + html_escape(time_of_day(line.time)) + "</span>") +
+            "<span>" + html_escape(line.text) + "</span></li>";
+  }
+  body += "</ol><h2 style=\"font-size:1.05em\">録画の状態</h2>" + health_html(d);
+  body += "</div>" + player_panel() + "</div>\n";
+  return layout(s.station + " " + minutes_of(s.start), body);
+}
+
+string browse_page(const BrowsePageModel& model) {
+  string body = "<h1 style=\"font-size:1.3em\">録画一覧</h1>\n";
+  if (model.days.empty()) body += "<p>録画がありません。</p>\n";
+  for (const auto& [day, recordings] : model.days) {
+    body += "<h2 style=\"font-size:1.1em\">20" + html_escape(day.substr(0, 2)) + "-" + html_escape(day.substr(2, 2)) +
+            "-" + html_escape(day.substr(4, 2)) + "</h2>\n<table class=\"grid\"><tr><th>放送局</th><th>録画</th><th>番組</th><th>字幕数</th></tr>\n";
+    std::map<std::pair<int, string>, std::vector<const RecordingSummary*>> by_station;
+    for (const auto& r : recordings) by_station[{r.channel, r.station}].push_back(&r);
+    for (const auto& [station, list] : by_station) {
+      string times, programmes;
+      std::set<string> titles;
+      int captions = 0;
+      for (const auto* r : list) {
+        captions += r->captions;
+        times += "<a" + attribute("href", "/recording/" + r->day + "/" + r->name) + ">" +
+                 html_escape(time_of_day(r->start).substr(0, 5)) + "</a>" + health_mark(r->health) + " ";
+        for (const auto& p : r->programmes) {
+          if (titles.insert(p.start + p.title).second) {
+            programmes += "<li><span class=\"muted\">" + html_escape(time_of_day(p.start).substr(0, 5)) + "</span> " +
+                          html_escape(p.title) + "</li>";
+          }
+        }
+      }
+      body += "<tr><td>" + html_escape(station.second.empty() ? "局名不明" : station.second) + "（" +
+              std::to_string(station.first) + " ch）</td><td>" + times + "</td><td><ul class=\"plain\">" + programmes +
+              "</ul></td><td>" + std::to_string(captions) + "</td></tr>\n";
+    }
+    body += "</table>\n";
+  }
+  body += "<nav class=\"pages\">";
+  if (model.page > 1) body += "<a href=\"/browse?page=" + std::to_string(model.page - 1) + "\">新しい日へ</a>";
+  if (model.more) body += "<a href=\"/browse?page=" + std::to_string(model.page + 1) + "\">古い日へ</a>";
+  body += "</nav>\n";
+  return layout("録画一覧", body);
+}
+
+string message_page(const string& title, const string& message) {
+  return layout(title, "<h1 style=\"font-size:1.2em\">" + html_escape(title) + "</h1><p class=\"error\">" +
+                           html_escape(message) + "</p><p><a href=\"/\">検索へ戻る</a></p>\n");
+}
+
+}  // namespace oneseg::archive::web

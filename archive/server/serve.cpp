@@ -1,0 +1,104 @@
+#include "serve.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <thread>
+
+#include "cli.h"
+#include "http_server.h"
+#include "indexer.h"
+#include "serve_options.h"
+
+namespace {
+
+using namespace oneseg::archive;
+
+int usage(const std::string& message) {
+  std::fprintf(stderr, "oneseg-archive serve: %s\n", message.c_str());
+  std::fputs("usage: oneseg-archive serve --root DIR [--db FILE] [--listen 127.0.0.1:8470] [--token TOKEN]\n", stderr);
+  return 2;
+}
+
+// Keeps the index current on its own connection while the server reads.
+void follow(const RootOptions& paths, const std::atomic<bool>& stop) {
+  try {
+    ArchiveDb db = ArchiveDb::open(paths.db);
+    RealProcessStarter analyser_starter;
+    Follower::Options options;
+    options.skerrow = find_skerrow();
+    Follower follower(db, paths.root, analyser_starter, options);
+    follower.run(stop);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "oneseg-archive serve: the index is no longer kept current: %s\n", error.what());
+  }
+}
+
+}  // namespace
+
+int run_serve(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  RootOptions paths;
+  try {
+    paths = take_root_options(args);
+  } catch (const UsageError& error) {
+    return usage(error.what());
+  }
+  const auto parsed = web::parse_serve_options(args, web::random_token);
+  if (!parsed.options) return usage(parsed.error);
+  const web::ServeOptions& options = *parsed.options;
+  try {
+    ArchiveDb::open(paths.db);  // created, or its schema checked, before anyone asks
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "oneseg-archive serve: %s\n", error.what());
+    return 1;
+  }
+
+  // The signals are taken by a thread of their own, so that every other
+  // thread (those of the server included) runs with them blocked.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  web::SystemChildStarter starter;
+  web::ServerSetup setup;
+  setup.root = paths.root;
+  setup.db = paths.db;
+  setup.thumbnail_folder = paths.db.parent_path() / ("thumbnails-" + paths.db.stem().string());
+  setup.token = options.token;
+  setup.ffmpeg_runs = options.ffmpeg_runs;
+  web::ArchiveServer server(setup, starter);
+  const int port = server.bind(options.host, options.port);
+  if (port < 0) {
+    std::fprintf(stderr, "oneseg-archive serve: cannot listen on %s:%d\n", options.host.c_str(), options.port);
+    return 1;
+  }
+  const std::string host = options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
+  std::printf("oneseg-archive: serving %s on http://%s:%d/%s\n", paths.root.c_str(), host.c_str(), port,
+              options.token.empty() ? "" : ("?token=" + options.token).c_str());
+  std::fflush(stdout);
+
+  std::atomic<bool> stop{false};
+  std::atomic<bool> signalled{false};
+  std::thread follower([&] { follow(paths, stop); });
+  std::thread signals([&] {
+    int received = 0;
+    sigwait(&stop_signals, &received);
+    signalled = true;
+    stop = true;
+    server.stop();
+  });
+  const bool served = server.listen();
+  stop = true;
+  // Wakes the signal thread when the server ended on its own.
+  if (!signalled) ::kill(::getpid(), SIGTERM);
+  signals.join();
+  follower.join();
+  return served ? 0 : 1;
+}
