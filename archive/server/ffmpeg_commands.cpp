@@ -14,16 +14,15 @@ std::string seconds_text(double s) {
 }  // namespace
 
 std::vector<std::string> clip_command(const std::filesystem::path& recording,
-                                      const std::filesystem::path& next, double start_s) {
+                                      const std::filesystem::path& next, double moment_s) {
   // Recordings of one channel are cuts of one transport stream, so their bytes
   // joined are one continuous stream (the concat protocol, not the demuxer:
   // timestamps run on across the cut). Recording names hold no '|'.
   std::string input = recording.string();
   if (!next.empty()) input = "concat:" + input + "|" + next.string();
   return {"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error",
-          // Before -i: a seek in the input, so stream copy starts at the
-          // keyframe before the moment without reading what precedes it.
-          "-ss", seconds_text(start_s), "-i", input,
+          // Before -i: a seek in the input, so nothing before it is read.
+          "-ss", seconds_text(moment_s - clip_lead_s), "-i", input,
           "-map", "0:v:0?", "-map", "0:a:0?", "-c", "copy", "-bsf:a", "aac_adtstoasc",
           "-avoid_negative_ts", "make_zero",
           "-movflags", "frag_keyframe+empty_moov+default_base_moof", "-f", "mp4", "pipe:1"};

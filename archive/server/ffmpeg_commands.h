@@ -7,12 +7,17 @@
 
 namespace oneseg::archive::web {
 
-// A clip of `recording` from the keyframe at or before `start_s` seconds into
-// it, running on into `next` (the same channel's following recording, when
+// A clip of `recording` from the moment `moment_s` seconds into it, or the
+// keyframe up to clip_lead_s before it, running on into `next` (the same channel's following recording, when
 // there is one) so playback does not stop at the ten-minute boundary.
 // Fragmented MP4 on standard output, playable while it is still being written.
 std::vector<std::string> clip_command(const std::filesystem::path& recording,
-                                      const std::filesystem::path& next, double start_s);
+                                      const std::filesystem::path& next, double moment_s);
+
+// ffmpeg's seek in a transport stream lands on the first keyframe at or after
+// the time asked for; asking one group of pictures (two seconds in one-segment
+// broadcasts) earlier starts the clip at the keyframe before the moment.
+inline constexpr double clip_lead_s = 2.0;
 
 // One picture of `recording` at `at_s` seconds, 320 pixels wide, into `jpeg`.
 std::vector<std::string> thumbnail_command(const std::filesystem::path& recording, double at_s,

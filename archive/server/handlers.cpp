@@ -1,5 +1,7 @@
 #include "handlers.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <system_error>
 
 #include "api_json.h"

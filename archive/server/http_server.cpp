@@ -12,6 +12,7 @@
 #include "ffmpeg_commands.h"
 #include "ffmpeg_slots.h"
 #include "handlers.h"
+#include "recordings.h"
 #include "serve_options.h"
 #include "thumbnails.h"
 

@@ -1,6 +1,8 @@
 #include "pages.h"
 
 #include <map>
+#include <algorithm>
+#include <cstdio>
 #include <set>
 
 #include "html_text.h"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <vector>
 
 namespace oneseg::archive::web {
 namespace {

@@ -1,0 +1,250 @@
+#!/usr/bin/env python3
+"""The archive's server as a client meets it: the real oneseg-archive over
+recordings synthesised and analysed by the suite's own programs, real ffmpeg
+for clips and pictures, plain HTTP from here.
+
+    api_test.py --bin BUILD/bin --material DIR   (made by make_material.sh)
+"""
+import argparse
+import http.client
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+ARGS = None
+DAY = "261207"
+FIRST, SECOND, OTHER = "261207180_Ch27", "261207181_Ch27", "261207180_Ch22"
+FPS = 15  # the synthesiser's picture
+
+
+def start_server(root, db, *extra):
+    server = subprocess.Popen([os.path.join(ARGS.bin, "oneseg-archive"), "serve", "--root", root, "--db", db, *extra],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    line = server.stdout.readline()
+    match = re.search(r"http://([^/]+):(\d+)/(\?token=(\w+))?", line)
+    if not match:
+        server.kill()
+        raise AssertionError("serve printed no address: " + line + server.stdout.read())
+    return server, int(match.group(2)), match.group(4)
+
+
+def stop_server(server):
+    server.terminate()
+    try:
+        server.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        raise
+
+
+def video_frames(path):
+    out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
+                          "stream=nb_read_packets", "-of", "csv=p=0", path], capture_output=True, text=True, check=True)
+    return int(out.stdout.strip().rstrip(","))
+
+
+def children_of(pid):
+    found = []
+    for task in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{task}/children") as f:
+            found += f.read().split()
+    return found
+
+
+class Server(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="archive_api_")
+        cls.root = os.path.join(cls.work, "rec")
+        day = os.path.join(cls.root, DAY)
+        os.makedirs(day)
+        for name in os.listdir(os.path.join(ARGS.material, "rec", DAY)):
+            os.link(os.path.join(ARGS.material, "rec", DAY, name), os.path.join(day, name))
+        # A page builder's picture, and a page that is a link out of the root.
+        os.makedirs(os.path.join(day, SECOND + "thm"))
+        with open(os.path.join(day, SECOND + "thm", "30.jpg"), "wb") as f:
+            f.write(b"\xff\xd8page builder picture\xff\xd9")
+        os.symlink("/etc/hostname", os.path.join(day, FIRST + ".html"))
+        cls.db = os.path.join(cls.work, "db", "archive.sqlite")
+        subprocess.run([os.path.join(ARGS.bin, "oneseg-archive"), "index", "--root", cls.root, "--db", cls.db],
+                       check=True, stdout=subprocess.DEVNULL)
+        cls.day_files = sorted(os.listdir(day))
+        cls.server, cls.port, _ = start_server(cls.root, cls.db, "--listen", "127.0.0.1:0")
+        with open(os.path.join(ARGS.material, "ch27.truth.json"), encoding="utf-8") as f:
+            cls.truth = json.load(f)
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_server(cls.server)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def get(self, path, headers=None, port=None):
+        connection = http.client.HTTPConnection("127.0.0.1", port or self.port, timeout=60)
+        connection.request("GET", path, headers=headers or {})
+        response = connection.getresponse()
+        body = response.read()
+        connection.close()
+        return response, body
+
+    def search(self, **query):
+        response, body = self.get("/api/search?" + urllib.parse.urlencode(query))
+        return response.status, json.loads(body)
+
+    def test_search_finds_every_moment_a_word_was_said(self):
+        word = "先制点"
+        said = sorted({"2026-12-07 " + c["time"] for c in self.truth["captions"] if word in c["text"]}, reverse=True)
+        self.assertGreater(len(said), 10)
+        status, result = self.search(q=word)
+        self.assertEqual(status, 200)
+        self.assertEqual(result["total"], len(said))
+        hits = result["hits"]
+        self.assertEqual([h["time"] for h in hits], said[:len(hits)])  # newest first
+        for hit in hits:
+            self.assertIn(word, hit["text"])
+            self.assertEqual((hit["station"], hit["channel"], hit["day"]), ("ひばりテレビ", 27, DAY))
+            name = FIRST if hit["time"] < "2026-12-07 18:10:00" else SECOND
+            self.assertEqual(hit["recording"], f"{DAY}/{name}.ts")
+            self.assertEqual(hit["clip"], f"/clip/{DAY}/{name}.mp4?t={hit['offset']}")
+            self.assertEqual(hit["thumbnail"], f"/thumbnail/{DAY}/{name}.jpg?t={hit['offset']}")
+            self.assertEqual(hit["page"], f"/recording/{DAY}/{name}?t={hit['offset']}")
+        # Filters and paging.
+        self.assertEqual(self.search(q=word, station="みなとテレビ")[1]["total"], 0)
+        self.assertEqual(self.search(q=word, channel=27, **{"from": "2026-12-08"})[1]["total"], 0)
+        second_page = self.search(q=word, page=2)[1]
+        self.assertEqual(len(second_page["hits"]), max(0, min(20, len(said) - 20)))
+
+    def test_browse_recordings_and_stats(self):
+        response, body = self.get("/api/recordings?day=" + DAY)
+        self.assertEqual(response.status, 200)
+        recordings = {r["name"]: r for r in json.loads(body)["recordings"]}
+        self.assertEqual(set(recordings), {FIRST, SECOND, OTHER})
+        self.assertEqual(recordings[OTHER]["station"], "みなとテレビ")
+        self.assertGreater(recordings[FIRST]["captions"], 40)
+        self.assertEqual(json.loads(self.get("/api/recordings")[1])["days"], [DAY])
+        stats = json.loads(self.get("/api/stats")[1])
+        self.assertEqual((stats["recordings"], stats["days"], stats["stations"]), (3, 1, 2))
+        for path in ("/", "/browse", f"/recording/{DAY}/{FIRST}", f"/recording/{DAY}/{FIRST}?t=25",
+                     "/search?q=" + urllib.parse.quote("ゴール")):
+            response, body = self.get(path)
+            self.assertEqual(response.status, 200, path)
+            self.assertIn("text/html; charset=UTF-8", response.getheader("Content-Type"))
+        page = self.get(f"/recording/{DAY}/{FIRST}")[1].decode()
+        self.assertIn(f'href="/recording/{DAY}/{SECOND}"', page)  # the next recording
+        self.assertIn("先制点です", page)
+
+    def test_clip_starts_at_the_keyframe_before_the_moment_and_runs_on(self):
+        hit = next(h for h in self.search(q="先制点")[1]["hits"] if h["time"] == "2026-12-07 18:00:25")
+        shown = next(c for c in self.truth["captions"] if c["time"] == "18:00:25")
+        first = os.path.join(self.root, DAY, FIRST + ".ts")
+        joined = f"concat:{first}|{os.path.join(self.root, DAY, SECOND + '.ts')}"
+        total = video_frames(joined)
+        for moment, running_on in ((hit["offset"], True), (595, True)):
+            begun = time.monotonic()
+            connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+            connection.request("GET", f"/clip/{DAY}/{FIRST}.mp4?t={moment}", headers={"Range": "bytes=0-"})
+            response = connection.getresponse()
+            head = response.read(4096)
+            print(f"clip t={moment}: first {len(head)} bytes after {1000 * (time.monotonic() - begun):.0f} ms",
+                  file=sys.stderr)
+            body = head + response.read()
+            connection.close()
+            self.assertEqual(response.status, 200)
+            self.assertEqual(response.getheader("Content-Type"), "video/mp4")
+            self.assertEqual(body[4:8], b"ftyp")
+            clip = os.path.join(self.work, "clip.mp4")
+            with open(clip, "wb") as f:
+                f.write(body)
+            start = (total - video_frames(clip)) / FPS  # seconds into the first recording
+            self.assertLessEqual(start, moment + 0.01)
+            self.assertGreaterEqual(start, moment - 2.01)
+            if moment == hit["offset"]:
+                self.assertLess(start, shown["offset_s"])  # before the caption appears
+        self.assertGreater(video_frames(clip), 60 * FPS)  # from 9:55 on into the next recording
+
+    def test_an_abandoned_clip_ends_its_ffmpeg(self):
+        with socket.create_connection(("127.0.0.1", self.port)) as s:
+            s.sendall(f"GET /clip/{DAY}/{FIRST}.mp4?t=10 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n".encode())
+            got = b""
+            while len(got) < 200000:
+                got += s.recv(65536)
+            self.assertTrue(children_of(self.server.pid))  # ffmpeg is still at work
+        deadline = time.monotonic() + 15
+        while children_of(self.server.pid) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(children_of(self.server.pid), [])
+
+    def test_pictures_from_the_page_builder_or_made_once(self):
+        response, body = self.get(f"/thumbnail/{DAY}/{SECOND}.jpg?t=33")
+        self.assertEqual((response.status, body), (200, b"\xff\xd8page builder picture\xff\xd9"))
+        response, body = self.get(f"/thumbnail/{DAY}/{FIRST}.jpg?t=25")
+        self.assertEqual(response.status, 200)
+        self.assertEqual(body[:2], b"\xff\xd8")
+        cached = os.path.join(os.path.dirname(self.db), "thumbnails-archive", DAY, FIRST, "25.jpg")
+        made = os.stat(cached).st_mtime_ns
+        self.assertEqual(self.get(f"/thumbnail/{DAY}/{FIRST}.jpg?t=25")[1], body)
+        self.assertEqual(os.stat(cached).st_mtime_ns, made)
+        self.assertEqual(sorted(os.listdir(os.path.join(self.root, DAY))), self.day_files)  # nothing written there
+        self.assertEqual(self.get(f"/thumbnail/{DAY}/{OTHER}.jpg?t=25")[0].status, 404)  # no picture in that stream
+
+    def test_only_known_files_inside_the_root_are_served(self):
+        response, body = self.get(f"/files/{DAY}/{FIRST}.ts", headers={"Range": "bytes=188-375"})
+        self.assertEqual(response.status, 206)
+        self.assertEqual(len(body), 188)
+        self.assertEqual(body[0], 0x47)
+        self.assertEqual(self.get(f"/files/{DAY}/{SECOND}thm/30.jpg")[0].status, 200)
+        for path in (f"/files/{DAY}/{FIRST}.html",  # a link out of the root
+                     f"/files/{DAY}/{SECOND}thm/35.jpg", f"/files/{DAY}/261207190_Ch27.ts",
+                     f"/files/{DAY}/..%2F..%2F..%2Fetc%2Fpasswd", "/files/../../etc/passwd",
+                     f"/files/{DAY}/{FIRST}.ts%00.sub", f"/recording/{DAY}/261207190_Ch27", "/etc/passwd"):
+            self.assertEqual(self.get(path)[0].status, 404, path)
+
+    def test_hostile_and_malformed_requests_get_4xx(self):
+        for path in ("/api/search?q=" + "あ" * 100, "/api/search?q=" + urllib.parse.quote("!!! ... ???"),
+                     "/api/search?q=a&page=0", "/api/search?q=a&from=2026-02-30x", "/api/search",
+                     f"/clip/{DAY}/{FIRST}.mp4?t=-5", f"/clip/{DAY}/{FIRST}.mp4", "/api/recordings?day=../../",
+                     "/browse?page=abc", f"/recording/{DAY}/{FIRST}?t=x"):
+            response, body = self.get(path)
+            self.assertTrue(400 <= response.status < 500, f"{path}: {response.status}")
+        response, body = self.get("/api/search?q=" + urllib.parse.quote("!!!"))
+        self.assertIn("error", json.loads(body))
+        page = self.get("/search?q=" + urllib.parse.quote('<script>alert(1)</script>"'))[1].decode()
+        self.assertNotIn("<script>alert", page)
+        self.assertEqual(self.get("/search?q=%FF%FE%80")[0].status // 100 in (2, 4), True)
+        self.assertEqual(self.get("/api/stats", headers={"Host": "evil.example"})[0].status, 403)
+        for raw in (b"GARBAGE\r\n\r\n", b"GET /" + b"a" * 10000 + b" HTTP/1.1\r\nHost: x\r\n\r\n",
+                    b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: -1\r\n\r\n", b"\x00\xff\r\n\r\n"):
+            with socket.create_connection(("127.0.0.1", self.port), timeout=10) as s:
+                s.sendall(raw)
+                answer = s.recv(100)
+            self.assertRegex(answer, rb"^HTTP/1\.1 4\d\d", raw[:20])
+        self.assertEqual(self.get("/api/stats")[0].status, 200)  # still serving
+
+    def test_elsewhere_than_the_loopback_every_request_needs_the_token(self):
+        server, port, token = start_server(self.root, os.path.join(self.work, "db2", "a.sqlite"), "--listen", "0.0.0.0:0")
+        try:
+            self.assertRegex(token or "", r"^[0-9a-f]{32}$")
+            self.assertEqual(self.get("/api/stats", port=port)[0].status, 401)
+            self.assertEqual(self.get("/?token=" + "0" * 32, port=port)[0].status, 401)
+            response, _ = self.get("/?token=" + token, port=port)
+            self.assertEqual(response.status, 200)
+            cookie = response.getheader("Set-Cookie").split(";")[0]
+            self.assertEqual(self.get("/api/stats", headers={"Cookie": cookie}, port=port)[0].status, 200)
+            self.assertEqual(self.get("/api/stats", headers={"Authorization": "Bearer " + token}, port=port)[0].status, 200)
+        finally:
+            stop_server(server)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--material", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)

@@ -1,0 +1,204 @@
+// The server's pure parts: what a request may name, what it may ask, and how
+// the index's text reaches a page.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "child_process.h"
+#include "ffmpeg_commands.h"
+#include "ffmpeg_slots.h"
+#include "handlers.h"
+#include "html_text.h"
+#include "pages.h"
+#include "request.h"
+#include "serve_options.h"
+#include "thumbnails.h"
+
+using namespace oneseg::archive;
+using namespace oneseg::archive::web;
+
+TEST(Routes, NameOnlyRecordingsAndTheirKnownCompanions) {
+  const auto recording = route("/recording/261207/261207180_Ch27");
+  ASSERT_TRUE(recording);
+  EXPECT_EQ(recording->page, Page::recording);
+  EXPECT_EQ(recording->day, "261207");
+  EXPECT_EQ(recording->name, "261207180_Ch27");
+  const auto clip = route("/clip/261207/261207180_Ch27.mp4");
+  ASSERT_TRUE(clip);
+  EXPECT_EQ(clip->name, "261207180_Ch27");
+  const auto picture = route("/files/261207/261207180_Ch27thm/35.jpg");
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(picture->file, "261207/261207180_Ch27thm/35.jpg");
+  EXPECT_EQ(route("/files/261207/261207180_Ch27.sub")->file, "261207/261207180_Ch27.sub");
+
+  for (const char* refused :
+       {"/files/../etc/passwd", "/files/261207/../../etc/passwd", "/files/261207/..", "/files/261207/261207180_Ch27.ts/x",
+        "/files/261207//261207180_Ch27.ts", "/files/261208/261207180_Ch27.ts", "/files/261207/261207180_Ch27.conf",
+        "/files/261207/261207180_Ch27thm/../x.jpg", "/files/261207/261207180_Ch27thm/a5.jpg",
+        "/files/261207/261207180_Ch27thm/35.sh", "/files/261307/261307180_Ch27.ts", "/recording/261207/261207180",
+        "/recording/261207/261207180_Ch27/", "/recording/261207/261207240_Ch27", "/clip/261207/261207180_Ch27",
+        "/static/../x", "/api/searchx", "", "//"}) {
+    EXPECT_FALSE(route(refused)) << refused;
+  }
+}
+
+TEST(Routes, SearchParametersAreBoundedAndChecked) {
+  std::map<std::string, std::string> values{{"q", "天気"}, {"page", "3"}, {"from", "2026-12-01"}, {"channel", "27"}};
+  auto parameters = [&values](const char* name) { return values.count(name) ? values[name] : std::string(); };
+  auto parsed = search_request(parameters);
+  ASSERT_TRUE(std::holds_alternative<SearchRequest>(parsed));
+  const auto& request = std::get<SearchRequest>(parsed);
+  EXPECT_EQ(request.query.offset, 2 * hits_per_page);
+  EXPECT_EQ(request.query.limit, hits_per_page);
+  EXPECT_EQ(request.query.channel, 27);
+  EXPECT_EQ(request.query.from, "2026-12-01");
+  EXPECT_FALSE(request.query.to);
+
+  for (auto [key, bad] : std::vector<std::pair<std::string, std::string>>{
+           {"q", std::string(longest_query + 1, 'a')}, {"page", "0"}, {"page", "501"}, {"page", "-1"}, {"page", "1e3"},
+           {"from", "2026-13-01"}, {"to", "2026-12-1"}, {"to", "yesterday"}, {"channel", "27x"}, {"channel", "0"}}) {
+    auto changed = values;
+    changed[key] = bad;
+    auto with_bad = [&changed](const char* name) { return changed.count(name) ? changed[name] : std::string(); };
+    EXPECT_TRUE(std::holds_alternative<std::string>(search_request(with_bad))) << key << "=" << bad;
+  }
+  EXPECT_EQ(moment_parameter("35"), 35);
+  EXPECT_FALSE(moment_parameter("-1"));
+  EXPECT_FALSE(moment_parameter("3.5"));
+  EXPECT_FALSE(moment_parameter("99999999999"));
+}
+
+TEST(PageText, EscapesAndHighlightsWithoutBreakingTheEncoding) {
+  EXPECT_EQ(html_escape("<script>\"x\"&'y'</script>"), "&lt;script&gt;&quot;x&quot;&amp;&#39;y&#39;&lt;/script&gt;");
+  // Broken UTF-8 (a lone lead byte, an overlong slash, a surrogate) and control codes.
+  EXPECT_EQ(html_escape("a\xE3\x81" "b\xC0\xAF\xED\xA0\x80\x01c"), "a\xEF\xBF\xBD\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD"
+                                                                   "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "c");
+  EXPECT_EQ(url_encode("天 a&b/"), "%E5%A4%A9%20a%26b%2F");
+
+  const std::string line = "明日の天気<予報>";  // 明日 bytes 0-6, 天気 9-15
+  EXPECT_EQ(highlight(line, {{9, 15}, {0, 6}}), "<mark>明日</mark>の<mark>天気</mark>&lt;予報&gt;");
+  EXPECT_EQ(highlight(line, {{0, 6}, {3, 9}}), "<mark>明日の</mark>天気&lt;予報&gt;");
+  EXPECT_EQ(highlight(line, {{15, 100}, {200, 300}}), "明日の天気<mark>&lt;予報&gt;</mark>");
+  EXPECT_EQ(highlight("", {{0, 3}}), "");
+}
+
+TEST(PageText, EveryTextOfTheIndexIsEscapedOnThePages) {
+  SearchHit hit;
+  hit.time = "2026-12-07 18:00:35";
+  hit.channel = 27;
+  hit.station = "<b>局";
+  hit.recording = "261207/261207180_Ch27.ts";
+  hit.day = "261207";
+  hit.name = "261207180_Ch27";
+  hit.text = "<script>alert(1)</script>";
+  hit.programme = "\"><img src=x>";
+  hit.offset = 35;
+  hit.before = {"<i>前"};
+  SearchHit second = hit;
+  second.offset = 50;
+  SearchPageModel model;
+  model.request.query.text = "a&b \"c\"";
+  model.request.page = 2;
+  model.result = SearchResult{45, {hit, second}, 1.5};
+  const std::string page = search_page(model);
+  for (const char* raw : {"<script>alert", "<b>局", "<img src=x>", "<i>前", "value=\"a&b"}) {
+    EXPECT_EQ(page.find(raw), std::string::npos) << raw;
+  }
+  EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+  // One box per recording, hits in it; paging keeps the query.
+  EXPECT_EQ(page.find("<section class=\"recording\">", page.find("<section class=\"recording\">") + 1), std::string::npos);
+  EXPECT_NE(page.find("data-clip=\"/clip/261207/261207180_Ch27.mp4?t=50\""), std::string::npos);
+  EXPECT_NE(page.find("href=\"/search?q=a%26b%20%22c%22&amp;page=3\""), std::string::npos);
+  EXPECT_EQ(page.find("page=4"), std::string::npos);  // 45 hits: three pages
+
+  RecordingPageModel recording;
+  recording.detail.summary.day = "261207";
+  recording.detail.summary.name = "261207180_Ch27";
+  recording.moment = 35;
+  const std::string view = recording_page(recording);
+  const auto start = view.find("data-start");
+  ASSERT_NE(start, std::string::npos);
+  EXPECT_EQ(view.rfind("<a ", start), view.rfind("<a ", view.find("data-clip=\"/clip/261207/261207180_Ch27.mp4?t=35\"")));
+}
+
+TEST(Access, LoopbackByDefaultAndATokenEverywhereElse) {
+  auto fixed_token = [] { return std::string("generated-token-0123456789"); };
+  auto plain = parse_serve_options({}, fixed_token);
+  ASSERT_TRUE(plain.options);
+  EXPECT_EQ(plain.options->host, "127.0.0.1");
+  EXPECT_EQ(plain.options->port, 8470);
+  EXPECT_TRUE(plain.options->token.empty());
+
+  auto open = parse_serve_options({"--listen", "0.0.0.0:9000"}, fixed_token);
+  ASSERT_TRUE(open.options);
+  EXPECT_EQ(open.options->token, "generated-token-0123456789");
+  EXPECT_EQ(open.options->port, 9000);
+  EXPECT_EQ(parse_serve_options({"--listen", "[::1]:8471"}, fixed_token).options->host, "::1");
+  EXPECT_FALSE(parse_serve_options({"--listen", "0.0.0.0:9000", "--token", "short"}, fixed_token).options);
+  EXPECT_FALSE(parse_serve_options({"--listen", "host:70000"}, fixed_token).options);
+  EXPECT_FALSE(parse_serve_options({"--listen"}, fixed_token).options);
+  EXPECT_FALSE(parse_serve_options({"--bogus"}, fixed_token).options);
+  EXPECT_EQ(random_token().size(), 32u);
+  EXPECT_NE(random_token(), random_token());
+
+  EXPECT_EQ(presented_token("", "", "a=1; oneseg_token=abc; b=2"), "abc");
+  EXPECT_EQ(presented_token("", "", "xoneseg_token=abc"), "");
+  EXPECT_EQ(presented_token("", "Bearer xyz", "oneseg_token=abc"), "xyz");
+  EXPECT_EQ(presented_token("p", "Bearer xyz", ""), "p");
+  EXPECT_TRUE(token_matches("secret-token", "secret-token"));
+  EXPECT_FALSE(token_matches("secret-token", "secret-tokeN"));
+  EXPECT_FALSE(token_matches("secret-token", ""));
+
+  for (const char* host : {"127.0.0.1:8470", "localhost", "localhost:1", "[::1]:8470", ""}) EXPECT_TRUE(host_allowed(host)) << host;
+  for (const char* host : {"127.evil.example:8470", "evil.example", "[::1", "10.0.0.1:8470", "localhost.evil:80"}) {
+    EXPECT_FALSE(host_allowed(host)) << host;
+  }
+}
+
+TEST(Media, ClipsJoinTheNextRecordingAndPicturesComeFromThePageBuilderFirst) {
+  const auto joined = clip_command("/r/261207/a.ts", "/r/261207/b.ts", 35);
+  const auto at = std::find(joined.begin(), joined.end(), "-ss");
+  ASSERT_NE(at, joined.end());
+  EXPECT_EQ(*(at + 1), "33.000");
+  EXPECT_EQ(*(at + 3), "concat:/r/261207/a.ts|/r/261207/b.ts");
+  EXPECT_EQ(joined.back(), "pipe:1");
+  const auto alone = clip_command("/r/261207/a.ts", {}, 1);
+  EXPECT_EQ(*(std::find(alone.begin(), alone.end(), "-ss") + 1), "0.000");
+  EXPECT_EQ(*(std::find(alone.begin(), alone.end(), "-i") + 1), "/r/261207/a.ts");
+
+  const std::vector<std::string> names{"0.jpg", "30.jpg", "35.jpg", "40.jpg", "x.jpg", "36"};
+  EXPECT_EQ(page_builder_picture(names, 38), "35.jpg");
+  EXPECT_EQ(page_builder_picture(names, 35), "35.jpg");
+  EXPECT_FALSE(page_builder_picture(names, 100));
+  EXPECT_FALSE(page_builder_picture({"40.jpg"}, 39));
+
+  EXPECT_EQ(*seconds_of("2026-12-08 00:00:00") - *seconds_of("2026-12-07 23:59:55"), 5);
+  EXPECT_EQ(*seconds_of("2028-03-01 00:00:00") - *seconds_of("2028-02-28 00:00:00"), 2 * 86400);
+  EXPECT_EQ(*seconds_of("1970-01-01 00:00:01"), 1);
+  EXPECT_FALSE(seconds_of("2026-12-07 18:00"));
+  EXPECT_FALSE(seconds_of("2026-12-07 18:00:00x"));
+}
+
+TEST(Children, EndWithTheirRequestAndRunsAreBounded) {
+  SystemChildStarter starter;
+  auto child = starter.start({"sh", "-c", "echo ready; exec sleep 30"});
+  ASSERT_TRUE(child);
+  char buffer[16] = {};
+  ASSERT_EQ(child->read_output(buffer, sizeof buffer, std::chrono::seconds(5)), 6);
+  EXPECT_EQ(std::string(buffer, 6), "ready\n");
+  EXPECT_EQ(child->read_output(buffer, sizeof buffer, std::chrono::milliseconds(50)), -1);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(child->finish(), -1);  // killed, not waited for
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
+  EXPECT_EQ(run_to_end(starter, {"sh", "-c", "echo x; exit 3"}, std::chrono::seconds(10)), 3);
+  EXPECT_EQ(run_to_end(starter, {"no-such-program-oneseg"}, std::chrono::seconds(10)), -1);
+
+  FfmpegSlots slots(2);
+  auto first = slots.acquire(std::chrono::milliseconds(0));
+  auto second = slots.acquire(std::chrono::milliseconds(0));
+  EXPECT_TRUE(first && second);
+  EXPECT_FALSE(slots.acquire(std::chrono::milliseconds(20)));
+  { auto moved = std::move(first); }
+  EXPECT_EQ(slots.free_slots(), 1);
+  EXPECT_TRUE(slots.acquire(std::chrono::milliseconds(0)));
+}

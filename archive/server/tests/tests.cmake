@@ -1,0 +1,20 @@
+# The server's tests: its pure parts (gtest), its API over real recordings
+# (Python client, real ffmpeg) and its pages in Debian's Chromium (Node).
+set(_server_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+add_executable(archive_server_unit_test ${_server_tests}/server_unit_test.cpp)
+target_link_libraries(archive_server_unit_test PRIVATE oneseg_archive_server GTest::gtest_main)
+add_test(NAME archive_server_unit_test COMMAND archive_server_unit_test)
+
+# Recordings synthesised and analysed once for both of the following.
+set(_material ${CMAKE_BINARY_DIR}/archive_web_material)
+add_test(NAME archive_web_material
+         COMMAND ${_server_tests}/make_material.sh $<TARGET_FILE_DIR:oneseg-archive> ${_material})
+set_tests_properties(archive_web_material PROPERTIES FIXTURES_SETUP archive_web_material TIMEOUT 600)
+
+add_test(NAME archive_server_api_test
+         COMMAND python3 ${_server_tests}/api_test.py --bin $<TARGET_FILE_DIR:oneseg-archive> --material ${_material})
+add_test(NAME archive_browser_test
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/browser/run_archive_test.sh $<TARGET_FILE_DIR:oneseg-archive> ${_material}
+                 ${CMAKE_BINARY_DIR}/archive_browser_test)
+set_tests_properties(archive_server_api_test archive_browser_test PROPERTIES
+                     FIXTURES_REQUIRED archive_web_material TIMEOUT 300 ENVIRONMENT "TZ=Asia/Tokyo")
