@@ -9,17 +9,19 @@
 #   3. pellatt --batch, in continuous mode from each station's first recording,
 #      starts skerrow (captions and programme listing) and ffmpeg (thumbnails)
 #      and writes one page per recording;
-#   4. tools/make_index.sh writes an index page over all of it.
+#   4. oneseg-archive indexes every caption and programme, and its server
+#      shows the search page over the recordings (opened in the browser with
+#      a display; kept running until Ctrl-C when started from a terminal).
 # The programs' fixed waits are shortened (ONESEG_TIME_SCALE): the tuners'
 # boot waits would otherwise let the accelerated broadcast run ahead, and the
 # page builder's and analyser's 8-second waits for a finished recording would
 # make up most of the run. --real-waits keeps the page builder's and the
 # analyser's waits as they are.
-# usage: demo.sh BUILD_DIR [--out DIR] [--speed N] [--slow-thumbnails] [--real-waits] [--no-open]
+# usage: demo.sh BUILD_DIR [--out DIR] [--speed N] [--slow-thumbnails] [--real-waits] [--no-open] [--port N] [--no-serve]
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$(cd "${1:?usage: demo.sh BUILD_DIR [--out DIR] [--speed N] [--slow-thumbnails] [--real-waits] [--no-open]}" && pwd)
+build=$(cd "${1:?usage: demo.sh BUILD_DIR [--out DIR] [--speed N] [--slow-thumbnails] [--real-waits] [--no-open] [--port N] [--no-serve]}" && pwd)
 shift
 bin=$build/bin
 out=$build/demo
@@ -27,6 +29,8 @@ speed=30
 thumbnails=--fast-thumbnails
 page_waits=0.1
 open_index=1
+port=8470
+serve=1
 while [ $# -gt 0 ]; do
   case $1 in
     --out) out=${2:?--out needs a folder}; shift 2 ;;
@@ -34,6 +38,8 @@ while [ $# -gt 0 ]; do
     --slow-thumbnails) thumbnails=""; shift ;;
     --real-waits) page_waits=1; shift ;;
     --no-open) open_index=0; shift ;;
+    --port) port=${2:?--port needs a number}; shift 2 ;;
+    --no-serve) serve=0; shift ;;
     *) echo "demo: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -45,7 +51,7 @@ broadcast_start="2026-12-07 05:52:00"  # the window's start; the tuners boot mea
 stop_at="06:29:[3-5]"                  # broadcast time to stop at, before the streams' end (06:31)
 minimum=6240000                        # the analyser's smallest recording
 
-for program in oneseg-synth brannock skerrow pellatt; do
+for program in oneseg-synth brannock skerrow pellatt oneseg-archive; do
   [ -x "$bin/$program" ] || { echo "demo: $bin/$program is missing; build first (./oneseg build)" >&2; exit 1; }
 done
 command -v ffmpeg >/dev/null || { echo "demo: ffmpeg is not installed (./oneseg setup)" >&2; exit 1; }
@@ -170,15 +176,41 @@ for i in "${!pids[@]}"; do
 done
 took
 
-# 4. The index page.
-step "writing the index page"
-"$here/tools/make_index.sh" "$out/rec" "$out/index.html"
+# 4. The archive: every caption line and programme in the index, and its
+# search page over the recordings.
+step "indexing captions and programmes with oneseg-archive"
+db=$out/archive/archive.sqlite
+"$bin/oneseg-archive" index --root "$out/rec" --db "$db" | sed 's/^/  /'
 pages=$(find "$out/rec" -name '*.html' | wc -l)
 captions=$(cat "$out"/rec/*/*.sub | tr -cd '\n' | wc -c)
 step "done in $((SECONDS - began)) s: $pages pages, $captions caption lines"
+[ "$serve" = 1 ] || exit 0
+
+# The server on the port asked for, or any free one when that is taken.
+start_archive() {
+  "$bin/oneseg-archive" serve --root "$out/rec" --db "$db" --listen "127.0.0.1:$1" > "$out/archive.log" 2>&1 &
+  archive=$!
+  for _ in $(seq 100); do
+    address=$(grep -o 'http://[^ ]*' "$out/archive.log" | head -n 1 || true)
+    [ -n "$address" ] && return 0
+    kill -0 "$archive" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+start_archive "$port" || start_archive 0 || { cat "$out/archive.log" >&2; echo "demo: the archive did not start" >&2; exit 1; }
+stop_archive() { kill -TERM "$archive" 2>/dev/null || true; wait "$archive" 2>/dev/null || true; }
+trap stop_archive EXIT
 echo
-echo "Index page: $out/index.html"
-echo "  (file://$out/index.html)"
+echo "Search page: $address   (e.g. ${address}search?q=%E5%A4%A9%E6%B0%97)"
+echo "  recordings: $out/rec; index: $db; log: $out/archive.log"
 if [ "$open_index" = 1 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && command -v xdg-open >/dev/null; then
-  xdg-open "$out/index.html" >/dev/null 2>&1 &
+  xdg-open "$address" >/dev/null 2>&1 &
+fi
+if [ -t 0 ]; then
+  echo "The archive runs until Ctrl-C."
+  wait "$archive" || true
+else
+  echo "Not started from a terminal: the archive stops now. Again with:"
+  echo "  $bin/oneseg-archive serve --root $out/rec --db $db"
 fi

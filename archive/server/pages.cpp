@@ -108,7 +108,7 @@ string results_html(const SearchPageModel& model) {
       out += "<section class=\"recording\"><h3><a" + attribute("href", "/recording/" + hit.day + "/" + hit.name) + ">" +
              html_escape(hit.time.substr(0, 10)) + " " + html_escape(hit.station) + "（" + std::to_string(hit.channel) +
              " ch）</a><span class=\"muted\">" + html_escape(hit.name) + "</span>" + health_mark(hit.health) +
-             files_links(hit.day, hit.name, true) + "</h3>\n";
+             files_links(hit.day, hit.name, false) + "</h3>\n";
     }
     out += hit_html(hit, request.query.text);
   }
