@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "serve.h"
 
 namespace {
 
@@ -17,11 +18,12 @@ constexpr Subcommand subcommands[] = {
     {"follow", oneseg::archive::run_follow},
     {"search", oneseg::archive::run_search},
     {"stats", oneseg::archive::run_stats},
+    {"serve", run_serve},
 };
 
 int usage()
 {
-  std::fputs("usage: oneseg-archive index|follow|search|stats --root DIR [--db FILE] ...\n", stderr);
+  std::fputs("usage: oneseg-archive index|follow|search|stats|serve --root DIR [--db FILE] ...\n", stderr);
   return 2;
 }
 
