@@ -1,14 +1,19 @@
 #include "sim_config.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "../synth/json_node.h"  // the synthesiser's field reader
+
 namespace oneseg::sim {
 namespace {
 
 using nlohmann::json;
+using Node = synth::JsonNode<std::runtime_error>;
 
 struct FaultName {
   const char* name;
@@ -20,6 +25,7 @@ constexpr FaultName kFaultNames[] = {
     {"wrong_echo", FaultType::WrongEcho},    {"rx_queue_fail", FaultType::RxQueueFail},
     {"read_fail", FaultType::ReadFail},      {"signal_loss", FaultType::SignalLoss},
     {"corrupt_units", FaultType::CorruptUnits}, {"misaligned_units", FaultType::MisalignedUnits},
+    {"time_jump", FaultType::TimeJump},
 };
 
 struct ModelName {
@@ -34,85 +40,105 @@ constexpr ModelName kModelNames[] = {
     {"driver", DeviceModel::Driver, ""},
 };
 
+constexpr double kMaxSeconds = 1e9;  // about 31 years, also for a time jump's offset
+
 std::string Resolve(const std::string& path, const std::string& base) {
   if (path.empty() || std::filesystem::path(path).is_absolute()) return path;
   return (std::filesystem::path(base) / path).string();
 }
 
-void Fail(const std::string& message) { throw std::runtime_error(message); }
-
-FaultConfig ParseFault(const json& j) {
+FaultConfig ParseFault(const Node& n) {
   FaultConfig fault;
-  const std::string name = j.at("type").get<std::string>();
+  const std::string name = n.text("type");
   bool known = false;
   for (const FaultName& row : kFaultNames)
     if (name == row.name) fault.type = row.type, known = true;
-  if (!known) Fail("unknown fault type \"" + name + "\"");
-  fault.at = j.value("at", 0.0);
-  fault.duration = j.value("duration", 0.0);
-  if (fault.at < 0 || fault.duration < 0) Fail("fault times must not be negative");
+  if (!known) n.fail("type", "unknown fault type \"" + name + "\"");
+  fault.at = n.number("at", 0, kMaxSeconds, 0.0);
+  fault.duration = n.number("duration", 0, kMaxSeconds, 0.0);
+  if (fault.type == FaultType::TimeJump) fault.offset = n.number("offset", -kMaxSeconds, kMaxSeconds, 0.0);
   return fault;
 }
 
-DeviceConfig ParseDevice(const json& j, const std::string& base, std::size_t index) {
+// Per-channel levels: {"27": 3}.
+void ParseSignals(const Node& n, std::map<int, double>& signal) {
+  const json& levels = n.at("signal");
+  if (!levels.is_object()) n.fail("signal", "expected an object of channel: level");
+  for (const auto& [key, level] : levels.items()) {
+    const std::string place = "signal.\"" + key + "\"";
+    char* end = nullptr;
+    errno = 0;
+    const long channel = std::strtol(key.c_str(), &end, 10);
+    if (key.empty() || *end != '\0' || errno != 0 || channel < 13 || channel > 62)
+      n.fail(place, "expected a channel number 13..62 as the key");
+    if (!level.is_number()) n.fail(place, "expected a number");
+    signal[static_cast<int>(channel)] = level.get<double>();
+  }
+}
+
+DeviceConfig ParseDevice(const Node& n, const std::string& base, std::size_t index) {
   DeviceConfig device;
-  const std::string model = j.value("model", std::string("A"));
+  const std::string model = n.text("model", "A");
   bool known = false;
   for (const ModelName& row : kModelNames)
     if (model == row.name) device.model = row.model, device.description = row.description, known = true;
-  if (!known) Fail("unknown device model \"" + model + "\"");
-  device.description = j.value("description", device.description);
-  device.serial = j.value("serial", "SIM" + std::to_string(index));
-  if (j.contains("signal"))
-    for (const auto& [channel, level] : j.at("signal").items()) device.signal[std::stoi(channel)] = level.get<double>();
-  device.replyStrayBytes = j.value("reply_stray_bytes", 0);
-  device.lockPolls = j.value("lock_polls", 1);
-  device.queueBytes = j.value("queue_bytes", device.queueBytes);
-  device.deliveryLog = Resolve(j.value("delivery_log", std::string()), base);
-  if (device.replyStrayBytes < 0 || device.replyStrayBytes > 4096) Fail("reply_stray_bytes must be 0..4096");
-  if (device.queueBytes < 4096) Fail("queue_bytes must be at least 4096");
-  if (j.contains("faults"))
-    for (const json& fault : j.at("faults")) device.faults.push_back(ParseFault(fault));
+  if (!known) n.fail("model", "unknown device model \"" + model + "\"");
+  device.description = n.text("description", device.description);
+  device.serial = n.text("serial", "SIM" + std::to_string(index));
+  if (n.has("signal")) ParseSignals(n, device.signal);
+  device.replyStrayBytes = static_cast<int>(n.integer("reply_stray_bytes", 0, 4096, 0));
+  device.lockPolls = static_cast<int>(n.integer("lock_polls", 0, 1000000, 1));
+  device.queueBytes = static_cast<std::size_t>(n.integer("queue_bytes", 4096, std::int64_t{1} << 40,
+                                                          static_cast<std::int64_t>(device.queueBytes)));
+  device.deliveryLog = Resolve(n.text("delivery_log", ""), base);
+  for (const Node& fault : n.array("faults")) device.faults.push_back(ParseFault(fault));
   return device;
 }
 
-StationConfig ParseStation(const json& j, const std::string& base) {
+StationConfig ParseStation(const Node& n, const std::string& base) {
   StationConfig station;
-  station.channel = j.at("channel").get<int>();
-  station.stream = Resolve(j.at("stream").get<std::string>(), base);
-  station.signal = j.value("signal", station.signal);
-  station.bitrate = j.value("bitrate", 0.0);
-  if (station.channel < 13 || station.channel > 62) Fail("station channel must be 13..62");
-  if (station.bitrate < 0) Fail("bitrate must not be negative");
+  station.channel = static_cast<int>(n.integer("channel", 13, 62));
+  station.stream = Resolve(n.text("stream"), base);
+  station.signal = n.number("signal", -1e6, 1e6, station.signal);
+  station.bitrate = n.number("bitrate", 0, 1e9, 0.0);
   return station;
+}
+
+SimConfig Parse(const json& j, const std::string& baseFolder) {
+  if (!j.is_object()) throw std::runtime_error("expected a JSON object");
+  const Node root(j, "");
+  SimConfig parsed;
+  parsed.speed = root.number("speed", 0, 100000, 1.0);
+  if (!(parsed.speed > 0)) root.fail("speed", "must be above 0");
+  parsed.start = root.text("start", "");
+  for (const Node& station : root.array("stations")) parsed.stations.push_back(ParseStation(station, baseFolder));
+  for (const Node& device : root.array("devices"))
+    parsed.devices.push_back(ParseDevice(device, baseFolder, parsed.devices.size()));
+  return parsed;
 }
 
 }  // namespace
 
 bool ParseSimConfig(const std::string& text, const std::string& baseFolder, SimConfig& config, std::string& error) {
   try {
-    const json j = json::parse(text);
-    SimConfig parsed;
-    parsed.speed = j.value("speed", 1.0);
-    if (!(parsed.speed > 0 && parsed.speed <= 100000)) Fail("speed must be above 0");
-    parsed.start = j.value("start", std::string());
-    if (j.contains("stations"))
-      for (const json& station : j.at("stations")) parsed.stations.push_back(ParseStation(station, baseFolder));
-    if (j.contains("devices"))
-      for (const json& device : j.at("devices"))
-        parsed.devices.push_back(ParseDevice(device, baseFolder, parsed.devices.size()));
-    config = std::move(parsed);
+    config = Parse(json::parse(text), baseFolder);
     return true;
+  } catch (const json::parse_error& e) {
+    error = std::string("simulated tuners: not valid JSON (") + e.what() + ")";
   } catch (const std::exception& e) {
     error = std::string("simulated tuners: ") + e.what();
-    return false;
   }
+  return false;
 }
 
 bool LoadSimConfig(const std::string& file, SimConfig& config, std::string& error) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    error = "simulated tuners: cannot read " + file;
+  // A directory or a FIFO would make the stream throw or block, not fail.
+  std::error_code ec;
+  std::ifstream in;
+  if (std::filesystem::is_regular_file(file, ec)) in.open(file, std::ios::binary);
+  if (!in.is_open()) {
+    const bool exists = std::filesystem::exists(file, ec);
+    error = "simulated tuners: " + file + (exists ? ": not a regular file" : ": cannot be read");
     return false;
   }
   std::ostringstream text;

@@ -27,6 +27,7 @@ enum class FaultType {
   SignalLoss,       // no level, no lock, no stream
   CorruptUnits,     // every fifth unit loses its sync byte
   MisalignedUnits,  // stray bytes are slipped in before every tenth unit
+  TimeJump,         // the re-stamped TOT/TDT run `offset` seconds off the broadcast clock
 };
 
 // A fault active from `at` for `duration` seconds of the recorder's clock,
@@ -35,6 +36,7 @@ struct FaultConfig {
   FaultType type = FaultType::Vanish;
   double at = 0;
   double duration = 0;
+  double offset = 0;  // TimeJump: seconds added to the broadcast time
 };
 
 enum class DeviceModel { A, Mini, Other, Driver };
@@ -59,7 +61,8 @@ struct SimConfig {
 };
 
 // Parses the JSON text; relative paths are taken from `baseFolder`. Returns
-// false with a one-line message in `error` when the text is not a valid description.
+// false with a one-line message in `error` naming the field and its place
+// (and, when loading, the file) when the text is not a valid description.
 bool ParseSimConfig(const std::string& text, const std::string& baseFolder, SimConfig& config, std::string& error);
 bool LoadSimConfig(const std::string& file, SimConfig& config, std::string& error);
 

@@ -32,6 +32,13 @@ class FaultSchedule {
       if (f.type == type && seconds >= f.at && seconds < f.at + f.duration) return true;
     return false;
   }
+  // Seconds the active time jumps add to the broadcast time.
+  double TimeOffset(double seconds) const {
+    double offset = 0;
+    for (const FaultConfig& f : faults_)
+      if (f.type == FaultType::TimeJump && seconds >= f.at && seconds < f.at + f.duration) offset += f.offset;
+    return offset;
+  }
 
  private:
   std::vector<FaultConfig> faults_;

@@ -1,5 +1,6 @@
 #include "station_stream.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -20,12 +21,21 @@ double Seconds(const CivilTime& t) {
 }  // namespace
 
 bool StationStream::Load(const std::string& file, std::string& error) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    error = "cannot read stream " + file;
+  // A directory makes the stream buffer throw on reading, a FIFO blocks: only files are played.
+  std::error_code ec;
+  std::ifstream in;
+  if (std::filesystem::is_regular_file(file, ec)) in.open(file, std::ios::binary);
+  if (!in.is_open()) {
+    error = "cannot read stream " + file + (std::filesystem::exists(file, ec) ? " (not a regular file)" : "");
     return false;
   }
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::exception& e) {
+    error = "cannot read stream " + file + ": " + e.what();
+    return false;
+  }
   std::size_t first = 0;
   while (first < bytes.size() && bytes[first] != kSync) ++first;
   const std::size_t whole = (bytes.size() - first) / kPacketSize * kPacketSize;

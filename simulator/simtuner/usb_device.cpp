@@ -169,15 +169,16 @@ void UsbDevice::CatchUp() {
       const std::uint8_t stray[3] = {0x00, 0x47, 0x00};
       queue_.Push(stray, sizeof stray);
     }
-    EmitUnit(*station, nextIndex_, faults_.Active(FaultType::CorruptUnits, sent) && nextIndex_ % 5 == 0);
+    EmitUnit(*station, nextIndex_, faults_.Active(FaultType::CorruptUnits, sent) && nextIndex_ % 5 == 0,
+             faults_.TimeOffset(sent));
   }
 }
 
-void UsbDevice::EmitUnit(const Station& station, std::uint64_t index, bool corrupt) {
+void UsbDevice::EmitUnit(const Station& station, std::uint64_t index, bool corrupt, double timeOffset) {
   synth::Packet packet;
   std::memcpy(packet.data(), station.stream.Packet(index), kPacketSize);
   const double sent = hw_.BroadcastStart() + static_cast<double>(index) * UnitPeriodDays(station);
-  synth::restamp_time_packet(packet, ToJstSeconds(sent));
+  synth::restamp_time_packet(packet, ToJstSeconds(sent) + static_cast<std::int64_t>(std::llround(timeOffset)));
   std::uint8_t unit[kMaxChunk] = {};
   std::memcpy(unit, packet.data(), kPacketSize);
   // The device framing behind the packet carries the unit's sequence number.

@@ -57,7 +57,7 @@ class UsbDevice {
   void Reply(std::uint8_t code, std::uint8_t value);
   void StartStream();
   void CatchUp();
-  void EmitUnit(const Station& station, std::uint64_t index, bool corrupt);
+  void EmitUnit(const Station& station, std::uint64_t index, bool corrupt, double timeOffset);
   void LogDelivered(const QueueChunk& chunk);
   double SignalOf(int channel, const Station& station) const;
   // The level the tuning registers give, faults aside.

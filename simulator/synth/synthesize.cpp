@@ -16,19 +16,20 @@ using nlohmann::json;
 
 class FileSink : public ByteSink {
  public:
-  explicit FileSink(const std::filesystem::path& file) : out_(file, std::ios::binary | std::ios::trunc) {
+  explicit FileSink(const std::filesystem::path& file) : file_(file), out_(file, std::ios::binary | std::ios::trunc) {
     if (!out_) throw std::runtime_error("cannot create " + file.string());
   }
   void write(std::span<const std::uint8_t> bytes) override {
     out_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out_) throw std::runtime_error("write failed (disk full?)");
+    if (!out_) throw std::runtime_error(file_.string() + ": write failed (disk full?)");
   }
   void close() {
     out_.close();
-    if (!out_) throw std::runtime_error("write failed (disk full?)");
+    if (!out_) throw std::runtime_error(file_.string() + ": write failed (disk full?)");
   }
 
  private:
+  std::filesystem::path file_;
   std::ofstream out_;
 };
 

@@ -176,6 +176,11 @@ TEST_F(Tool, BrokenJsonAndMissingFile) {
   EXPECT_NE(err.str().find("not valid JSON"), std::string::npos);
   EXPECT_EQ(run({(dir / "none.json").string(), "-o", (dir / "a.ts").string()}), 1);
   EXPECT_NE(err.str().find("cannot be read"), std::string::npos);
+  // A folder given as the scenario or as the output is named, never a bare library message.
+  EXPECT_EQ(run({dir.string(), "-o", (dir / "a.ts").string()}), 1);
+  EXPECT_EQ(err.str(), "oneseg-synth: " + dir.string() + ": not a regular file\n");
+  EXPECT_EQ(run({write_scenario(small_scenario_json()), "-o", dir.string(), "--duration", "10"}), 1);
+  EXPECT_NE(err.str().find(dir.string()), std::string::npos) << err.str();
   EXPECT_FALSE(fs::exists(dir / "a.ts"));
 }
 

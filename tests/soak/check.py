@@ -106,6 +106,8 @@ class Recorded:
         self.index_records = 0
         self.bad_index = 0
         self.stale_only_files = set()
+        self.misfiled = 0     # time packets in a file not named after their ten minutes
+        self.jumped = 0       # time packets from the future (the time jump) recorded
 
 
 def tuner_files(ts_folder, channels, skip=()):
@@ -121,9 +123,17 @@ def tuner_files(ts_folder, channels, skip=()):
     return found
 
 
+def file_slot(path):
+    """Seconds since 2000 of the ten minutes a recording's name stands for."""
+    m = FILE_NAME.match(os.path.basename(path))
+    start = datetime.datetime.strptime(m.group(1) + m.group(2), "%y%m%d%H") - EPOCH
+    return start.total_seconds() + int(m.group(3)) * 600
+
+
 def read_recording(path, station, delivered, rec):
     with open(path, "rb") as f:
         data = f.read()
+    slot = file_slot(path)
     prev = None
     only_stale = True
     time_offsets = {}
@@ -141,6 +151,11 @@ def read_recording(path, station, delivered, rec):
         only_stale = False
         if is_time:
             t = packet_time(packet)
+            if not slot <= t < slot + 600:
+                rec.misfiled += 1
+            if t - START_S > sc.JUMP_OFFSET / 2:  # sent during the time jump
+                rec.jumped += 1
+                t -= sc.JUMP_OFFSET
             estimate = int((t - START_S) * sc.UNITS_PER_SECOND + sc.UNITS_PER_SECOND / 2)
             time_offsets[at] = packet[8:13]
             seq = nearest_seq(estimate, pos)
@@ -271,6 +286,18 @@ def reported_lost(lines):
     return dict(total)
 
 
+def refused_windows(scen, run):
+    """Real-time windows in which the recorder could not store: the injected
+    full-disk windows, the start before the recording folder appeared, and the
+    disk filled before midnight until retention has made room."""
+    windows = list(run.disk_applied)
+    if "late_folder" in scen.parts:
+        windows.append((0.0, run.folder_appeared_at if run.folder_appeared_at is not None else float("inf")))
+    if run.midnight_filled_at is not None:
+        windows.append((run.midnight_filled_at, scen.midnight_window()[1]))
+    return windows
+
+
 def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
     """Yields (tuner, Recorded) per USB tuner; `archive` names the files laid
     out before the run, which are no tuner's."""
@@ -285,13 +312,14 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
         for path, ch in files:
             read_recording(path, channels[ch], delivered, rec)
         dups = sum(n - 1 for n in rec.count.values() if n > 1)
-        reasons, examples = classify_missing(serial, delivered, rec, scen, run.disk_applied, cutoff_s)
+        reasons, examples = classify_missing(serial, delivered, rec, scen, refused_windows(scen, run), cutoff_s)
         recorded = len(rec.count)
         report.figure("%s: delivered %d intact units (+%d corrupted, dropped by design), recorded %d once "
                       "in %d files; duplicates %d, out of order %d, altered %d, foreign %d; "
-                      "clock-step packets delivered %d, recorded %d; index records %d (%d bad)" %
+                      "clock-step packets delivered %d, recorded %d; time packets from two years ahead recorded %d; "
+                      "index records %d (%d bad)" %
                       (serial, len(delivered.crc), delivered.corrupt, recorded, rec.files, dups,
-                       rec.out_of_order, rec.altered, rec.foreign, delivered.stale, rec.stale,
+                       rec.out_of_order, rec.altered, rec.foreign, delivered.stale, rec.stale, rec.jumped,
                        rec.index_records, rec.bad_index))
         for reason, n in sorted(reasons.items()):
             report.figure("%s:   not recorded, %s: %d" % (serial, reason, n))
@@ -302,7 +330,8 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
         if delivered.inconsistent:
             report.fail("%s: %d delivered units do not carry their own sequence" % (serial, delivered.inconsistent))
         for what, n in [("duplicated", dups), ("out of order", rec.out_of_order), ("altered or unknown", rec.altered),
-                        ("foreign", rec.foreign), ("badly indexed", rec.bad_index)]:
+                        ("foreign", rec.foreign), ("badly indexed", rec.bad_index),
+                        ("in a file not named after their time", rec.misfiled)]:
             if n:
                 report.fail("%s: %d recorded packets %s" % (serial, n, what))
         if rec.stale > delivered.stale:
@@ -321,7 +350,8 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
 
 
 # ---------------------------------------------------------------- supervisor
-def status_events(lines):
+def status_events(lines, tuners=None):
+    tuners = tuners or ALL_TUNERS
     events = collections.defaultdict(list)
     for t, text in lines:
         for prefix in ("チューナー検出：", "チューナー取り外し："):
@@ -330,7 +360,7 @@ def status_events(lines):
                 break
         else:
             tuner, sep, status = text.partition("：")
-            if sep and tuner in ALL_TUNERS:
+            if sep and tuner in tuners:
                 events[tuner].append((t, status))
     return events
 
@@ -458,15 +488,18 @@ def check_driver_watchdog(report, tuner, evs, run):
 
 
 # ---------------------------------------------------------------- retention
-def last_sweep(lines):
+def last_sweep(lines, speed):
     """(time of the last sweep in seconds since 2000, whether that time is
-    certain to the second)."""
+    certain to the second). A time far ahead of the broadcast clock (the time
+    jump) must never have driven a sweep."""
     times = []
-    for _t, text in lines:
+    for t, text in lines:
         m = STATUS_TIME.search(text)
         if m:
             y, mo, d, h, mi, s = (int(g) for g in m.groups())
-            times.append((datetime.datetime(2000 + y, mo, d, h, mi, s) - EPOCH).total_seconds())
+            seconds = (datetime.datetime(2000 + y, mo, d, h, mi, s) - EPOCH).total_seconds()
+            if seconds <= START_S + t * speed + sc.JUMP_OFFSET / 2:
+                times.append(seconds)
     if not times:
         return None, False
     hour = max(times) // 3600
@@ -474,8 +507,8 @@ def last_sweep(lines):
     return first, first % 3600 == 0
 
 
-def check_retention(report, ts_folder, judged, protected, lines, recs):
-    sweep, certain = last_sweep(lines)
+def check_retention(report, ts_folder, judged, protected, lines, recs, speed):
+    sweep, certain = last_sweep(lines, speed)
     if sweep is None:
         report.fail("retention: no broadcast time was ever shown")
         return
@@ -537,9 +570,9 @@ def check_retention(report, ts_folder, judged, protected, lines, recs):
                                                if os.path.isdir(os.path.join(ts_folder, f))))))
 
 
-def retention_cutoff(lines):
+def retention_cutoff(lines, speed):
     """Start of the earliest broadcast hour whose recordings the last sweep keeps."""
-    sweep, _certain = last_sweep(lines)
+    sweep, _certain = last_sweep(lines, speed)
     if sweep is None:
         return 0
     return -(-(sweep - sc.REC_DAYS * 86400) // 3600) * 3600

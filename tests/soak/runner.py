@@ -1,7 +1,9 @@
 """Runs `brannock --headless` on the simulated tuners and watches it: status
 lines (time-stamped as they arrive), /proc samples, the growth of the
 devices' delivery logs (a record pass happened), and the injected disk
-faults on a small file system of its own."""
+faults on a small ext4 file system of its own: the recording folder appearing
+late, the disk filling up before broadcast midnight, short windows of a full
+disk."""
 import ctypes
 import errno
 import json
@@ -16,24 +18,46 @@ from scenario import change_channel_setting
 POLL = 0.005
 
 
-class DiskFaults:
-    """The recording folder on a tmpfs of its own: filling it with a ballast
-    file makes every write fail (no space) until the ballast goes again."""
+class Disk:
+    """A small ext4 file system of the run's own, loop-mounted at `mount_point`
+    (the recording folder lies inside it). Ballast files fill it: writes and
+    the creation of folders then fail with ENOSPC. Mounting needs root; when it
+    is refused, `why_not` says so and the disk faults are left out."""
 
-    def __init__(self, folder, size_mb):
-        self.folder = folder
+    def __init__(self, mount_point, image, size_mb):
+        self.folder = mount_point
+        self.image = image
         self.mounted = False
-        os.makedirs(folder, exist_ok=True)
-        if os.geteuid() == 0:
-            subprocess.run(["umount", folder], stderr=subprocess.DEVNULL)
-            done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm" % size_mb, "tmpfs", folder],
-                                  stderr=subprocess.DEVNULL)
-            self.mounted = done.returncode == 0
-        self.ballast = os.path.join(folder, "ballast.bin")
+        self.why_not = ""
+        self.release()
+        os.makedirs(mount_point, exist_ok=True)
+        if os.geteuid() != 0:
+            self.why_not = "not root"
+            return
+        with open(image, "wb") as f:
+            f.truncate(size_mb << 20)
+        made = subprocess.run(["mkfs.ext4", "-q", "-F", "-m", "0", image], capture_output=True, text=True)
+        done = made if made.returncode else subprocess.run(["mount", "-o", "loop", image, mount_point],
+                                                           capture_output=True, text=True)
+        self.mounted = done.returncode == 0
+        if not self.mounted:
+            self.why_not = (done.stderr.strip() or "mount failed").splitlines()[-1]
+            os.unlink(image)
 
-    def fill(self):
-        fd = os.open(self.ballast, os.O_WRONLY | os.O_CREAT, 0o644)
+    def ballast(self, name):
+        return os.path.join(self.folder, name)
+
+    def fill(self, name="ballast.bin"):
+        fd = os.open(self.ballast(name), os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
         try:
+            # Allocating the bulk is fast (nothing written); writing tops it up to the last block.
+            room = self.free_bytes() - (1 << 20)
+            if room > 0:
+                try:
+                    os.posix_fallocate(fd, os.fstat(fd).st_size, room)
+                except OSError as e:
+                    if e.errno != errno.ENOSPC:
+                        raise
             chunk = 1 << 20
             while chunk >= 512:
                 try:
@@ -45,16 +69,28 @@ class DiskFaults:
         finally:
             os.close(fd)
 
-    def clear(self):
+    def clear(self, name="ballast.bin"):
         try:
-            os.unlink(self.ballast)
+            os.unlink(self.ballast(name))
         except FileNotFoundError:
             pass
 
+    def free_bytes(self):
+        st = os.statvfs(self.folder)
+        return st.f_bavail * st.f_frsize
+
     def release(self):
-        self.clear()
-        if self.mounted:
-            subprocess.run(["umount", "-l", self.folder], stderr=subprocess.DEVNULL)
+        unmount(self.folder)
+        self.mounted = False
+        if os.path.exists(self.image):
+            os.unlink(self.image)
+
+
+def unmount(folder):
+    """Also a mount a crashed earlier run left; the loop device goes with it."""
+    if os.path.ismount(folder):
+        if subprocess.run(["umount", folder], stderr=subprocess.DEVNULL).returncode:
+            subprocess.run(["umount", "-l", folder], stderr=subprocess.DEVNULL)
 
 
 def proc_sample(pid):
@@ -71,7 +107,8 @@ def proc_sample(pid):
 
 
 class Run:
-    FIELDS = ("lines", "samples", "growth_gaps", "disk_applied", "channel_changed_at", "exit_status", "stderr")
+    FIELDS = ("lines", "samples", "growth_gaps", "disk_applied", "channel_changed_at", "exit_status", "stderr",
+              "parts", "folder_appeared_at", "folder_error", "midnight_filled_at", "free_bytes")
 
     def __init__(self):
         self.lines = []          # (seconds since start, text)
@@ -79,6 +116,11 @@ class Run:
         self.growth_gaps = []    # (seconds at end of gap, gap seconds)
         self.disk_applied = []   # (start, end) as really applied
         self.channel_changed_at = None
+        self.parts = []           # the parts of the scenario this run had
+        self.folder_appeared_at = None
+        self.folder_error = None
+        self.midnight_filled_at = None
+        self.free_bytes = []      # (seconds, free bytes of the disk)
         self.exit_status = None
         self.stderr = ""
 
@@ -91,7 +133,7 @@ class Run:
         run = cls()
         with open(path) as f:
             for k, v in json.load(f).items():
-                setattr(run, k, [tuple(x) for x in v] if isinstance(v, list) else v)
+                setattr(run, k, [tuple(x) if isinstance(x, list) else x for x in v] if isinstance(v, list) else v)
         return run
 
 
@@ -102,32 +144,84 @@ def _prepare_child():
     libc.prctl(1, signal.SIGTERM)
 
 
-def run_recorder(brannock, scenario, sim_path, config_dir, work, disk, delivery_logs):
+def timed_actions(scenario, disk, run, config_dir, staging, ts_folder, clock):
+    """(real second, action) of everything the harness does to the recorder's
+    world during the run; each action gets the second it runs at."""
+    actions = []
+    filled = {}
+
+    def appear(now):
+        # One rename: the folder and the archive in it appear at once.
+        try:
+            os.rename(staging, ts_folder)
+            run.folder_appeared_at = now
+        except OSError as e:
+            run.folder_error = "%s (%s)" % (ts_folder, e.strerror)
+
+    def fill(now):
+        filled["at"] = now  # writes may fail from the first ballast byte on
+        disk.fill()
+
+    def clear(_now):
+        disk.clear()
+        run.disk_applied.append((filled.pop("at"), clock()))
+
+    def fill_before_midnight(now):
+        run.midnight_filled_at = now
+        disk.fill("midnight.bin")  # stays: only retention can make room again
+        run.free_bytes.append((clock(), disk.free_bytes()))
+
+    def change_channel(now):
+        change_channel_setting(config_dir)
+        run.channel_changed_at = now
+
+    if scenario.folder_appears_at is not None:
+        actions.append((scenario.folder_appears_at, appear))
+    if disk.mounted:
+        for a, b in scenario.disk_windows:
+            actions += [(a, fill), (b, clear)]
+        if scenario.midnight_fill_at is not None:
+            actions.append((scenario.midnight_fill_at, fill_before_midnight))
+    actions.append((scenario.channel_change_at, change_channel))
+    actions.sort(key=lambda x: x[0])
+
+    def finish():
+        if "at" in filled:
+            clear(None)
+    return actions, finish
+
+
+def run_recorder(brannock, scenario, sim_path, config_dir, work, disk, delivery_logs, staging, ts_folder):
     env = dict(os.environ)
     env.update({"TZ": "Asia/Tokyo", "XDG_RUNTIME_DIR": os.path.join(work, "run"),
                 "QT_QPA_PLATFORM": "offscreen"})
     env.pop("ONESEG_TIME_SCALE", None)
     os.makedirs(env["XDG_RUNTIME_DIR"], exist_ok=True)
+    cwd = os.path.join(work, "cwd")  # where recordings would go if the recording folder were dropped
+    os.makedirs(cwd, exist_ok=True)
     run = Run()
+    run.parts = sorted(scenario.parts)
     proc = subprocess.Popen([brannock, "--headless", "--simulate", sim_path, "--config-dir", config_dir],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=cwd,
                             preexec_fn=_prepare_child)
     t0 = time.monotonic()
 
+    def clock():
+        return time.monotonic() - t0
+
     def read_lines():
         for raw in proc.stdout:
-            run.lines.append((time.monotonic() - t0, raw.decode("utf-8", "replace").rstrip("\n")))
+            run.lines.append((clock(), raw.decode("utf-8", "replace").rstrip("\n")))
 
     reader = threading.Thread(target=read_lines, daemon=True)
     reader.start()
-    disk_plan = list(scenario.disk_windows) if disk.mounted else []
+    actions, finish = timed_actions(scenario, disk, run, config_dir, staging, ts_folder, clock)
     sizes = {path: 0 for path in delivery_logs}
     last_growth = None
     next_sample = 0.0
-    filled_at = None
     try:
         while True:
-            now = time.monotonic() - t0
+            now = clock()
             if now >= scenario.real_seconds or proc.poll() is not None:
                 break
             grew = False
@@ -147,23 +241,14 @@ def run_recorder(brannock, scenario, sim_path, config_dir, work, disk, delivery_
                 sample = proc_sample(proc.pid)
                 if sample:
                     run.samples.append((now,) + sample)
+                if disk.mounted:
+                    run.free_bytes.append((now, disk.free_bytes()))
                 next_sample = now + 1.0
-            if filled_at is None and disk_plan and now >= disk_plan[0][0]:
-                filled_at = now  # writes may fail from the first ballast byte on
-                disk.fill()
-            elif filled_at is not None and now >= disk_plan[0][1]:
-                disk.clear()
-                run.disk_applied.append((filled_at, time.monotonic() - t0))
-                disk_plan.pop(0)
-                filled_at = None
-            if run.channel_changed_at is None and now >= scenario.channel_change_at:
-                change_channel_setting(config_dir)
-                run.channel_changed_at = now
+            while actions and now >= actions[0][0]:
+                actions.pop(0)[1](now)
             time.sleep(POLL)
     finally:
-        if filled_at is not None:
-            disk.clear()
-            run.disk_applied.append((filled_at, time.monotonic() - t0))
+        finish()
         if proc.poll() is None:
             proc.send_signal(signal.SIGTERM)
         try:

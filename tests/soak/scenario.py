@@ -21,6 +21,9 @@ REC_DAYS = 1
 # recording file belongs to one tuner.
 USB_TUNERS = [("SOAKA1", "A", 27, 1), ("SOAKM1", "Mini", 35, 2), ("SOAKA2", "A", 41, 3)]
 CHANGED_CHANNEL = (44, 4)  # SOAKA2 moves here through its settings
+# A tuner whose every boot fails, first in the device list: the tuners after
+# it must still be served.
+FAILING_TUNER = ("SOAKBAD", "A", 50)
 DRIVER_ID = "__._ISDBT"
 DRIVER_CHANNEL = 27
 STALE_STATION = 1          # carries the broadcast clock stepping back
@@ -45,14 +48,22 @@ DRIVER_FAULT_KINDS = ["vanish", "vanish_open_fail", "vanish_short_write"]
 RECOVERY_ROOM = 12.0       # seconds a tuner may take to stream again
 LONG_SIGNAL_LOSS = 90.0    # five watchdog firings: re-initialisation
 DRIVER_QUIET = 95.0
+# The parts of the unattended run beyond the seeded faults; each can be left out.
+PARTS = ("failing_tuner", "late_folder", "midnight_full", "time_jump")
+LATE_FOLDER_MINUTES = 30   # broadcast minutes the recording folder is missing at start
+MIDNIGHT_FILL_AHEAD = 120  # broadcast seconds before midnight the disk is filled
+MIDNIGHT_RESUME = 60       # broadcast seconds after midnight recording must have resumed by
+JUMP_TUNER = "SOAKM1"
+JUMP_OFFSET = 2 * 365 * 86400  # a broadcast time two years ahead, for one time packet
 QUIET_AFTER = 6.0          # at least this many seconds without faults after each composite fault
 END_QUIET = 25.0           # no fault ends this close to the end (long runs)
 
 
 class Scenario:
-    def __init__(self, seed, broadcast_hours, speed, disk_faults):
+    def __init__(self, seed, broadcast_hours, speed, disk_faults, parts=PARTS):
         self.seed = seed
         self.speed = speed
+        self.parts = set(parts) - (set() if disk_faults else {"midnight_full"})
         self.broadcast_hours = broadcast_hours
         self.real_seconds = broadcast_hours * 3600.0 / speed
         self.end_quiet = min(END_QUIET, max(RECOVERY_ROOM, self.real_seconds * 0.2))
@@ -64,6 +75,9 @@ class Scenario:
         # first; the random faults keep clear of it.
         self.channel_change_at = self.real_seconds * 0.4
         self._add_fault("SOAKA2", "channel_change_vanish", [("vanish", 3.0)], self.channel_change_at + 2.0)
+        self.folder_appears_at = LATE_FOLDER_MINUTES * 60 / speed if "late_folder" in self.parts else None
+        self.time_jump_at = self._place_time_jump() if "time_jump" in self.parts else None
+        self.midnight_at, self.midnight_fill_at = self._midnight() if "midnight_full" in self.parts else (None, None)
         # Every kind comes once before any comes again, shared out among the tuners.
         pending = [k for k, _ in FAULT_KINDS]
         rng.shuffle(pending)
@@ -111,10 +125,38 @@ class Scenario:
             end = self._add_fault(tuner, name, parts, t)
             t = end + quiet + rng.uniform(0, QUIET_AFTER)
 
+    def _place_time_jump(self):
+        """The jump covers exactly one time packet of the tuner, a little after
+        the middle of the run; the time packets go out at multiples of TIME_EVERY."""
+        packet = int(self.real_seconds * 0.55 * self.speed * UNITS_PER_SECOND) // TIME_EVERY * TIME_EVERY
+        unit = 1.0 / UNITS_PER_SECOND / self.speed
+        at = (packet - 0.5) * unit
+        self._add_fault(JUMP_TUNER, "time_jump", [("time_jump", unit)], at)
+        return at
+
+    def _midnight(self):
+        """(real second of the first broadcast midnight, of the disk filling
+        before it), or Nones when the run ends too soon after it."""
+        midnight = datetime.datetime.combine(START.date() + datetime.timedelta(days=1), datetime.time())
+        at = (midnight - START).total_seconds() / self.speed
+        if at + MIDNIGHT_RESUME / self.speed + 5.0 > self.real_seconds:
+            return None, None
+        return at, at - MIDNIGHT_FILL_AHEAD / self.speed
+
+    def midnight_window(self):
+        """Real seconds during which the full disk at midnight may cost packets."""
+        if self.midnight_at is None:
+            return None
+        return self.midnight_fill_at, self.midnight_at + MIDNIGHT_RESUME / self.speed
+
     def _disk_windows(self, rng):
-        windows, t = [], 12.0 + rng.uniform(0, 5)
+        windows, t = [], max(12.0, (self.folder_appears_at or 0) + 5.0) + rng.uniform(0, 5)
+        keep_clear = self.midnight_window()
         while t < self.real_seconds - self.end_quiet:
             duration = rng.uniform(1.0, 3.0)
+            if keep_clear and t - 3.0 < keep_clear[1] and keep_clear[0] < t + duration + 3.0:
+                t = keep_clear[1] + 3.0 + rng.uniform(0, 5)
+                continue
             windows.append((t, t + duration))
             t += duration + rng.uniform(20, 45)
         return windows
@@ -133,6 +175,10 @@ class Scenario:
                 f.write(station_stream(station, LOOP, TIME_EVERY, stale_at, stale_time))
             stations.append({"channel": channel, "stream": path, "signal": 8, "bitrate": BITRATE})
         devices = []
+        if "failing_tuner" in self.parts:
+            serial, model, _ch = FAILING_TUNER
+            devices.append({"model": model, "serial": serial, "faults": [
+                {"type": "garbled_reply", "at": 0, "duration": round(self.real_seconds + 3600)}]})
         for serial, model, _ch, _st in USB_TUNERS:
             devices.append({"model": model, "serial": serial,
                             "delivery_log": os.path.join(work, "delivered_%s.bin" % serial),
@@ -145,6 +191,8 @@ class Scenario:
             json.dump(sim, f, indent=1)
         os.makedirs(config_dir, exist_ok=True)
         lines = ["[Config]", "TSFolder=" + ts_folder, "RecDays=%d" % REC_DAYS, "EnableWatchDog=1"]
+        if "failing_tuner" in self.parts:
+            lines += ["[Tuner%s]" % FAILING_TUNER[0], "Channel=%d" % FAILING_TUNER[2], "FriendlyName=" + FAILING_TUNER[0]]
         for serial, _m, channel, _st in USB_TUNERS:
             lines += ["[Tuner%s]" % serial, "Channel=%d" % channel, "FriendlyName=" + serial]
         lines += ["[Tuner%s]" % DRIVER_ID, "Channel=%d" % DRIVER_CHANNEL]
@@ -152,8 +200,13 @@ class Scenario:
         return sim_path
 
     def _sim_faults(self, tuner):
-        return [{"type": typ, "at": round(at, 3), "duration": round(d, 3)}
-                for _n, typ, at, d in self.faults.get(tuner, [])]
+        faults = []
+        for _n, typ, at, d in self.faults.get(tuner, []):
+            fault = {"type": typ, "at": round(at, 6), "duration": round(d, 6)}
+            if typ == "time_jump":
+                fault["offset"] = JUMP_OFFSET
+            faults.append(fault)
+        return faults
 
     def figures(self):
         counts = {}
@@ -183,9 +236,14 @@ def change_channel_setting(config_dir):
 ARCHIVE_SUFFIXES = [".ts", ".idx", ".sub", ".eit", ".html"]
 
 
-def seed_archive(ts_folder):
+BIG_ARCHIVE = "261205230_Ch27.ts"  # due at the first midnight's sweep
+
+
+def seed_archive(ts_folder, big_bytes=0):
     """Day folders before the start. Returns {relative path: start hour} of the
-    files the sweep judges, plus the entries it must never remove."""
+    files the sweep judges, plus the entries it must never remove. The
+    recording BIG_ARCHIVE gets `big_bytes`: the room retention makes when the
+    disk is full at midnight."""
     judged, protected = {}, []
 
     def day_folder(day):
@@ -200,6 +258,9 @@ def seed_archive(ts_folder):
             rel = os.path.join(folder, base + suffix)
             with open(os.path.join(ts_folder, rel), "wb") as f:
                 f.write(b"\x47" + b"\x00" * 187)
+                if base + suffix == BIG_ARCHIVE and big_bytes:
+                    f.flush()
+                    os.posix_fallocate(f.fileno(), 188, big_bytes)  # real blocks: a sparse file would free nothing
             judged[rel] = datetime.datetime(day.year, day.month, day.day, hour)
 
     start_day = START.date()

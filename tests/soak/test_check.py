@@ -14,11 +14,11 @@ from streams import data_packet, time_packet, tot_section, read_marker, packet_t
 TUNER = ("SOAKA1", "A", 27, 1)
 
 
-def unit(seq):
+def unit(seq, jump=()):
     pos = seq % sc.LOOP
     if pos % sc.TIME_EVERY:
         return data_packet(1, pos)
-    t = sc.START + datetime.timedelta(seconds=seq / sc.UNITS_PER_SECOND)
+    t = sc.START + datetime.timedelta(seconds=seq / sc.UNITS_PER_SECOND + (sc.JUMP_OFFSET if seq in jump else 0))
     return time_packet(1, pos, tot_section(t.year, t.month, t.day, t.hour, t.minute, t.second))
 
 
@@ -26,12 +26,14 @@ class FakeScenario:
     speed = 100.0
     faults = {}
     windows = {}
+    parts = set()
 
 
 class FakeRun:
     def __init__(self, lines=(), disk=()):
         self.lines = list(lines)
         self.disk_applied = list(disk)
+        self.midnight_filled_at = None
 
 
 class PacketAccounting(unittest.TestCase):
@@ -45,18 +47,20 @@ class PacketAccounting(unittest.TestCase):
         self.addCleanup(patcher.stop)
         self.addCleanup(self.tmp.cleanup)
 
-    def deliver(self, seqs):
+    def deliver(self, seqs, jump=()):
         with open(os.path.join(self.work, "delivered_SOAKA1.bin"), "wb") as f:
             for seq in seqs:
-                f.write(struct.pack("<Q", seq) + unit(seq))
+                f.write(struct.pack("<Q", seq) + unit(seq, jump))
 
-    def record(self, seqs, name="261206210_Ch27"):
-        base = os.path.join(self.ts, "261206", name)
-        with open(base + ".ts", "wb") as ts, open(base + ".idx", "wb") as idx:
-            for i, seq in enumerate(seqs):
-                packet = unit(seq)
+    def record(self, seqs, name="261206210_Ch27", jump=(), mode="wb"):
+        folder = os.path.join(self.ts, name[:6])
+        os.makedirs(folder, exist_ok=True)
+        base = os.path.join(folder, name)
+        with open(base + ".ts", mode) as ts, open(base + ".idx", mode) as idx:
+            for seq in seqs:
+                packet = unit(seq, jump)
                 if seq % sc.TIME_EVERY == 0:
-                    idx.write(packet[8:13] + struct.pack("<I", i * 188))
+                    idx.write(packet[8:13] + struct.pack("<I", ts.tell()))
                 ts.write(packet)
 
     def verdict(self, run=None):
@@ -143,6 +147,21 @@ class PacketAccounting(unittest.TestCase):
                  (5, "SOAKM1: 録画ファイル書き込み失敗 c.ts (失われたパケット 3)")]
         self.assertEqual(check.reported_lost(lines), {"SOAKA1": 32, "SOAKM1": 3})
 
+    def test_a_time_from_the_jump_is_traced_but_a_file_not_named_after_its_time_fails(self):
+        self.deliver(range(0, 120), jump={41})
+        self.record(range(0, 41))
+        self.record(range(41, 82), name="281205210_Ch27", jump={41})  # named by the jumped time
+        self.record(range(82, 120), mode="ab")
+        report = self.verdict()
+        self.assertEqual(report.failures, [])
+        self.assertIn("two years ahead recorded 1", report.figures[0])
+        self.tmp.cleanup()
+        os.makedirs(self.ts)
+        self.deliver(range(0, 120))
+        self.record(range(0, 120), name="261206211_Ch27")  # 21:10, but the times say 21:00
+        self.assertTrue(any("3 recorded packets in a file not named after their time" in f
+                            for f in self.verdict().failures))
+
     def test_an_index_pointing_elsewhere_fails(self):
         self.deliver(range(0, 80))
         self.record(range(0, 80))
@@ -168,10 +187,12 @@ class Retention(unittest.TestCase):
     def test_last_sweep_is_the_first_time_of_the_latest_hour(self):
         lines = [(0, "A：放送受信：26/12/07 21:59:55"), (1, "A：放送受信：26/12/07 22:00:05"),
                  (2, "B：放送受信：26/12/07 22:00:10")]
-        sweep, certain = check.last_sweep(lines)
+        # A time from the jump never counts as a sweep.
+        lines.append((3, "C：放送受信：28/12/06 23:00:00"))
+        sweep, certain = check.last_sweep(lines, 100.0)
         self.assertEqual(check.EPOCH + datetime.timedelta(seconds=sweep), datetime.datetime(2026, 12, 7, 22, 0, 5))
         self.assertFalse(certain)
-        cutoff = check.retention_cutoff(lines)
+        cutoff = check.retention_cutoff(lines, 100.0)
         self.assertEqual(check.EPOCH + datetime.timedelta(seconds=cutoff), datetime.datetime(2026, 12, 6, 23))
 
 

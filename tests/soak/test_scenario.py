@@ -34,6 +34,23 @@ class Schedule(unittest.TestCase):
         self.assertAlmostEqual(vanish[0] - scen.channel_change_at, 2.0)
         self.assertEqual(scen.disk_windows, [])
 
+    def test_time_jump_takes_one_time_packet_and_disk_windows_spare_the_folder_and_midnight(self):
+        for seed, hours, speed in [(1, 4.25, 360), (7, 168, 360), (2, 25, 144)]:
+            scen = sc.Scenario(seed, hours, speed, disk_faults=True)
+            (at, duration), = [(a, d) for _n, typ, a, d in scen.faults[sc.JUMP_TUNER] if typ == "time_jump"]
+            per_unit = 1 / sc.UNITS_PER_SECOND / speed
+            units = [i for i in range(int(at / per_unit) - 2, int((at + duration) / per_unit) + 3)
+                     if at <= i * per_unit < at + duration]
+            self.assertEqual(len(units), 1)
+            self.assertEqual(units[0] % sc.TIME_EVERY, 0)
+            fill, resumed = scen.midnight_window()
+            self.assertAlmostEqual(scen.midnight_at * speed, 3 * 3600)
+            for a, b in scen.disk_windows:
+                self.assertGreater(a, scen.folder_appears_at)
+                self.assertTrue(b < fill or a > resumed, (seed, a, b))
+        self.assertNotIn("midnight_full", sc.Scenario(1, 4.25, 360, disk_faults=False).parts)
+        self.assertIsNone(sc.Scenario(1, 2, 360, disk_faults=True).midnight_window())
+
     def test_same_seed_same_schedule(self):
         self.assertEqual(sc.Scenario(11, 6, 200, True).faults, sc.Scenario(11, 6, 200, True).faults)
         self.assertNotEqual(sc.Scenario(11, 6, 200, True).faults, sc.Scenario(12, 6, 200, True).faults)

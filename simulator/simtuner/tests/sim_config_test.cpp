@@ -5,6 +5,7 @@
 #include "devices.h"
 #include "manual_clock.h"
 #include "sim_config.h"
+#include "sim_hardware.h"
 
 namespace oneseg::sim {
 namespace {
@@ -51,6 +52,22 @@ TEST(SimConfig, BadDescriptionsGiveOneLineMessages) {
     EXPECT_EQ(0u, error.find("simulated tuners: ")) << error;
     EXPECT_EQ(std::string::npos, error.find('\n')) << error;
   }
+  // Wrong types and keys name the field and its place, never a bare library word.
+  const std::pair<const char*, const char*> placed[] = {
+      {R"({"devices": [{}, {"signal": {"abc": 3}}]})", "devices[1].signal.\"abc\": expected a channel number"},
+      {R"({"devices": [{"signal": {"27": "x"}}]})", "devices[0].signal.\"27\": expected a number"},
+      {R"({"devices": [{"queue_bytes": "big"}]})", "devices[0].queue_bytes: expected an integer"},
+      {R"({"stations": [{"channel": 27, "stream": 5}]})", "stations[0].stream: expected a string"},
+      {R"({"devices": [{"faults": [{"type": "time_jump", "offset": "soon"}]}]})",
+       "devices[0].faults[0].offset: expected a number"},
+      {R"({"speed": "fast"})", "speed: expected a number"},
+  };
+  for (const auto& [text, message] : placed) {
+    SimConfig config;
+    std::string error;
+    EXPECT_FALSE(ParseSimConfig(text, "/tmp", config, error)) << text;
+    EXPECT_NE(std::string::npos, error.find(message)) << error;
+  }
 }
 
 TEST(SimConfig, OpeningAMissingOrUnusableDescriptionYieldsNoDevices) {
@@ -65,6 +82,17 @@ TEST(SimConfig, OpeningAMissingOrUnusableDescriptionYieldsNoDevices) {
   access = brannock::OpenSimulatedDevices(std::string(ONESEG_SIMTUNER_DIR) + "/example.json", clock, error);
   EXPECT_FALSE(access.usb);
   EXPECT_NE(std::string::npos, error.find("ch27.ts"));
+  // A folder where a file belongs is refused with its name, as description and as stream.
+  const std::string folder = std::filesystem::temp_directory_path().string();
+  error.clear();
+  access = brannock::OpenSimulatedDevices(folder, clock, error);
+  EXPECT_FALSE(access.usb);
+  EXPECT_NE(std::string::npos, error.find(folder + ": not a regular file")) << error;
+  SimConfig config;
+  ASSERT_TRUE(ParseSimConfig(R"({"stations": [{"channel": 27, "stream": "."}]})", folder, config, error)) << error;
+  error.clear();
+  EXPECT_FALSE(SimHardware::Create(config, clock, error));
+  EXPECT_NE(std::string::npos, error.find("not a regular file")) << error;
 }
 
 }  // namespace

@@ -222,6 +222,34 @@ TEST_F(SimDevicesTest, CorruptAndMisalignedUnits) {
   EXPECT_GE(stray / 3, 1u);
 }
 
+TEST_F(SimDevicesTest, TimeJumpShiftsOnlyTheTimePacketsSentWhileItLasts) {
+  constexpr int kOffset = 2 * 365 * 86400;
+  Build(R"({"model": "A", "delivery_log": "a.log",
+            "faults": [{"type": "time_jump", "at": 1, "duration": 0.5, "offset": 63072000}]})");
+  const SiHandle h = Open();
+  TuneA(h, 473 + 6 * 14);
+  rig_->clock.Advance(2.0);
+  ReadAll(h);
+  std::ifstream in(dir_.path() + "/a.log", std::ios::binary);
+  const std::vector<std::uint8_t> log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::int64_t start = ToJstSeconds(rig_->hw->BroadcastStart());
+  int shifted = 0, plain = 0;
+  for (std::size_t at = 0; at + 196 <= log.size(); at += 196) {
+    std::uint64_t seq = 0;
+    for (int b = 7; b >= 0; --b) seq = seq << 8 | log[at + static_cast<std::size_t>(b)];
+    CivilTime t;
+    if (!ReadPacketTime(&log[at + 8], t)) continue;
+    EXPECT_EQ(0u, crc32_mpeg2(&log[at + 8 + 5], 14));
+    // 100 units a second: units 100..149 went out while the jump lasted.
+    const bool inJump = seq >= 100 && seq < 150;
+    const std::int64_t expected = start + static_cast<std::int64_t>(seq / 100) + (inJump ? kOffset : 0);
+    EXPECT_EQ(expected, ToJstSeconds(ToDateTime(t))) << "unit " << seq;
+    (inJump ? shifted : plain) += 1;
+  }
+  EXPECT_EQ(5, shifted);
+  EXPECT_GE(plain, 14);
+}
+
 TEST_F(SimDevicesTest, DriverTunerProbesOpensAndVanishes) {
   Build(R"({"model": "driver", "faults": [{"type": "vanish", "at": 2, "duration": 2}]})");
   EXPECT_TRUE(rig_->driver->Probe());
