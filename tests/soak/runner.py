@@ -13,7 +13,7 @@ import subprocess
 import threading
 import time
 
-from scenario import change_channel_setting
+from scenario import USB_TUNERS, change_channel_setting
 
 POLL = 0.005
 
@@ -177,6 +177,7 @@ def timed_actions(scenario, disk, run, config_dir, staging, ts_folder, clock):
 
     if scenario.folder_appears_at is not None:
         actions.append((scenario.folder_appears_at, appear))
+    early = FolderWatch(run, appear, actions) if scenario.folder_appears_at is not None else None
     if disk.mounted:
         for a, b in scenario.disk_windows:
             actions += [(a, fill), (b, clear)]
@@ -188,7 +189,34 @@ def timed_actions(scenario, disk, run, config_dir, staging, ts_folder, clock):
     def finish():
         if "at" in filled:
             clear(None)
-    return actions, finish
+    return actions, early, finish
+
+
+class FolderWatch:
+    """Makes the recording folder appear as soon as every USB tuner has shown
+    that it could not record into it (a second later), so that each of them
+    loses packets to the missing folder and must resume by itself."""
+    GRACE = 1.0
+
+    def __init__(self, run, appear, actions):
+        self.run, self.appear, self.actions = run, appear, actions
+        self.seen = 0
+        self.failed = set()
+        self.due = None
+
+    def poll(self, now):
+        lines = self.run.lines
+        for _t, text in lines[self.seen:]:
+            serial, sep, status = text.partition("：")
+            if sep and status.startswith("Error:録画ファイル書き込み失敗"):
+                self.failed.add(serial)
+        self.seen = len(lines)
+        if self.due is None and self.failed >= {s for s, _m, _c, _st in USB_TUNERS}:
+            self.due = now + self.GRACE
+        if self.due is not None and now >= self.due and self.run.folder_appeared_at is None:
+            for item in [a for a in self.actions if a[1] is self.appear]:
+                self.actions.remove(item)
+            self.appear(now)
 
 
 def run_recorder(brannock, scenario, sim_path, config_dir, work, disk, delivery_logs, staging, ts_folder):
@@ -215,7 +243,7 @@ def run_recorder(brannock, scenario, sim_path, config_dir, work, disk, delivery_
 
     reader = threading.Thread(target=read_lines, daemon=True)
     reader.start()
-    actions, finish = timed_actions(scenario, disk, run, config_dir, staging, ts_folder, clock)
+    actions, early, finish = timed_actions(scenario, disk, run, config_dir, staging, ts_folder, clock)
     sizes = {path: 0 for path in delivery_logs}
     last_growth = None
     next_sample = 0.0
@@ -244,6 +272,8 @@ def run_recorder(brannock, scenario, sim_path, config_dir, work, disk, delivery_
                 if disk.mounted:
                     run.free_bytes.append((now, disk.free_bytes()))
                 next_sample = now + 1.0
+            if early and run.folder_appeared_at is None:
+                early.poll(now)
             while actions and now >= actions[0][0]:
                 actions.pop(0)[1](now)
             time.sleep(POLL)

@@ -50,7 +50,7 @@ LONG_SIGNAL_LOSS = 90.0    # five watchdog firings: re-initialisation
 DRIVER_QUIET = 95.0
 # The parts of the unattended run beyond the seeded faults; each can be left out.
 PARTS = ("failing_tuner", "late_folder", "midnight_full", "time_jump")
-LATE_FOLDER_MINUTES = 30   # broadcast minutes the recording folder is missing at start
+LATE_FOLDER_LATEST = 45.0  # real seconds: the recording folder appears by then at the latest
 MIDNIGHT_FILL_AHEAD = 120  # broadcast seconds before midnight the disk is filled
 MIDNIGHT_RESUME = 60       # broadcast seconds after midnight recording must have resumed by
 JUMP_TUNER = "SOAKM1"
@@ -75,9 +75,14 @@ class Scenario:
         # first; the random faults keep clear of it.
         self.channel_change_at = self.real_seconds * 0.4
         self._add_fault("SOAKA2", "channel_change_vanish", [("vanish", 3.0)], self.channel_change_at + 2.0)
-        self.folder_appears_at = LATE_FOLDER_MINUTES * 60 / speed if "late_folder" in self.parts else None
         self.time_jump_at = self._place_time_jump() if "time_jump" in self.parts else None
         self.midnight_at, self.midnight_fill_at = self._midnight() if "midnight_full" in self.parts else (None, None)
+        # The folder appears once every USB tuner has failed to record into it
+        # (the runner watches for that), and before the disk fills for midnight.
+        self.folder_appears_at = None
+        if "late_folder" in self.parts:
+            self.folder_appears_at = min(LATE_FOLDER_LATEST, 0.9 * self.midnight_fill_at if self.midnight_fill_at
+                                         else self.real_seconds * 0.6)
         # Every kind comes once before any comes again, shared out among the tuners.
         pending = [k for k, _ in FAULT_KINDS]
         rng.shuffle(pending)
