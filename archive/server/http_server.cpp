@@ -228,6 +228,12 @@ ArchiveServer::ArchiveServer(ServerSetup setup, ChildStarter& starter)
   const int threads = impl_->setup.threads;
   server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
   server.set_payload_max_length(64 * 1024);
+  // Headers and body go out in separate writes; with Nagle's algorithm the
+  // body would wait for the client's delayed acknowledgement (40 ms a page).
+  server.set_tcp_nodelay(true);
+  // Clients keep their connection: a new one per five requests (the
+  // library's default) would queue at its short listen backlog.
+  server.set_keep_alive_max_count(1000);
   server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
     return impl_->admitted(request, response) ? httplib::Server::HandlerResponse::Unhandled
                                               : httplib::Server::HandlerResponse::Handled;
