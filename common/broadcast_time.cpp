@@ -26,8 +26,10 @@ long days_from_civil(long y, unsigned m, unsigned d) {
 }
 }  // namespace
 
-CivilTime mjd_to_date(std::uint16_t mjd) {
-  long z = static_cast<long>(mjd) - kMjdOfCivilEpoch + 719468;
+CivilTime mjd_to_date(std::uint16_t mjd) { return mjd_to_date_wide(mjd); }
+
+CivilTime mjd_to_date_wide(std::int64_t mjd) {
+  const long z = static_cast<long>(mjd) - kMjdOfCivilEpoch + 719468;
   const long era = (z >= 0 ? z : z - 146096) / 146097;
   const unsigned doe = static_cast<unsigned>(z - era * 146097);
   const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
@@ -41,9 +43,11 @@ CivilTime mjd_to_date(std::uint16_t mjd) {
 }
 
 std::uint16_t date_to_mjd(int year, int month, int day) {
-  return static_cast<std::uint16_t>(days_from_civil(year, static_cast<unsigned>(month),
-                                                    static_cast<unsigned>(day)) +
-                                    kMjdOfCivilEpoch);
+  return static_cast<std::uint16_t>(date_to_mjd_wide(year, month, day));
+}
+
+std::int64_t date_to_mjd_wide(int year, int month, int day) {
+  return days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kMjdOfCivilEpoch;
 }
 
 bool decode_jst_time(const std::uint8_t* b, CivilTime& out) {

@@ -21,6 +21,10 @@ std::uint8_t int_to_bcd(int value);  // value 0..99
 // Integer Modified Julian Date conversions (exact for 1900-03-01 .. 2100-02-28).
 CivilTime mjd_to_date(std::uint16_t mjd);
 std::uint16_t date_to_mjd(int year, int month, int day);
+// The same on a wide day count: dates after 2038-04-22 lie beyond the 16-bit
+// field and would wrap to the 1850s there.
+CivilTime mjd_to_date_wide(std::int64_t mjd);
+std::int64_t date_to_mjd_wide(int year, int month, int day);
 
 // Decodes the five bytes of a JST_time field. Returns false when any BCD digit is invalid.
 bool decode_jst_time(const std::uint8_t* five_bytes, CivilTime& out);

@@ -6,7 +6,7 @@
 namespace brannock {
 
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second) {
-  const int days = oneseg::date_to_mjd(year, month, day) - kMjdOfDateTimeEpoch;
+  const auto days = static_cast<double>(oneseg::date_to_mjd_wide(year, month, day) - kMjdOfDateTimeEpoch);
   return days + (hour * 3600 + minute * 60 + second) / 86400.0;
 }
 
@@ -19,7 +19,7 @@ oneseg::CivilTime DecodeDateTime(TDateTime t) {
     rest += 86400;
     --days;
   }
-  oneseg::CivilTime c = oneseg::mjd_to_date(static_cast<std::uint16_t>(days + kMjdOfDateTimeEpoch));
+  oneseg::CivilTime c = oneseg::mjd_to_date_wide(days + kMjdOfDateTimeEpoch);
   c.hour = static_cast<int>(rest / 3600);
   c.minute = static_cast<int>(rest / 60 % 60);
   c.second = static_cast<int>(rest % 60);

@@ -10,6 +10,7 @@ add_library(recorder_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/supervisor.cpp
   ${CMAKE_CURRENT_LIST_DIR}/time_packet.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/recording_folder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_loop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/retention.cpp
   ${CMAKE_CURRENT_LIST_DIR}/instance_lock.cpp

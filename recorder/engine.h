@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ class EngineListener {
   virtual void Log(const std::string& /*line*/) {}
   // A desktop notification that passed the rate limit (see Notify).
   virtual void Notification(const std::string& /*text*/) {}
+  // Retention is held by an unusable stored RecDays (the text says so), again
+  // at every sweep it holds; an empty text when that is over.
+  virtual void RetentionHeld(const std::string& /*text*/) {}
 };
 
 struct EngineParts {
@@ -67,7 +71,10 @@ class RecorderEngine {
   std::string ConfigPath;    // settings folder + "/OneSeg_Config.ini"
   std::string ChannelsPath;  // settings folder + "/OneSeg_Channels.ini"
   std::string TSFolder;      // no trailing "/"; empty = not set (working folder)
-  int RecDays = 3;
+  int RecDays = kDefaultRecDays;  // 1..kMaxRecDays
+  // The stored RecDays text while it is no usable number of days: nothing is
+  // deleted meanwhile. None when RecDays holds.
+  std::optional<std::string> RecDaysFault;
   bool EnableWatchDog = false;
   std::vector<std::string> StationList;  // key=value lines of [stationID]
   TDateTime LastSweepTime = 0;
@@ -81,6 +88,7 @@ class RecorderEngine {
   // Releases every tuner in list order, 1000 ms apart, then empties the list.
   void FormDestroy();
   void SetTSFolder(const std::string& path);
+  // Values above kMaxRecDays keep kMaxRecDays; below 1 are ignored.
   void SetRecDays(int days);
 
   // ---- discovery (discovery.cpp)
@@ -100,7 +108,11 @@ class RecorderEngine {
   void RecordTimerTimer();
 
   // ---- retention (retention.cpp)
-  void SweepOldRecordings(TDateTime now);
+  // Runs the sweep for the time packet `t` of `tuner` when a new broadcast hour
+  // has begun and the tuner's previous time packet confirms t.
+  void SweepWhenDue(TOneSegTuner& tuner, TDateTime t);
+  // The number of entries removed; -1 while retention is held (RecDaysFault).
+  int SweepOldRecordings(TDateTime now);
 
   int EnabledTunerCount() const;
 
@@ -132,7 +144,8 @@ class RecorderEngine {
   void ReportFileFault(TOneSegTuner& tuner, const std::string& what, NoticeCause cause = NoticeCause::WriteFailure);
   void EndFileFault(TOneSegTuner& tuner);
   void ShowLostPackets(TOneSegTuner& tuner, const std::string& what);
-  void SweepDayFolder(const std::string& folder, TDateTime now);
+  void ApplyStoredRecDays();
+  bool RetentionHeld();
 
   Clock& clock_;
   SiUsbXpress& usb_;

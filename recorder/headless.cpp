@@ -19,6 +19,9 @@ class HeadlessListener : public EngineListener {
   void SettingsWriteFailed(const std::string& path) override { Line(WriteFailedText(path)); }
   void Log(const std::string& line) override { Line(line); }
   void Notification(const std::string& text) override { Line("通知：" + text); }
+  void RetentionHeld(const std::string& text) override {
+    if (!text.empty()) Line(text);
+  }
 
  private:
   void Line(const std::string& text) { out_ << text << std::endl; }

@@ -1,6 +1,5 @@
 #include "recording_files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,26 +98,6 @@ std::shared_ptr<RecordingFile> PosixFileSystem::OpenShared(const std::string& pa
   }
   return std::make_shared<PosixRecordingFile>(fd, static_cast<std::uint64_t>(st.st_size));
 }
-
-std::vector<FolderEntry> PosixFileSystem::List(const std::string& folder) {
-  std::vector<FolderEntry> entries;
-  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (dir == nullptr) return entries;
-  while (const dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat st {};
-    if (::lstat(JoinPath(folder, name).c_str(), &st) != 0) continue;
-    const EntryKind kind = S_ISLNK(st.st_mode) ? EntryKind::Link : S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::File;
-    entries.push_back({name, kind});
-  }
-  ::closedir(dir);
-  return entries;
-}
-
-bool PosixFileSystem::RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
-bool PosixFileSystem::RemoveFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
 
 std::shared_ptr<RecordingFile> FaultInjectingFileSystem::OpenShared(const std::string& path) {
   if (failOpen) return nullptr;

@@ -29,11 +29,25 @@ class RecordingFile {
   virtual void DropPending() = 0;
 };
 
-enum class EntryKind { File, Folder, Link };
+enum class EntryKind { File, Folder, Link, Other };
 
 struct FolderEntry {
   std::string name;
-  EntryKind kind = EntryKind::File;  // as the entry itself is, links not followed
+  EntryKind kind = EntryKind::File;  // as the entry itself is, links not followed; File = regular file
+};
+
+// An open folder of the retention sweep. Names are taken inside the folder
+// itself, never as paths, and no link is followed: a folder swapped for a link
+// between the listing and its use is never entered.
+class RecordingFolder {
+ public:
+  virtual ~RecordingFolder() = default;
+  // Entries other than "." and ".."; empty when the folder cannot be read.
+  virtual std::vector<FolderEntry> List() = 0;
+  // A sub-folder that is itself no link; null otherwise.
+  virtual std::unique_ptr<RecordingFolder> OpenFolder(const std::string& name) = 0;
+  virtual bool RemoveFile(const std::string& name) = 0;    // never a folder
+  virtual bool RemoveFolder(const std::string& name) = 0;  // empty folders only
 };
 
 class RecordingFileSystem {
@@ -44,10 +58,9 @@ class RecordingFileSystem {
   // Opens for reading and writing with other processes free to read and write,
   // creating the file when missing, positioned at its end; null on failure.
   virtual std::shared_ptr<RecordingFile> OpenShared(const std::string& path) = 0;
-  // Entries other than "." and ".."; empty when the folder cannot be read.
-  virtual std::vector<FolderEntry> List(const std::string& folder) = 0;
-  virtual bool RemoveFile(const std::string& path) = 0;
-  virtual bool RemoveFolder(const std::string& path) = 0;  // empty folders only
+  // The recording folder itself (empty = the working folder); the user chose
+  // it, so a link to it is followed. Null when it cannot be opened.
+  virtual std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) = 0;
 };
 
 class PosixFileSystem : public RecordingFileSystem {
@@ -55,9 +68,7 @@ class PosixFileSystem : public RecordingFileSystem {
   bool IsFolder(const std::string& path) override;
   bool MakeFolder(const std::string& path) override;
   std::shared_ptr<RecordingFile> OpenShared(const std::string& path) override;
-  std::vector<FolderEntry> List(const std::string& folder) override;
-  bool RemoveFile(const std::string& path) override;
-  bool RemoveFolder(const std::string& path) override;
+  std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) override;
 };
 
 // Passes everything to an inner file system, except that opens can be made to
@@ -73,9 +84,7 @@ class FaultInjectingFileSystem : public RecordingFileSystem {
   bool IsFolder(const std::string& path) override { return inner_.IsFolder(path); }
   bool MakeFolder(const std::string& path) override { return !failMakeFolder && inner_.MakeFolder(path); }
   std::shared_ptr<RecordingFile> OpenShared(const std::string& path) override;
-  std::vector<FolderEntry> List(const std::string& folder) override { return inner_.List(folder); }
-  bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
-  bool RemoveFolder(const std::string& path) override { return inner_.RemoveFolder(path); }
+  std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) override { return inner_.OpenFolder(path); }
 
  private:
   RecordingFileSystem& inner_;

@@ -127,18 +127,17 @@ void RecorderEngine::TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet)
   tuner.FileBase = FileBaseFor(t, tuner.Channel);
   tuner.DateFolder = DateFolderFor(t);
   // Also while the index is missing, or while another tuner writes the pair.
-  if ((tuner.FileBase != tuner.OpenFileBase || !tuner.IdxStream) && !RotateFiles(tuner)) return;
-  if (tuner.IdxStream) {
+  const bool open = (tuner.FileBase == tuner.OpenFileBase && tuner.IdxStream) || RotateFiles(tuner);
+  if (open && tuner.IdxStream) {
     const std::uint64_t offset = tuner.TsStream ? tuner.TsStream->Length() : 0;
     std::uint8_t record[kIndexRecordSize];
     std::memcpy(record, jst, 5);
     for (int b = 0; b < 4; ++b) record[5 + b] = static_cast<std::uint8_t>(offset >> (8 * b));
     tuner.IdxStream->Append(record, sizeof record);
   }
-  if (DateTimeSeconds(t) / 3600 != DateTimeSeconds(LastSweepTime) / 3600 && t > LastSweepTime) {
-    SweepOldRecordings(t);
-    LastSweepTime = t;
-  }
+  // Also when the rotation failed: on a full disk the sweep is what frees the
+  // space the next rotation needs.
+  SweepWhenDue(tuner, t);
 }
 
 // False when nothing of the pair could be opened or its index is missing.

@@ -1,12 +1,21 @@
-// The retention sweep: removes recordings (and every file named after them)
-// whose hour of start lies more than RecDays days before the broadcast time.
+// The retention sweep: removes the recordings, the files the analyser and the
+// page builder named after them and their thumbnail folders, once the hour of
+// start lies more than RecDays days before a confirmed broadcast time.
+#include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "datetime.h"
 #include "engine.h"
 
 namespace brannock {
 namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+// A time packet confirms the tuner's previous one when it follows it within
+// this much broadcast time. A lone time far off (a station's faulty clock)
+// is confirmed by no neighbour and so never drives retention.
+constexpr std::int64_t kConfirmSeconds = 600;
 
 // Two decimal digits at `at`; -1 otherwise.
 int TwoDigits(const std::string& name, std::size_t at) {
@@ -23,46 +32,114 @@ bool ValidDate(int year, int month, int day) {
   return month != 2 || day <= 28 || leap;
 }
 
-constexpr std::int64_t kSecondsPerDay = 86400;
+// Seconds since 1899-12-30 at the start of the date yymmdd at the front of
+// `name` and of hour `hour`; nullopt when that is no date.
+std::optional<std::int64_t> DateAt(const std::string& name, int hour) {
+  const int yy = TwoDigits(name, 0), mm = TwoDigits(name, 2), dd = TwoDigits(name, 4);
+  if (yy < 0 || mm < 0 || dd < 0 || !ValidDate(2000 + yy, mm, dd)) return std::nullopt;
+  return DateTimeSeconds(EncodeDateTime(2000 + yy, mm, dd, hour, 0, 0));
+}
+
+struct RecordingName {
+  std::string base;  // yymmddhhm_Ch<channel>
+  std::int64_t start = 0;
+  bool thumbnails = false;  // the page builder's folder base + "thm"
+};
+
+// Only names the suite writes: yymmddhhm_Ch<channel> followed by ".ts", ".idx",
+// ".sub", ".eit", ".html", or "thm" for the thumbnail folder.
+std::optional<RecordingName> ParseRecordingName(const std::string& name) {
+  const int hour = TwoDigits(name, 6);
+  if (hour < 0 || hour > 23 || name.size() < 13 || name[8] < '0' || name[8] > '5') return std::nullopt;
+  if (name.compare(9, 3, "_Ch") != 0) return std::nullopt;
+  std::size_t end = name[12] == '-' ? 13 : 12;
+  const std::size_t digits = end;
+  while (end < name.size() && end < digits + 9 && std::isdigit(static_cast<unsigned char>(name[end]))) ++end;
+  if (end == digits) return std::nullopt;
+  const std::string suffix = name.substr(end);
+  static const char* const kSuffixes[] = {".ts", ".idx", ".sub", ".eit", ".html", "thm"};
+  if (std::find(std::begin(kSuffixes), std::end(kSuffixes), suffix) == std::end(kSuffixes)) return std::nullopt;
+  const std::optional<std::int64_t> start = DateAt(name, hour);
+  if (!start) return std::nullopt;
+  return RecordingName{name.substr(0, end), *start, suffix == "thm"};
+}
+
+// Only the regular files of a thumbnail folder go; anything else in it
+// (a link, a sub-folder) stays, and so does the folder.
+bool RemoveThumbnailFolder(RecordingFolder& day, const std::string& name) {
+  const std::unique_ptr<RecordingFolder> folder = day.OpenFolder(name);
+  if (!folder) return false;
+  for (const FolderEntry& entry : folder->List()) {
+    if (entry.kind == EntryKind::File) folder->RemoveFile(entry.name);
+  }
+  return day.RemoveFolder(name);
+}
+
+struct DaySweep {
+  int removed = 0;
+  bool keepFolder = false;
+};
+
+DaySweep SweepDayFolder(RecordingFolder& day, std::int64_t nowSeconds, std::int64_t keptSeconds,
+                        const std::vector<std::string>& openBases) {
+  DaySweep result;
+  for (const FolderEntry& entry : day.List()) {
+    const std::optional<RecordingName> name = ParseRecordingName(entry.name);
+    const EntryKind expected = name && name->thumbnails ? EntryKind::Folder : EntryKind::File;
+    // Files not named after a recording, links, and anything a tuner still
+    // writes to are never ours to delete; a recording dated after now is young.
+    if (!name || entry.kind != expected || nowSeconds - name->start <= keptSeconds ||
+        std::find(openBases.begin(), openBases.end(), name->base) != openBases.end()) {
+      result.keepFolder = true;
+      continue;
+    }
+    const bool removed = name->thumbnails ? RemoveThumbnailFolder(day, entry.name) : day.RemoveFile(entry.name);
+    result.removed += removed ? 1 : 0;
+  }
+  return result;
+}
 
 }  // namespace
 
-void RecorderEngine::SweepOldRecordings(TDateTime now) {
-  const std::int64_t nowSeconds = DateTimeSeconds(now);
-  const std::int64_t today = nowSeconds / kSecondsPerDay;
-  for (const FolderEntry& entry : files_.List(TSFolder)) {
-    if (entry.kind != EntryKind::Folder || entry.name.size() != 6) continue;
-    const int yy = TwoDigits(entry.name, 0), mm = TwoDigits(entry.name, 2), dd = TwoDigits(entry.name, 4);
-    if (yy < 0 || mm < 0 || dd < 0 || !ValidDate(2000 + yy, mm, dd)) continue;
-    const std::int64_t folderDay = DateTimeSeconds(EncodeDateTime(2000 + yy, mm, dd, 0, 0, 0)) / kSecondsPerDay;
-    if (today - folderDay < RecDays) continue;
-    SweepDayFolder(JoinPath(TSFolder, entry.name), now);
+void RecorderEngine::SweepWhenDue(TOneSegTuner& tuner, TDateTime t) {
+  const std::int64_t gap = DateTimeSeconds(t) - DateTimeSeconds(tuner.LastTotTime);
+  const bool confirmed = tuner.LastTotTime != 0 && gap > 0 && gap <= kConfirmSeconds;
+  tuner.LastTotTime = t;
+  if (DateTimeSeconds(t) / 3600 == DateTimeSeconds(LastSweepTime) / 3600 || t <= LastSweepTime) return;
+  if (!confirmed) {
+    if (listener_ != nullptr) listener_->Log(tuner.TunerID + ": 未確認の放送時刻 " + FormatBroadcastTime(t) + " では古い録画を削除しません");
+    return;
+  }
+  const int removed = SweepOldRecordings(t);
+  LastSweepTime = t;
+  if (listener_ != nullptr && removed >= 0) {
+    listener_->Log("古い録画を削除：" + FormatBroadcastTime(t) + " 時点 " + std::to_string(removed) + " 件");
   }
 }
 
-void RecorderEngine::SweepDayFolder(const std::string& folder, TDateTime now) {
-  const std::int64_t nowSeconds = DateTimeSeconds(now);
-  bool keepFolder = false;
-  for (const FolderEntry& entry : files_.List(folder)) {
-    // Sub-folders (a thumbnail folder) and links are never entered or followed.
-    if (entry.kind != EntryKind::File) {
-      keepFolder = true;
-      continue;
-    }
-    const int yy = TwoDigits(entry.name, 0), mm = TwoDigits(entry.name, 2), dd = TwoDigits(entry.name, 4),
-              hh = TwoDigits(entry.name, 6);
-    if (yy < 0 || mm < 0 || dd < 0 || hh < 0 || hh > 23 || !ValidDate(2000 + yy, mm, dd)) {
-      keepFolder = true;  // not named after a recording: never ours to delete
-      continue;
-    }
-    const std::int64_t start = DateTimeSeconds(EncodeDateTime(2000 + yy, mm, dd, hh, 0, 0));
-    if (nowSeconds - start <= RecDays * kSecondsPerDay) {
-      keepFolder = true;
-      continue;
-    }
-    files_.RemoveFile(JoinPath(folder, entry.name));
+int RecorderEngine::SweepOldRecordings(TDateTime now) {
+  if (RetentionHeld()) return -1;
+  const std::unique_ptr<RecordingFolder> root = files_.OpenFolder(TSFolder);
+  if (!root) return 0;
+  std::vector<std::string> openBases;
+  for (const auto& tuner : Tuners) {
+    if (!tuner->OpenFileBase.empty()) openBases.push_back(tuner->OpenFileBase);
   }
-  if (!keepFolder) files_.RemoveFolder(folder);
+  const std::int64_t nowSeconds = DateTimeSeconds(now);
+  const std::int64_t keptSeconds = std::int64_t{RecDays} * kSecondsPerDay;
+  int removed = 0;
+  for (const FolderEntry& entry : root->List()) {
+    if (entry.kind != EntryKind::Folder || entry.name.size() != 6) continue;
+    const std::optional<std::int64_t> date = DateAt(entry.name, 0);
+    // A folder dated after today gives a negative age and is left alone.
+    if (!date || nowSeconds / kSecondsPerDay - *date / kSecondsPerDay < RecDays) continue;
+    const std::unique_ptr<RecordingFolder> day = root->OpenFolder(entry.name);
+    if (!day) continue;
+    const DaySweep sweep = SweepDayFolder(*day, nowSeconds, keptSeconds, openBases);
+    removed += sweep.removed;
+    if (!sweep.keepFolder) root->RemoveFolder(entry.name);
+  }
+  return removed;
 }
 
 }  // namespace brannock

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 
@@ -9,6 +11,16 @@
 #include "ini.h"
 
 namespace brannock {
+namespace {
+
+// False when the key is missing, as against present with an empty value.
+bool ReadStoredValue(const std::string& path, const std::string& section, const std::string& key,
+                     std::string& value) {
+  value = oneseg::ini_read_string(path, section, key, "");
+  return !value.empty() || oneseg::ini_read_string(path, section, key, "-") != "-";
+}
+
+}  // namespace
 
 std::vector<std::string> ChannelListItems(const std::vector<std::string>& stationList) {
   std::vector<std::string> items{"未設定"};
@@ -51,6 +63,24 @@ std::string UnusableSettingsText(const std::string& path, oneseg::ini_file_statu
     default:
       return std::string();
   }
+}
+
+std::optional<int> ParseRecDays(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::nullopt;
+  const std::size_t last = text.find_last_not_of(" \t");
+  std::int64_t days = 0;
+  for (std::size_t i = first; i <= last; ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') return std::nullopt;
+    days = std::min<std::int64_t>(days * 10 + (c - '0'), kMaxRecDays + 1);
+  }
+  if (days < 1) return std::nullopt;
+  return static_cast<int>(std::min<std::int64_t>(days, kMaxRecDays));
+}
+
+std::string RetentionHeldText(const std::string& storedValue) {
+  return "RecDays=" + storedValue + " は不正な値のため古い録画を削除しません";
 }
 
 std::string ProgramFolder() {
@@ -99,8 +129,34 @@ void RecorderEngine::SetTSFolder(const std::string& path) {
 
 void RecorderEngine::SetRecDays(int days) {
   if (days < 1) return;
-  RecDays = days;
-  WriteSetting(kConfigSection, "RecDays", std::to_string(days));
+  RecDays = std::min(days, kMaxRecDays);
+  if (RecDaysFault) {
+    RecDaysFault.reset();
+    if (listener_ != nullptr) listener_->RetentionHeld("");
+  }
+  WriteSetting(kConfigSection, "RecDays", std::to_string(RecDays));
+}
+
+// A missing key takes the default. A stored value that is no number of days
+// holds retention instead of guessing one: a guess could delete recordings
+// the user meant to keep.
+void RecorderEngine::ApplyStoredRecDays() {
+  std::string text;
+  if (!ReadStoredValue(ConfigPath, kConfigSection, "RecDays", text)) {
+    SetRecDays(kDefaultRecDays);
+  } else if (const std::optional<int> days = ParseRecDays(text)) {
+    SetRecDays(*days);
+  } else {
+    RecDaysFault = text;
+    if (listener_ != nullptr) listener_->RetentionHeld(RetentionHeldText(text));
+    Notify("", NoticeCause::RecDaysInvalid, RetentionHeldText(text));
+  }
+}
+
+bool RecorderEngine::RetentionHeld() {
+  if (!RecDaysFault) return false;
+  ApplyStoredRecDays();  // mending the file takes effect without a restart
+  return RecDaysFault.has_value();
 }
 
 void RecorderEngine::LoadSettings(const std::string& settingsFolder) {
@@ -115,7 +171,7 @@ void RecorderEngine::LoadSettings(const std::string& settingsFolder) {
     }
   }
   SetTSFolder(oneseg::ini_read_string(ConfigPath, kConfigSection, "TSFolder", ""));
-  SetRecDays(oneseg::ini_read_int(ConfigPath, kConfigSection, "RecDays", 3));
+  ApplyStoredRecDays();
   EnableWatchDog = oneseg::ini_read_int(ConfigPath, kConfigSection, "EnableWatchDog", 0) != 0;
   StationList = oneseg::ini_read_section(ChannelsPath, kStationSection);
   if (RaisePriority) RaisePriority();

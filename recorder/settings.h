@@ -1,5 +1,6 @@
 #pragma once
 // Names and texts of the recorder's settings, and where its settings files live.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,16 @@ constexpr const char* kConfigSection = "Config";
 constexpr const char* kStationSection = "stationID";
 constexpr int kFirstChannel = 13;
 constexpr int kLastChannel = 62;
+constexpr int kDefaultRecDays = 3;
+// More days than any recording can be old: two-digit years span one century.
+constexpr int kMaxRecDays = 99999;
+
+// A stored RecDays: decimal digits, blanks around them allowed; a larger number
+// reads as kMaxRecDays (keep), never wrapping. Zero, a sign or anything else is
+// no number of days: nullopt.
+std::optional<int> ParseRecDays(const std::string& text);
+// "RecDays=<value> は不正な値のため古い録画を削除しません"
+std::string RetentionHeldText(const std::string& storedValue);
 
 // The channel list: "未設定" at item 0, then channels 13..62, each followed by
 // " (" + station + ")" when a StationList line has that channel as its value

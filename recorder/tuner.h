@@ -43,6 +43,10 @@ struct TOneSegTuner {
   std::uint16_t UnitSize = 188;
   int Channel = -1;
   TDateTime LastTimeStamp = 0;
+  // Broadcast time of the last time packet (LastTimeStamp also takes local
+  // times from the supervisor): the next one must confirm it before a time
+  // may drive retention. 0 before the first.
+  TDateTime LastTotTime = 0;
   bool Present = true;
   int State = NotInitialized;
   int WatchState = 1;

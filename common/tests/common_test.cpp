@@ -35,6 +35,10 @@ TEST(BroadcastTime, MjdExamplesAndRoundTrip) {
     EXPECT_EQ(mjd, date_to_mjd(d.year, d.month, d.day)) << mjd;
   }
   EXPECT_EQ(date_to_mjd(2008, 12, 6), 54806);
+  // Past the 16-bit field the wide day count goes on instead of wrapping.
+  EXPECT_EQ(date_to_mjd_wide(2038, 4, 23), 65536);
+  const CivilTime late = mjd_to_date_wide(date_to_mjd_wide(2099, 12, 31));
+  EXPECT_EQ(late.year * 10000 + late.month * 100 + late.day, 20991231);
 }
 
 TEST(BroadcastTime, InvalidBcdIsRejected) {

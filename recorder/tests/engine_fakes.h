@@ -134,6 +134,8 @@ class RecordingListener : public EngineListener {
   void TunerViewRefresh() override { events.push_back("refresh"); }
   void StatusChanged(TOneSegTuner& t) override { events.push_back("status " + t.TunerID + " " + t.Status); }
   void SettingsWriteFailed(const std::string& path) override { events.push_back("write failed " + path); }
+  std::vector<std::string> held;  // every RetentionHeld text
+  void RetentionHeld(const std::string& text) override { held.push_back(text); }
 };
 
 // An engine over scripted parts with its settings and recordings in a temp folder.

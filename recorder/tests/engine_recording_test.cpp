@@ -477,12 +477,13 @@ TEST_F(Recording, FolderOrFileThatCannotBeOpenedIsShownAndRetried) {
 
 TEST_F(Recording, SweepRunsOncePerBroadcastHourAndNeverForEarlierTimes) {
   rig.engine.RecDays = 1;
-  const auto oldFile = rig.Recordings() / "081201" / "08120110_Ch27.ts";
+  const auto oldFile = rig.Recordings() / "081201" / "081201103_Ch27.ts";
   auto plant = [&] {
     fs::create_directories(oldFile.parent_path());
     std::ofstream(oldFile) << "x";
   };
   plant();
+  Send(TotPacket(2008, 12, 6, 14, 35, 2));  // confirmed by the next one
   Send(TotPacket(2008, 12, 6, 14, 35, 7));
   Tick();
   EXPECT_FALSE(fs::exists(oldFile));
@@ -492,6 +493,7 @@ TEST_F(Recording, SweepRunsOncePerBroadcastHourAndNeverForEarlierTimes) {
   Tick();
   EXPECT_TRUE(fs::exists(oldFile));
   EXPECT_TRUE(fs::exists(Pair("081206", "081206131_Ch27", ".ts")));  // that period's pair reopened
+  Send(TotPacket(2008, 12, 6, 14, 59, 55));
   Send(TotPacket(2008, 12, 6, 15, 0, 0));
   Tick();
   EXPECT_FALSE(fs::exists(oldFile));

@@ -7,6 +7,8 @@
 
 #include "datetime.h"
 #include "engine_fakes.h"
+#include "ini.h"
+#include "settings.h"
 
 namespace brannock::test {
 namespace {
@@ -118,6 +120,183 @@ TEST(RecordingWithoutFolder, DayFoldersLandInTheWorkingFolder) {
   rig.engine.RecordTimerTimer();
   fs::current_path(before);
   EXPECT_EQ(fs::file_size(work / "081206" / "081206143_Ch27.ts"), 188u);
+}
+
+// The sweep at 2026-12-09 15:00:05 with three days looks into 1 to 6 December.
+TDateTime SweepTime() { return EncodeDateTime(2026, 12, 9, 15, 0, 5); }
+
+TEST_F(Retention, OnlyTheSuitesOwnNamesGoWithTheirThumbnailFolders) {
+  for (const char* ext : {".ts", ".idx", ".sub", ".eit", ".html"}) Touch(Rec() / "261201" / (std::string("261201103_Ch27") + ext));
+  Touch(Rec() / "261201" / "261201103_Ch27thm" / "261201103_Ch27_0005.jpg");
+  Touch(Rec() / "261201" / "261201104_Ch-1.ts");  // a tuner without a channel
+  const char* kept[] = {"26120118_my_notes.txt", "2612011899999.jpg", "261201103_Ch27.ts.bak", "261201103_Ch27.jpg",
+                        "261201106_Ch27.ts", "261201103_Ch.ts", "261201103_Ch27thm.txt"};
+  for (const char* name : kept) Touch(Rec() / "261201" / name);
+  Touch(Rec() / "261202" / "261202103_Ch27.ts");
+  Touch(Rec() / "261202" / "261202103_Ch27thm" / "261202103_Ch27_0005.jpg");
+
+  EXPECT_EQ(rig.engine.SweepOldRecordings(SweepTime()), 9);
+
+  for (const char* ext : {".ts", ".idx", ".sub", ".eit", ".html"}) {
+    EXPECT_FALSE(fs::exists(Rec() / "261201" / (std::string("261201103_Ch27") + ext))) << ext;
+  }
+  EXPECT_FALSE(fs::exists(Rec() / "261201" / "261201103_Ch27thm"));
+  EXPECT_FALSE(fs::exists(Rec() / "261201" / "261201104_Ch-1.ts"));
+  for (const char* name : kept) EXPECT_TRUE(fs::exists(Rec() / "261201" / name)) << name;
+  EXPECT_FALSE(fs::exists(Rec() / "261202"));  // its thumbnails no longer keep it
+}
+
+TEST_F(Retention, ThumbnailFoldersAreNeverLeftThroughALink) {
+  const fs::path outside = rig.folder.path() / "outside";
+  const fs::path precious = Touch(outside / "keep.jpg");
+  const fs::path thumbs = Rec() / "261201" / "261201103_Ch27thm";
+  Touch(thumbs / "261201103_Ch27_0005.jpg");
+  fs::create_symlink(precious, thumbs / "261201103_Ch27_0010.jpg");
+  fs::create_directory_symlink(outside, Rec() / "261201" / "261201113_Ch27thm");
+  Touch(Rec() / "261202" / "261202103_Ch27thm" / "sub" / "261202103_Ch27_0005.jpg");
+
+  rig.engine.SweepOldRecordings(SweepTime());
+
+  EXPECT_TRUE(fs::exists(precious));
+  EXPECT_FALSE(fs::exists(thumbs / "261201103_Ch27_0005.jpg"));
+  EXPECT_TRUE(fs::is_symlink(thumbs / "261201103_Ch27_0010.jpg"));  // kept, and so its folder
+  EXPECT_TRUE(fs::is_symlink(Rec() / "261201" / "261201113_Ch27thm"));
+  EXPECT_TRUE(fs::exists(Rec() / "261202" / "261202103_Ch27thm" / "sub" / "261202103_Ch27_0005.jpg"));
+}
+
+TEST_F(Retention, DatesAfterTheSweepAreYoungWhateverTheCentury) {
+  Touch(Rec() / "991231" / "991231233_Ch27.ts");  // beyond 2038-04-22, where a 16-bit day count wraps
+  Touch(Rec() / "381231" / "381231233_Ch27.ts");
+  Touch(Rec() / "261201" / "271201103_Ch27.ts");  // an old folder holding a file dated next year
+  rig.engine.SweepOldRecordings(SweepTime());
+  EXPECT_TRUE(fs::exists(Rec() / "991231" / "991231233_Ch27.ts"));
+  EXPECT_TRUE(fs::exists(Rec() / "381231" / "381231233_Ch27.ts"));
+  EXPECT_TRUE(fs::exists(Rec() / "261201" / "271201103_Ch27.ts"));
+  // The same day count carries a sweep past 2099's last day.
+  rig.engine.SweepOldRecordings(EncodeDateTime(2100, 1, 4, 0, 0, 0));
+  EXPECT_FALSE(fs::exists(Rec() / "991231"));
+}
+
+TEST_F(Retention, PairsATunerHasOpenAreKept) {
+  TOneSegTuner& tuner = rig.StreamingTuner("A", 27);
+  AppendUnit(rig.ops.scripts["A"].stream, TotPacket(2026, 12, 1, 10, 35, 0), tuner.UnitSize);
+  rig.engine.RecordTimerTimer();
+  ASSERT_EQ(tuner.OpenFileBase, "261201103_Ch27");
+  Touch(Rec() / "261201" / "261201103_Ch27.sub");
+  Touch(Rec() / "261201" / "261201093_Ch27.ts");
+  rig.engine.SweepOldRecordings(SweepTime());
+  EXPECT_TRUE(fs::exists(Rec() / "261201" / "261201103_Ch27.ts"));
+  EXPECT_TRUE(fs::exists(Rec() / "261201" / "261201103_Ch27.idx"));
+  EXPECT_TRUE(fs::exists(Rec() / "261201" / "261201103_Ch27.sub"));
+  EXPECT_FALSE(fs::exists(Rec() / "261201" / "261201093_Ch27.ts"));
+}
+
+struct LogLines : RecordingListener {
+  std::vector<std::string> lines;
+  void Log(const std::string& line) override { lines.push_back(line); }
+};
+
+// Time packets through the recording loop decide when the sweep runs.
+class SweepTiming : public Retention {
+ protected:
+  void SetUp() override {
+    Retention::SetUp();
+    rig.engine.SetListener(&logs);
+    tuner = &rig.StreamingTuner("T", 27);
+  }
+  void Receive(TDateTime t) {
+    const oneseg::CivilTime c = DecodeDateTime(t);
+    AppendUnit(rig.ops.scripts["T"].stream, TotPacket(c.year, c.month, c.day, c.hour, c.minute, c.second),
+               tuner->UnitSize);
+    rig.engine.RecordTimerTimer();
+  }
+  static TDateTime At(int day, int hour, int minute, int second) {
+    return EncodeDateTime(2026, 12, day, hour, minute, second);
+  }
+  LogLines logs;
+  TOneSegTuner* tuner = nullptr;
+};
+
+TEST_F(SweepTiming, AFutureTimeNeverDrivesRetention) {
+  const fs::path old = Touch(Rec() / "261205" / "261205143_Ch27.ts");
+  const fs::path recent = Touch(Rec() / "261208" / "261208143_Ch27.ts");
+  Receive(At(9, 15, 0, 0));  // the first time of a run: nothing confirms it yet
+  EXPECT_EQ(rig.engine.LastSweepTime, 0);
+  EXPECT_TRUE(fs::exists(old));
+  Receive(At(9, 15, 0, 5));
+  EXPECT_EQ(rig.engine.LastSweepTime, At(9, 15, 0, 5));
+  EXPECT_FALSE(fs::exists(old));
+  EXPECT_EQ(logs.lines.back(), "古い録画を削除：26/12/09 15:00:05 時点 1 件");
+
+  Receive(EncodeDateTime(2031, 6, 1, 12, 0, 0));  // one intact packet from a faulty clock
+  Receive(At(9, 15, 0, 10));
+  Receive(At(9, 15, 0, 15));
+  EXPECT_EQ(rig.engine.LastSweepTime, At(9, 15, 0, 5));
+  EXPECT_TRUE(fs::exists(recent));
+  EXPECT_TRUE(fs::exists(Rec() / "261209" / "261209150_Ch27.ts"));
+  EXPECT_NE(std::find(logs.lines.begin(), logs.lines.end(),
+                      "T: 未確認の放送時刻 31/06/01 12:00:00 では古い録画を削除しません"),
+            logs.lines.end());
+  Receive(At(9, 15, 59, 58));  // a gap of an hour confirms nothing either
+  Receive(At(9, 16, 0, 3));
+  EXPECT_EQ(rig.engine.LastSweepTime, At(9, 16, 0, 3));
+}
+
+TEST_F(SweepTiming, AFullDiskAtMidnightIsFreedByTheSweep) {
+  const fs::path old = Touch(Rec() / "261206" / "261206233_Ch27.ts");
+  Receive(At(9, 23, 59, 55));
+  EXPECT_TRUE(fs::exists(old));  // the first time of the run confirms nothing
+  rig.files.failMakeFolder = true;  // the new day's folder cannot be made: the disk is full
+  Receive(At(10, 0, 0, 0));
+  EXPECT_NE(tuner->Status.find("Error:録画ファイル書き込み失敗"), std::string::npos);
+  EXPECT_FALSE(fs::exists(old));
+  EXPECT_EQ(rig.engine.LastSweepTime, At(10, 0, 0, 0));
+  rig.files.failMakeFolder = false;  // the space the sweep freed
+  Receive(At(10, 0, 0, 5));
+  EXPECT_EQ(tuner->Status, "放送受信：26/12/10 00:00:05");
+  EXPECT_TRUE(fs::exists(Rec() / "261210" / "261210000_Ch27.ts"));
+}
+
+TEST_F(Retention, AStoredDayCountThatIsNoNumberHoldsRetentionUntilFixed) {
+  const fs::path sixDaysOld = Rec() / "261203" / "261203143_Ch27.ts";
+  // All of these once read as three days and deleted a six-day-old recording.
+  for (const std::string value : {"99999999999", "2147483648", "0", "-5", "abc", "", "12ab"}) {
+    Touch(sixDaysOld);
+    oneseg::ini_write_string(rig.ConfigPath(), "Config", "RecDays", value);
+    rig.listener.held.clear();
+    rig.engine.LoadSettings(rig.folder.str());
+    rig.engine.SweepOldRecordings(SweepTime());
+    EXPECT_TRUE(fs::exists(sixDaysOld)) << value;
+    const bool tooLarge = value.size() > 5;
+    if (tooLarge) {
+      EXPECT_EQ(rig.engine.RecDays, kMaxRecDays) << value;
+    }
+    EXPECT_EQ(rig.engine.RecDaysFault, tooLarge ? std::nullopt : std::optional<std::string>(value));
+    // Shown at start and again at every sweep it holds.
+    EXPECT_EQ(rig.listener.held.size(), tooLarge ? 0u : 2u) << value;
+  }
+  EXPECT_EQ(rig.listener.held.back(), "RecDays=12ab は不正な値のため古い録画を削除しません");
+  oneseg::ini_write_string(rig.ConfigPath(), "Config", "RecDays", " 5 ");  // mended while running
+  EXPECT_EQ(rig.engine.SweepOldRecordings(SweepTime()), 1);
+  EXPECT_EQ(rig.engine.RecDays, 5);
+  EXPECT_EQ(rig.listener.held.back(), "");
+
+  // A missing key keeps the default of three days.
+  std::ofstream(rig.ConfigPath()) << "[Config]\nTSFolder=" << Rec().string() << "\n";
+  rig.engine.LoadSettings(rig.folder.str());
+  Touch(sixDaysOld);
+  rig.engine.SweepOldRecordings(SweepTime());
+  EXPECT_FALSE(fs::exists(sixDaysOld));
+  EXPECT_EQ(oneseg::ini_read_string(rig.ConfigPath(), "Config", "RecDays", ""), "3");
+}
+
+TEST(RecDaysText, DigitsOnlyAndLargeNumbersKeepTheMost) {
+  EXPECT_EQ(ParseRecDays(" 7\t"), 7);
+  EXPECT_EQ(ParseRecDays("3650"), 3650);
+  EXPECT_EQ(ParseRecDays("100000"), kMaxRecDays);
+  EXPECT_EQ(ParseRecDays("000000000000000000000000012"), 12);
+  EXPECT_EQ(ParseRecDays("+5"), std::nullopt);
+  EXPECT_EQ(ParseRecDays("0x10"), std::nullopt);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QToolButton>
 
 #include "days_form.h"
+#include "settings.h"
 #include "up_down.h"
 #include "window_tests.h"
 
@@ -78,22 +79,25 @@ class DaysFormTest : public QObject {
     QCOMPARE(form.DaysUpDown->Position(), 1);
   }
 
-  void typedValueAboveRangeEndsAtHundred() {
+  void typedLargeValuesAreKeptOrCapped() {
     TDaysForm form(nullptr);
     form.SetDays(5);
     form.DaysEdit->selectAll();
-    QTest::keyClicks(form.DaysEdit, "250");
-    QCOMPARE(form.Days, 100);
-    QCOMPARE(form.DaysEdit->text(), QStringLiteral("100"));
+    QTest::keyClicks(form.DaysEdit, "3650");
+    QCOMPARE(form.Days, 3650);
+    // Too many digits for a number keep the most days instead of falling to 1.
+    form.DaysEdit->setText(QStringLiteral("99999999999"));
+    QCOMPARE(form.Days, kMaxRecDays);
+    QCOMPARE(form.DaysEdit->text(), QString::number(kMaxRecDays));
   }
 
-  void stepsStayWithinOneToHundred() {
+  void stepsStayWithinTheRange() {
     TDaysForm form(nullptr);
-    form.SetDays(99);
+    form.SetDays(kMaxRecDays - 1);
     form.DaysUpDown->UpButton()->click();
-    QCOMPARE(form.Days, 100);
+    QCOMPARE(form.Days, kMaxRecDays);
     form.DaysUpDown->UpButton()->click();
-    QCOMPARE(form.Days, 100);
+    QCOMPARE(form.Days, kMaxRecDays);
     form.SetDays(2);
     form.DaysUpDown->DownButton()->click();
     form.DaysUpDown->DownButton()->click();

@@ -366,6 +366,37 @@ class OneSegFormTest : public QObject {
     QCOMPARE(oneseg::ini_read_int(r.ConfigPath(), "Config", "RecDays", 0), 7);
   }
 
+  void storedDaysBeyondAHundredSurviveTheDialog() {
+    Recorder r;
+    oneseg::ini_write_string(r.ConfigPath(), "Config", "RecDays", "3650");
+    r.Start();
+    TOneSegForm& f = *r.form;
+    QString shownDays;
+    QTimer::singleShot(100, f.DaysForm, [&] {
+      shownDays = f.DaysForm->DaysEdit->text();
+      f.DaysForm->Button1->click();
+    });
+    f.D1Click();
+    QCOMPARE(shownDays, QStringLiteral("3650"));
+    QCOMPARE(r.engine.RecDays, 3650);
+    QCOMPARE(oneseg::ini_read_int(r.ConfigPath(), "Config", "RecDays", 0), 3650);
+  }
+
+  void unusableStoredDaysAreShownUntilDaysAreChosen() {
+    Recorder r;
+    oneseg::ini_write_string(r.ConfigPath(), "Config", "RecDays", "abc");
+    r.Start();
+    TOneSegForm& f = *r.form;
+    QCOMPARE(f.TSFolderLabel->text(), QString::fromStdString(RetentionHeldText("abc")));
+    QTimer::singleShot(100, f.DaysForm, [&] {
+      f.DaysForm->DaysEdit->setText(QStringLiteral("7"));
+      f.DaysForm->Button1->click();
+    });
+    f.D1Click();
+    QCOMPARE(f.TSFolderLabel->text(), QStringLiteral("保存先：未設定"));
+    QCOMPARE(r.engine.RecDays, 7);
+  }
+
   void daysDialogCancelChangesNothing() {
     Recorder r;
     oneseg::ini_write_string(r.ConfigPath(), "Config", "RecDays", "5");

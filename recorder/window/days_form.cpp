@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "form_style.h"
+#include "settings.h"
 #include "up_down.h"
 
 namespace brannock {
@@ -24,7 +25,9 @@ QString GeneralFormat(long double value) {
 }
 
 // Reads decimal digits with an optional sign; anything else is not a number.
+// Digits beyond the range read as the most days, never as "not a number" (1).
 int DaysFromText(const QString& text) {
+  if (const std::optional<int> days = ParseRecDays(text.trimmed().toStdString())) return *days;
   bool ok = false;
   const int value = text.trimmed().toInt(&ok, 10);
   return ok ? value : 1;
@@ -48,7 +51,7 @@ TDaysForm::TDaysForm(QWidget* parent) : QDialog(parent) {
   Label1 = MakeLabel(QStringLiteral("保存日数"), 16, 16, this);
   DaysEdit = new QLineEdit(QStringLiteral("1"), this);
   DaysEdit->setGeometry(80, 12, 57, 20);
-  DaysUpDown = new TUpDown(DaysEdit, 1, 100, this);
+  DaysUpDown = new TUpDown(DaysEdit, 1, kMaxRecDays, this);  // any number the recorder keeps
   DaysUpDown->setGeometry(137, 12, 15, 20);
   Label3 = MakeLabel(QStringLiteral("日"), 160, 16, this);
   GBLabel = MakeLabel(QString(), 16, 40, this);

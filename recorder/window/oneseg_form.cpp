@@ -128,7 +128,8 @@ void TOneSegForm::CreateControls() {
 
   TSFolderLabel = new QLabel(client);
   TSFolderLabel->setGeometry(0, 112, kClientWidth, kClientHeight - 112);
-  TSFolderLabel->setText(Text(TSFolderLabelText(std::string())));
+  m_folderLine = Text(TSFolderLabelText(std::string()));
+  TSFolderLabel->setText(m_folderLine);
 }
 
 void TOneSegForm::CreateMenus() {
@@ -268,7 +269,23 @@ void TOneSegForm::TunerListChanged() { TunerTabChange(); }
 void TOneSegForm::TunerViewRefresh() { UpdateTunerView(); }
 
 void TOneSegForm::TSFolderChanged(const std::string& folder) {
-  TSFolderLabel->setText(Text(TSFolderLabelText(folder)));
+  m_folderLine = Text(TSFolderLabelText(folder));
+  ShowBottomLine();
+}
+
+void TOneSegForm::RetentionHeld(const std::string& text) {
+  if (!text.empty()) Log(text);
+  m_retentionNotice = Text(text);
+  ShowBottomLine();
+}
+
+// A held retention outranks the folder on the window's last line, in red,
+// until the number of days is fixed; the folder then stays in its tip.
+void TOneSegForm::ShowBottomLine() {
+  const bool held = !m_retentionNotice.isEmpty();
+  TSFolderLabel->setText(held ? m_retentionNotice : m_folderLine);
+  TSFolderLabel->setToolTip(held ? m_folderLine : QString());
+  TSFolderLabel->setStyleSheet(held ? QStringLiteral("color: #c00000;") : QString());
 }
 
 void TOneSegForm::SettingsWriteFailed(const std::string& path) {

@@ -91,6 +91,7 @@ class TOneSegForm : public QMainWindow, public EngineListener {
   void SettingsWriteFailed(const std::string& path) override;
   void Log(const std::string& line) override;
   void Notification(const std::string& text) override;
+  void RetentionHeld(const std::string& text) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -102,12 +103,16 @@ class TOneSegForm : public QMainWindow, public EngineListener {
   TOneSegTuner* SelectedTuner() const;
   void PlaceTabPanel();
   void ShowWriteFailure(const QString& path);
+  void ShowBottomLine();
 
   RecorderEngine& Engine;
   WindowDesktop Desktop;
   // Paths whose failed-write message is on screen, so that a burst of failed
   // writes shows one message per file.
   std::set<QString> m_openFailures;
+  // The recording folder's line, and what takes its place while retention is held.
+  QString m_folderLine;
+  QString m_retentionNotice;
 };
 
 }  // namespace brannock
