@@ -131,7 +131,7 @@ class DaysFormTest : public QObject {
     QVERIFY(form.Button1->isDefault());
     // The estimate for the largest case fits the dialog.
     form.SetStationCount(9);
-    form.SetDays(100);
+    form.SetDays(kMaxRecDays);
     QVERIFY(form.GBLabel->geometry().right() < form.width());
   }
 

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 #include <cstdio>
 
 #include "form_style.h"
@@ -89,6 +90,9 @@ void TDaysForm::DaysEditChange() {
 void TDaysForm::UpdateEstimate() {
   GBLabel->setText(DaysEstimateText(StationCount, Days));
   GBLabel->adjustSize();
+  // Thousands of days make the estimate longer than the dialog: it widens
+  // rather than cut the figure off.
+  setFixedSize(std::max(kClientWidth, GBLabel->geometry().right() + 16), kClientHeight);
 }
 
 void TDaysForm::showEvent(QShowEvent* event) {
