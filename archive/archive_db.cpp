@@ -19,10 +19,12 @@ namespace {
   throw DbError(what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
 }
 
-// Caption rows carry their own ordering key (see caption_key in indexer.cpp),
-// so that the full-text index yields the newest hits first without sorting.
-// The full-text table holds only the index; the text lives in captions and
-// triggers keep the two equal, inside every transaction that changes one.
+// Caption rows carry their own ordering key (caption_keys.h); a recording
+// notes the range of its rows instead of an index over them. The full-text
+// table holds only the index (without the column sizes, which only ranking
+// needs); the text lives in captions, and the indexer changes both in the
+// same transaction, a whole batch of rows per statement (row by row, the
+// index would write a segment of its own for every row).
 constexpr const char* schema_sql = R"sql(
 CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS recordings(
@@ -43,17 +45,19 @@ CREATE TABLE IF NOT EXISTS recordings(
   packets INTEGER NOT NULL, continuity_errors INTEGER NOT NULL,
   transport_errors INTEGER NOT NULL, sync_losses INTEGER NOT NULL,
   first_time INTEGER, last_time INTEGER, longest_gap INTEGER NOT NULL,
-  health TEXT NOT NULL);
+  health TEXT NOT NULL,
+  caption_count INTEGER NOT NULL DEFAULT 0,
+  caption_first INTEGER NOT NULL DEFAULT 0,
+  caption_last INTEGER NOT NULL DEFAULT -1);
 CREATE INDEX IF NOT EXISTS recordings_by_day ON recordings(day, start, channel);
 CREATE INDEX IF NOT EXISTS recordings_by_channel ON recordings(channel, start);
 CREATE TABLE IF NOT EXISTS captions(
   id INTEGER PRIMARY KEY,
-  recording INTEGER NOT NULL REFERENCES recordings(id),
-  time INTEGER NOT NULL,
+  recording INTEGER NOT NULL,
+  time INTEGER,
   text TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS captions_by_recording ON captions(recording);
 CREATE TABLE IF NOT EXISTS programmes(
-  recording INTEGER NOT NULL REFERENCES recordings(id),
+  recording INTEGER NOT NULL,
   start INTEGER NOT NULL,
   duration INTEGER NOT NULL,
   title TEXT NOT NULL,
@@ -61,27 +65,35 @@ CREATE TABLE IF NOT EXISTS programmes(
   genres TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS programmes_by_recording ON programmes(recording, start);
 CREATE VIRTUAL TABLE IF NOT EXISTS caption_index USING fts5(
-  text, content='captions', content_rowid='id', tokenize='oneseg_bigram');
-CREATE TRIGGER IF NOT EXISTS caption_added AFTER INSERT ON captions BEGIN
-  INSERT INTO caption_index(rowid, text) VALUES (new.id, new.text);
-END;
-CREATE TRIGGER IF NOT EXISTS caption_deleted AFTER DELETE ON captions BEGIN
-  INSERT INTO caption_index(caption_index, rowid, text) VALUES ('delete', old.id, old.text);
-END;
+  text, content='captions', content_rowid='id', tokenize='oneseg_bigram', columnsize=0);
 )sql";
+
+// The files are the source of truth: a database of an older schema is
+// emptied and filled again by the next index run.
+constexpr const char* drop_sql = R"sql(
+DROP TABLE IF EXISTS caption_index; DROP TABLE IF EXISTS captions; DROP TABLE IF EXISTS programmes;
+DROP TABLE IF EXISTS recordings; DROP TABLE IF EXISTS schema_version;
+)sql";
+
+std::int64_t stored_version(ArchiveDb& db)
+{
+  Statement exists = db.prepare("SELECT 1 FROM sqlite_schema WHERE name = 'schema_version'");
+  if (!exists.step()) return 0;
+  Statement version = db.prepare("SELECT max(version) FROM schema_version");
+  return version.step() ? version.integer(0) : 0;
+}
 
 void create_schema(ArchiveDb& db)
 {
   ArchiveDb::Transaction t(db);
-  db.exec(schema_sql);
-  Statement version = db.prepare("SELECT version FROM schema_version");
-  if (!version.step()) {
+  const std::int64_t version = stored_version(db);
+  if (version > schema_version)
+    throw DbError("the database was written by a newer oneseg-archive (schema " + std::to_string(version) + ")");
+  if (version < schema_version) {
+    db.exec(drop_sql);
+    db.exec(schema_sql);
     db.prepare("INSERT INTO schema_version(version) VALUES (?1)").bind(1, schema_version).run();
-  } else if (version.integer(0) > schema_version) {
-    throw DbError("the database was written by a newer oneseg-archive (schema " +
-                  std::to_string(version.integer(0)) + ")");
   }
-  version.reset();
   t.commit();
 }
 
@@ -196,7 +208,6 @@ ArchiveDb ArchiveDb::open(const std::filesystem::path& db_file)
   register_bigram_tokenizer(handle);
   db.exec("PRAGMA journal_mode=WAL");
   db.exec("PRAGMA synchronous=NORMAL");
-  db.exec("PRAGMA foreign_keys=ON");
   create_schema(db);
   return db;
 }

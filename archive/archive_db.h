@@ -88,7 +88,7 @@ class ArchiveDb {
   sqlite3* db_ = nullptr;
 };
 
-inline constexpr int schema_version = 1;
+inline constexpr int schema_version = 2;
 
 // $XDG_DATA_HOME/oneseg/archive-<hash of the canonical root>.sqlite
 // (~/.local/share/oneseg/ without XDG_DATA_HOME): one database per recording

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
+#include <tuple>
 
 #include "broadcast_clock.h"
+#include "caption_keys.h"
 #include "eucjp.h"
 #include "health.h"
 #include "recording_files.h"
@@ -15,15 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Caption rows are numbered by broadcast time (the second, then the channel,
-// then the line), so the full-text index, which keeps its hits in row order,
-// hands out the newest first and a page of hits stops early instead of
-// sorting every match. A second holds 1024 lines per channel; more (a stream
-// without time packets stamps every line alike) spill into the following
-// numbers, and a number already taken moves on to the next free one: order
-// then bends by a second, uniqueness never does.
-std::int64_t caption_key(std::int64_t time, int channel) { return time * 65536 + (channel & 63) * 1024; }
-
 struct IndexedRecording {
   std::int64_t id = 0;
   std::string fingerprint;
@@ -32,11 +26,30 @@ struct IndexedRecording {
   std::optional<StreamHealth> health;
 };
 
+// One recording's files, read before the transaction that stores them.
+struct ReadRecording {
+  const RecordingOnDisk* files = nullptr;
+  const IndexedRecording* old = nullptr;
+  std::vector<CaptionRecord> captions;
+  std::vector<ListingEntry> listing;
+  std::optional<StreamHealth> health;
+  std::int64_t id = 0;
+};
+
 class IndexWriter {
  public:
   IndexWriter(ArchiveDb& db, const fs::path& root, const IndexOptions& options)
       : db_(db), root_(root), options_(options),
-        remove_captions_(db.prepare("DELETE FROM captions WHERE recording = ?1")),
+        unindex_captions_(db.prepare(
+            "INSERT INTO caption_index(caption_index, rowid, text) SELECT 'delete', id, text FROM captions"
+            " WHERE id BETWEEN (SELECT caption_first FROM recordings WHERE id = ?1)"
+            " AND (SELECT caption_last FROM recordings WHERE id = ?1) AND recording = ?1")),
+        remove_captions_(db.prepare(
+            "DELETE FROM captions WHERE id BETWEEN (SELECT caption_first FROM recordings WHERE id = ?1)"
+            " AND (SELECT caption_last FROM recordings WHERE id = ?1) AND recording = ?1")),
+        index_captions_(db.prepare(
+            "INSERT INTO caption_index(rowid, text) SELECT id, text FROM captions WHERE id BETWEEN ?1 AND ?2"
+            " AND recording BETWEEN ?3 AND ?4")),
         remove_programmes_(db.prepare("DELETE FROM programmes WHERE recording = ?1")),
         remove_recording_(db.prepare("DELETE FROM recordings WHERE id = ?1")),
         add_recording_(db.prepare(
@@ -45,6 +58,8 @@ class IndexWriter {
             " continuity_errors, transport_errors, sync_losses, first_time, last_time, longest_gap, health)"
             " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20,"
             " ?21, ?22, ?23, ?24)")),
+        caption_range_(db.prepare(
+            "UPDATE recordings SET caption_count = ?2, caption_first = ?3, caption_last = ?4 WHERE id = ?1")),
         add_caption_(db.prepare("INSERT INTO captions(id, recording, time, text) VALUES (?1, ?2, ?3, ?4)")),
         next_free_key_(db.prepare(
             "SELECT min(id) + 1 FROM captions AS c WHERE id >= ?1 AND NOT EXISTS"
@@ -69,27 +84,32 @@ class IndexWriter {
 
   void remove(std::int64_t id)
   {
+    unindex_captions_.bind(1, id).run();
     remove_captions_.bind(1, id).run();
     remove_programmes_.bind(1, id).run();
     remove_recording_.bind(1, id).run();
   }
 
-  // Reads the recording's files and replaces its rows in one transaction.
-  void write(const RecordingOnDisk& r, const IndexedRecording* old, IndexReport& report);
+  // Reads the files of the recordings and replaces their rows, all in one
+  // transaction: a crash leaves each of them as it was before or as it is now.
+  void write(const std::vector<std::pair<const RecordingOnDisk*, const IndexedRecording*>>& changed,
+             IndexReport& report);
 
  private:
+  bool read(ReadRecording& r, IndexReport& report);
   std::optional<StreamHealth> health_of(const RecordingOnDisk& r, const IndexedRecording* old);
   std::string station_of(const RecordingOnDisk& r, const std::vector<ListingEntry>& listing);
   std::int64_t insert_recording(const RecordingOnDisk& r, const std::string& station,
                                 const std::optional<StreamHealth>& health);
-  std::int64_t insert_captions(std::int64_t id, int channel, const std::vector<CaptionRecord>& captions);
+  void insert_captions(std::vector<ReadRecording>& recordings);
+  std::int64_t free_key_from(std::int64_t key);
 
   ArchiveDb& db_;
   fs::path root_;
   IndexOptions options_;
   EucJpDecoder decoder_;
-  Statement remove_captions_, remove_programmes_, remove_recording_, add_recording_, add_caption_, next_free_key_,
-      add_programme_, neighbour_station_, stored_health_;
+  Statement unindex_captions_, remove_captions_, index_captions_, remove_programmes_, remove_recording_, add_recording_, caption_range_, add_caption_,
+      next_free_key_, add_programme_, neighbour_station_, stored_health_;
 };
 
 std::optional<StreamHealth> IndexWriter::health_of(const RecordingOnDisk& r, const IndexedRecording* old)
@@ -138,86 +158,147 @@ std::int64_t IndexWriter::insert_recording(const RecordingOnDisk& r, const std::
   s.bind(15, thumbnails).bind(16, int{health.has_value()});
   const StreamHealth h = health.value_or(StreamHealth{});
   s.bind(17, h.packets).bind(18, h.continuity_errors).bind(19, h.transport_errors).bind(20, h.sync_losses);
-  if (h.first_time) s.bind(21, *h.first_time), s.bind(22, *h.last_time);
+  if (h.first_time) s.bind(21, *h.first_time).bind(22, *h.last_time);
   s.bind(23, h.longest_gap_s).bind(24, health ? health_mark(h) : "");
   s.run();
   return db_.last_insert_id();
 }
 
-std::int64_t IndexWriter::insert_captions(std::int64_t id, int channel, const std::vector<CaptionRecord>& captions)
+std::int64_t IndexWriter::free_key_from(std::int64_t key)
 {
-  std::int64_t previous = -1;
-  for (const CaptionRecord& c : captions) {
-    std::int64_t key = std::max(caption_key(c.time, channel), previous + 1);
-    add_caption_.bind(1, key).bind(2, id).bind(3, c.time).bind(4, c.text);
+  next_free_key_.bind(1, key);
+  next_free_key_.step();
+  const std::int64_t free = next_free_key_.is_null(0) ? key : next_free_key_.integer(0);
+  next_free_key_.reset();
+  return free;
+}
+
+// All lines of the batch in order of time, channel and line, so that rows
+// are appended rather than wedged between others (which leaves pages half
+// full), and numbered as caption_keys.h says.
+void IndexWriter::insert_captions(std::vector<ReadRecording>& recordings)
+{
+  struct Line {
+    std::int64_t time;
+    int channel;
+    std::size_t recording, line;
+  };
+  std::vector<Line> lines;
+  for (std::size_t r = 0; r < recordings.size(); ++r)
+    for (std::size_t i = 0; i < recordings[r].captions.size(); ++i)
+      lines.push_back({recordings[r].captions[i].time, recordings[r].files->id.channel, r, i});
+  std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) {
+    return std::tie(a.time, a.channel, a.recording, a.line) < std::tie(b.time, b.channel, b.recording, b.line);
+  });
+  std::vector<std::pair<std::int64_t, std::int64_t>> ranges(recordings.size(), {INT64_MAX, INT64_MIN});
+  std::int64_t previous = INT64_MIN, lowest = INT64_MAX;
+  for (const Line& l : lines) {
+    ReadRecording& r = recordings[l.recording];
+    std::int64_t key = std::max(first_caption_key(l.time), previous == INT64_MIN ? INT64_MIN : previous + 1);
+    const auto bind = [&] {
+      add_caption_.bind(1, key).bind(2, r.id).bind(4, r.captions[l.line].text);
+      if (time_of_caption_key(key) != l.time) add_caption_.bind(3, l.time);
+    };
+    bind();
     while (!add_caption_.try_run()) {
-      next_free_key_.bind(1, key);
-      next_free_key_.step();
-      key = next_free_key_.integer(0);
-      next_free_key_.reset();
-      add_caption_.bind(1, key).bind(2, id).bind(3, c.time).bind(4, c.text);
+      key = free_key_from(key);
+      bind();
     }
+    lowest = std::min(lowest, key);
     previous = key;
+    ranges[l.recording] = {std::min(ranges[l.recording].first, key), std::max(ranges[l.recording].second, key)};
   }
-  return static_cast<std::int64_t>(captions.size());
+  // The batch's recordings were numbered one after another in this transaction.
+  if (!lines.empty())
+    index_captions_.bind(1, lowest).bind(2, previous).bind(3, recordings.front().id).bind(4, recordings.back().id).run();
+  for (std::size_t r = 0; r < recordings.size(); ++r) {
+    if (recordings[r].captions.empty()) continue;
+    caption_range_.bind(1, recordings[r].id).bind(2, static_cast<std::int64_t>(recordings[r].captions.size()));
+    caption_range_.bind(3, ranges[r].first).bind(4, ranges[r].second).run();
+  }
 }
 
-void IndexWriter::write(const RecordingOnDisk& r, const IndexedRecording* old, IndexReport& report)
+bool IndexWriter::read(ReadRecording& r, IndexReport& report)
 {
-  const fs::path base = root_ / r.id.day / r.id.name;
-  std::vector<CaptionRecord> captions;
-  std::vector<ListingEntry> listing;
-  if (r.sub.exists) {
-    const auto file = read_whole_file(base.string() + ".sub");
-    if (!file) return report.errors.push_back(base.string() + ".sub: cannot be read");
-    captions = parse_captions(*file, r.id.start, decoder_);
+  const RecordingOnDisk& files = *r.files;
+  const std::string base = (root_ / files.id.day / files.id.name).string();
+  if (files.sub.exists) {
+    const auto text = read_whole_file(base + ".sub");
+    if (!text) return report.errors.push_back(base + ".sub: cannot be read"), false;
+    r.captions = parse_captions(*text, files.id.start, decoder_);
   }
-  if (r.eit.exists) {
-    const auto file = read_whole_file(base.string() + ".eit");
-    if (!file) return report.errors.push_back(base.string() + ".eit: cannot be read");
-    listing = parse_listing(*file, decoder_);
+  if (files.eit.exists) {
+    const auto text = read_whole_file(base + ".eit");
+    if (!text) return report.errors.push_back(base + ".eit: cannot be read"), false;
+    r.listing = parse_listing(*text, decoder_);
   }
-  const std::optional<StreamHealth> health = health_of(r, old);
-
-  ArchiveDb::Transaction transaction(db_);
-  if (old != nullptr) remove(old->id);
-  const std::int64_t id = insert_recording(r, station_of(r, listing), health);
-  report.captions += insert_captions(id, r.id.channel, captions);
-  for (const ListingEntry& e : listing) {
-    if (!e.start) continue;
-    add_programme_.bind(1, id).bind(2, *e.start).bind(3, e.duration_s).bind(4, e.title).bind(5, e.description);
-    add_programme_.bind(6, e.genres).run();
-  }
-  transaction.commit();
-  ++(old != nullptr ? report.updated : report.added);
+  r.health = health_of(files, r.old);
+  return true;
 }
+
+void IndexWriter::write(const std::vector<std::pair<const RecordingOnDisk*, const IndexedRecording*>>& changed,
+                        IndexReport& report)
+{
+  std::vector<ReadRecording> recordings;
+  for (const auto& [files, old] : changed) {
+    ReadRecording r;
+    r.files = files;
+    r.old = old;
+    if (read(r, report)) recordings.push_back(std::move(r));
+  }
+  if (recordings.empty()) return;
+  ArchiveDb::Transaction transaction(db_);
+  for (ReadRecording& r : recordings) {
+    if (r.old != nullptr) remove(r.old->id);
+    r.id = insert_recording(*r.files, station_of(*r.files, r.listing), r.health);
+    for (const ListingEntry& e : r.listing) {
+      if (!e.start) continue;
+      add_programme_.bind(1, r.id).bind(2, *e.start).bind(3, e.duration_s).bind(4, e.title).bind(5, e.description);
+      add_programme_.bind(6, e.genres).run();
+    }
+  }
+  insert_captions(recordings);
+  transaction.commit();
+  for (const ReadRecording& r : recordings) {
+    ++(r.old != nullptr ? report.updated : report.added);
+    report.captions += static_cast<std::int64_t>(r.captions.size());
+  }
+}
+
+// A day's changes are written together; so many recordings' worth of lines
+// at most, to bound the memory a batch holds.
+constexpr std::size_t batch_captions = 100000;
 
 void index_day_with(IndexWriter& writer, ArchiveDb& db, const fs::path& root, const std::string& day,
                     IndexReport& report)
 {
   std::map<std::string, IndexedRecording> indexed = writer.indexed_day(day);
-  for (const RecordingOnDisk& r : scan_day(root / day, day)) {
+  const std::vector<RecordingOnDisk> on_disk = scan_day(root / day, day);
+  std::vector<std::pair<const RecordingOnDisk*, const IndexedRecording*>> changed;
+  std::int64_t batch_bytes = 0;
+  for (const RecordingOnDisk& r : on_disk) {
     const auto found = indexed.find(r.id.name);
     const IndexedRecording* old = found == indexed.end() ? nullptr : &found->second;
-    if (old != nullptr && old->fingerprint == r.fingerprint()) {
-      ++report.unchanged;
-    } else {
-      try {
-        writer.write(r, old, report);
-      } catch (const DbError&) {
-        throw;
-      } catch (const std::exception& e) {
-        report.errors.push_back(r.id.name + ": " + e.what());
-      }
+    if (old != nullptr && old->fingerprint == r.fingerprint()) ++report.unchanged;
+    else changed.emplace_back(&r, old), batch_bytes += r.sub.size;
+    if (batch_bytes / 40 > static_cast<std::int64_t>(batch_captions)) {  // about 40 bytes a line
+      writer.write(changed, report);
+      changed.clear();
+      batch_bytes = 0;
     }
-    if (found != indexed.end()) indexed.erase(found);
   }
-  // What is left was deleted (by retention, or by hand).
-  if (indexed.empty()) return;
+  writer.write(changed, report);
+  // What is left unmatched was deleted (by retention, or by hand).
+  std::set<std::string> names;
+  for (const RecordingOnDisk& r : on_disk) names.insert(r.id.name);
+  std::vector<std::int64_t> gone;
+  for (const auto& [name, row] : indexed)
+    if (!names.count(name)) gone.push_back(row.id);
+  if (gone.empty()) return;
   ArchiveDb::Transaction transaction(db);
-  for (const auto& [name, row] : indexed) writer.remove(row.id);
+  for (const std::int64_t id : gone) writer.remove(id);
   transaction.commit();
-  report.removed += static_cast<int>(indexed.size());
+  report.removed += static_cast<int>(gone.size());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "recordings.h"
 
 #include "broadcast_clock.h"
+#include "caption_keys.h"
 #include "recording_files.h"
 
 namespace oneseg::archive {
@@ -9,7 +10,7 @@ namespace {
 
 constexpr const char* summary_columns =
     "r.id, r.day, r.name, r.channel, r.station, r.start, r.end, r.ts_size, r.health, r.has_html, r.thumbnails,"
-    " (SELECT count(*) FROM captions WHERE recording = r.id)";
+    " r.caption_count";
 
 std::vector<Programme> programmes_of(ArchiveDb& db, std::int64_t recording)
 {
@@ -103,7 +104,10 @@ std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string
   d.health.longest_gap_s = static_cast<int>(s.integer(23));
 
   const std::int64_t start = s.integer(5);
-  Statement lines = db.prepare("SELECT time, text FROM captions WHERE recording = ?1 ORDER BY id");
+  Statement lines = db.prepare(
+      "SELECT " ONESEG_CAPTION_TIME ", c.text FROM captions AS c"
+      " WHERE id BETWEEN (SELECT caption_first FROM recordings WHERE id = ?1)"
+      " AND (SELECT caption_last FROM recordings WHERE id = ?1) AND recording = ?1 ORDER BY id");
   lines.bind(1, s.integer(0));
   while (lines.step())
     d.captions.push_back({format_broadcast_time(lines.integer(0)),

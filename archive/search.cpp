@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "broadcast_clock.h"
+#include "caption_keys.h"
 #include "text_normalise.h"
 
 namespace oneseg::archive {
@@ -110,10 +111,10 @@ std::optional<std::int64_t> day_of(const std::optional<std::string>& text, const
 Filter filter_of(const SearchQuery& q, std::optional<std::int64_t> from, std::optional<std::int64_t> to)
 {
   Filter f;
-  // A caption's row number lies within a few seconds of its time (see the
-  // indexer), which lets the index skip to the dates; the exact test follows.
-  if (from) f.where += " AND caption_index.rowid >= ?3 AND c.time >= ?4";
-  if (to) f.where += " AND caption_index.rowid < ?5 AND c.time < ?6";
+  // A caption's row number lies within seconds of its time (caption_keys.h),
+  // which lets the index skip to the dates; the exact test follows.
+  if (from) f.where += " AND caption_index.rowid >= ?3 AND " ONESEG_CAPTION_TIME " >= ?4";
+  if (to) f.where += " AND caption_index.rowid < ?5 AND " ONESEG_CAPTION_TIME " < ?6";
   if (q.channel) f.where += " AND r.channel = ?7";
   if (!q.station.empty()) f.where += " AND r.station = ?8";
   f.needs_captions = from || to;
@@ -121,20 +122,23 @@ Filter filter_of(const SearchQuery& q, std::optional<std::int64_t> from, std::op
   return f;
 }
 
-constexpr std::int64_t key_margin = std::int64_t{3600} * 65536;  // an hour of spilled row numbers
+constexpr std::int64_t key_margin = 3600 * caption_keys_per_second;  // an hour of spilled row numbers
 
 void bind_filter(Statement& s, const SearchQuery& q, std::optional<std::int64_t> from, std::optional<std::int64_t> to)
 {
-  if (from) s.bind(3, *from * 65536 - key_margin).bind(4, *from);
-  if (to) s.bind(5, *to * 65536 + key_margin).bind(6, *to);
+  if (from) s.bind(3, first_caption_key(*from) - key_margin).bind(4, *from);
+  if (to) s.bind(5, first_caption_key(*to) + key_margin).bind(6, *to);
   if (q.channel) s.bind(7, *q.channel);
   if (!q.station.empty()) s.bind(8, q.station);
 }
 
 std::vector<std::string> neighbours(ArchiveDb& db, std::int64_t recording, std::int64_t id, bool before)
 {
-  Statement s = db.prepare(before ? "SELECT text FROM captions WHERE recording = ?1 AND id < ?2 ORDER BY id DESC LIMIT 2"
-                                  : "SELECT text FROM captions WHERE recording = ?1 AND id > ?2 ORDER BY id LIMIT 2");
+  Statement s = db.prepare(
+      before ? "SELECT text FROM captions WHERE id < ?2 AND id >= (SELECT caption_first FROM recordings WHERE id = ?1)"
+               " AND recording = ?1 ORDER BY id DESC LIMIT 2"
+             : "SELECT text FROM captions WHERE id > ?2 AND id <= (SELECT caption_last FROM recordings WHERE id = ?1)"
+               " AND recording = ?1 ORDER BY id LIMIT 2");
   s.bind(1, recording).bind(2, id);
   std::vector<std::string> lines;
   while (s.step()) lines.push_back(s.text(0));
@@ -169,14 +173,18 @@ SearchResult search(ArchiveDb& db, const SearchQuery& q)
   SearchResult result;
   const std::string joins = std::string(f.needs_captions || f.needs_recordings ? " CROSS JOIN captions AS c ON c.id = caption_index.rowid" : "") +
                             (f.needs_recordings ? " CROSS JOIN recordings AS r ON r.id = c.recording" : "");
-  Statement count = db.prepare("SELECT count(*) FROM caption_index" + joins + " WHERE caption_index MATCH ?1" + f.where);
-  count.bind(1, expression);
+  // Counting every hit of a common word over years costs more than the page
+  // itself; past a number no reader pages through, the count stops.
+  Statement count = db.prepare("SELECT count(*) FROM (SELECT 1 FROM caption_index" + joins +
+                               " WHERE caption_index MATCH ?1" + f.where + " LIMIT ?11)");
+  count.bind(1, expression).bind(11, counted_hits_limit + 1);
   bind_filter(count, q, from, to);
   count.step();
-  result.total = count.integer(0);
+  result.total = std::min(count.integer(0), counted_hits_limit);
+  result.total_exact = count.integer(0) <= counted_hits_limit;
 
   Statement page = db.prepare(
-      "SELECT c.id, c.time, c.text, r.id, r.channel, r.station, r.day, r.name, r.start, r.health"
+      "SELECT c.id, " ONESEG_CAPTION_TIME ", c.text, r.id, r.channel, r.station, r.day, r.name, r.start, r.health"
       " FROM caption_index CROSS JOIN captions AS c ON c.id = caption_index.rowid"
       " CROSS JOIN recordings AS r ON r.id = c.recording"
       " WHERE caption_index MATCH ?1" + f.where + " ORDER BY caption_index.rowid DESC LIMIT ?9 OFFSET ?10");
@@ -215,7 +223,8 @@ std::string to_json(const SearchResult& result)
     hits.push_back({{"time", h.time}, {"channel", h.channel}, {"station", h.station}, {"recording", h.recording},
                     {"day", h.day}, {"name", h.name}, {"text", h.text}, {"programme", h.programme},
                     {"offset", h.offset}, {"health", h.health}});
-  const nlohmann::ordered_json out = {{"total", result.total}, {"took_ms", result.took_ms}, {"hits", std::move(hits)}};
+  const nlohmann::ordered_json out = {{"total", result.total}, {"total_exact", result.total_exact},
+                                      {"took_ms", result.took_ms}, {"hits", std::move(hits)}};
   // Caption text from the air may hold bytes that are not UTF-8; they are replaced, never fatal.
   return out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

@@ -42,16 +42,20 @@ struct SearchHit {
   std::vector<std::string> before, after;  // neighbouring caption lines of the recording
 };
 
+// Hits are counted up to this many; beyond, total says this and total_exact false.
+inline constexpr std::int64_t counted_hits_limit = 10000;
+
 struct SearchResult {
   std::int64_t total = 0;
   std::vector<SearchHit> hits;
   double took_ms = 0;
+  bool total_exact = true;
 };
 
 // Throws QueryError for a query without a searchable character.
 SearchResult search(ArchiveDb& db, const SearchQuery& query);
 
-// {"total": N, "took_ms": F, "hits": [{...}]} (before/after left out).
+// {"total": N, "total_exact": B, "took_ms": F, "hits": [{...}]} (before/after left out).
 std::string to_json(const SearchResult& result);
 
 // Where the query's words occur in a caption line, as byte ranges of the

@@ -157,7 +157,7 @@ TEST_F(ArchiveEndToEnd, CommandLine)
   EXPECT_NE(out.find("\t" + said + "\n"), std::string::npos) << out;
   out = run(program + "search " + options + "--json 存在しない言葉", status);
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(out.substr(0, 21), "{\"total\":0,\"took_ms\":") << out;
+  EXPECT_EQ(out.substr(0, 40), "{\"total\":0,\"total_exact\":true,\"took_ms\":") << out;
   EXPECT_EQ(out.substr(out.size() - 12), ",\"hits\":[]}\n") << out;
   run(program + "search " + options + "'\"*\" NEAR -'", status);
   EXPECT_EQ(status, 2);
