@@ -11,6 +11,7 @@ import datetime
 import json
 import os
 import shutil
+import signal
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -22,6 +23,8 @@ import unattended  # noqa: E402
 
 
 def main():
+    # A stop from outside (a test's time-out) still unmounts the disk on the way out.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     ap = argparse.ArgumentParser()
     ap.add_argument("--brannock", required=True)
     ap.add_argument("--work", required=True)
