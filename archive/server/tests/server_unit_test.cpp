@@ -172,6 +172,16 @@ TEST(Media, ClipsJoinTheNextRecordingAndPicturesComeFromThePageBuilderFirst) {
   EXPECT_FALSE(page_builder_picture(names, 100));
   EXPECT_FALSE(page_builder_picture({"40.jpg"}, 39));
 
+  const std::vector<Programme> listing{{"2026-12-07 17:00:00", 3600, "ended at the start", "", ""},
+                                      {"2026-12-07 17:30:00", 3600, "running through", "", ""},
+                                      {"2026-12-07 18:09:59", 60, "begun before the end", "", ""},
+                                      {"2026-12-07 18:10:01", 60, "after", "", ""},
+                                      {"2026-12-07 bad", 60, "unreadable", "", ""}};
+  const auto airing = on_the_air(listing, "2026-12-07 18:00:00", "2026-12-07 18:10:00");
+  ASSERT_EQ(airing.size(), 2u);
+  EXPECT_EQ(airing[0].title, "running through");
+  EXPECT_EQ(airing[1].title, "begun before the end");
+
   EXPECT_EQ(*seconds_of("2026-12-08 00:00:00") - *seconds_of("2026-12-07 23:59:55"), 5);
   EXPECT_EQ(*seconds_of("2028-03-01 00:00:00") - *seconds_of("2028-02-28 00:00:00"), 2 * 86400);
   EXPECT_EQ(*seconds_of("1970-01-01 00:00:01"), 1);
