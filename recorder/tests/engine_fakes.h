@@ -136,6 +136,8 @@ class RecordingListener : public EngineListener {
   void SettingsWriteFailed(const std::string& path) override { events.push_back("write failed " + path); }
   std::vector<std::string> held;  // every RetentionHeld text
   void RetentionHeld(const std::string& text) override { held.push_back(text); }
+  std::vector<std::string> notices;
+  void Notification(const std::string& text) override { notices.push_back(text); }
 };
 
 // An engine over scripted parts with its settings and recordings in a temp folder.

@@ -135,7 +135,10 @@ TEST_F(Retention, OnlyTheSuitesOwnNamesGoWithTheirThumbnailFolders) {
   Touch(Rec() / "261202" / "261202103_Ch27.ts");
   Touch(Rec() / "261202" / "261202103_Ch27thm" / "261202103_Ch27_0005.jpg");
 
+  const auto openDescriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto descriptors = openDescriptors();
   EXPECT_EQ(rig.engine.SweepOldRecordings(SweepTime()), 9);
+  EXPECT_EQ(openDescriptors(), descriptors);  // every folder the sweep opened is closed again
 
   for (const char* ext : {".ts", ".idx", ".sub", ".eit", ".html"}) {
     EXPECT_FALSE(fs::exists(Rec() / "261201" / (std::string("261201103_Ch27") + ext))) << ext;
@@ -276,6 +279,8 @@ TEST_F(Retention, AStoredDayCountThatIsNoNumberHoldsRetentionUntilFixed) {
     EXPECT_EQ(rig.listener.held.size(), tooLarge ? 0u : 2u) << value;
   }
   EXPECT_EQ(rig.listener.held.back(), "RecDays=12ab は不正な値のため古い録画を削除しません");
+  // The desktop is told too, within the notifications' rate limit.
+  EXPECT_EQ(rig.listener.notices, std::vector<std::string>{RetentionHeldText("0")});
   oneseg::ini_write_string(rig.ConfigPath(), "Config", "RecDays", " 5 ");  // mended while running
   EXPECT_EQ(rig.engine.SweepOldRecordings(SweepTime()), 1);
   EXPECT_EQ(rig.engine.RecDays, 5);
