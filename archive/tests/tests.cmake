@@ -17,3 +17,7 @@ target_compile_definitions(archive_e2e_test PRIVATE
 add_dependencies(archive_e2e_test skerrow oneseg-archive)
 add_test(NAME archive_e2e_test COMMAND archive_e2e_test)
 set_tests_properties(archive_e2e_test archive_index_test PROPERTIES ENVIRONMENT "TZ=Asia/Tokyo")
+
+add_executable(archive_files_test ${ARCHIVE_TEST_DIR}/files_test.cpp)
+target_link_libraries(archive_files_test PRIVATE oneseg_archive_core GTest::gtest_main)
+add_test(NAME archive_files_test COMMAND archive_files_test)
