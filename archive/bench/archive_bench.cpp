@@ -118,6 +118,7 @@ double health_gb_per_s(const fs::path& work, int runs)
 
 int main(int argc, char** argv)
 {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures appear as they are taken
   oneseg::archive::bench::CorpusSize size;
   int runs = 21;
   bool keep = false;
