@@ -21,7 +21,8 @@ Reply refused(bool json, const std::string& message) {
   return {400, html_type, message_page("検索できません", message)};
 }
 
-// Station names for the search form's suggestions: those of the latest day.
+}  // namespace
+
 std::vector<std::string> recent_stations(ArchiveDb& db) {
   std::vector<std::string> stations;
   const auto days = list_days(db);
@@ -34,13 +35,12 @@ std::vector<std::string> recent_stations(ArchiveDb& db) {
   return stations;
 }
 
-}  // namespace
-
-Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json) {
+Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json,
+                   const std::vector<std::string>& stations) {
   auto parsed = search_request(parameters);
   if (auto* message = std::get_if<std::string>(&parsed)) return refused(json, *message);
   SearchPageModel model{std::get<SearchRequest>(parsed), {}, {}, {}};
-  if (!json) model.stations = recent_stations(db);
+  model.stations = stations;
   if (model.request.query.text.empty()) {
     if (json) return refused(true, "検索語がありません");
     return {200, html_type, search_page(model)};

@@ -18,7 +18,11 @@ struct Reply {
   std::string body;
 };
 
-Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json);
+// stations: suggestions for the search form's station field.
+Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json,
+                   const std::vector<std::string>& stations = {});
+// The station names of the latest day.
+std::vector<std::string> recent_stations(ArchiveDb& db);
 Reply recording_reply(ArchiveDb& db, const Route& route, const Parameters& parameters);
 Reply browse_reply(ArchiveDb& db, const Parameters& parameters);
 Reply recordings_api_reply(ArchiveDb& db, const Parameters& parameters);

@@ -83,6 +83,7 @@ struct ArchiveServer::Impl {
   void send_clip(const Route& route, int t, ArchiveDb& db, httplib::Response& response);
   void send_thumbnail(const Route& route, int t, ArchiveDb& db, httplib::Response& response);
   void send_file(const std::filesystem::path& file, httplib::Response& response);
+  std::vector<std::string> stations(ArchiveDb& db);
 
   ServerSetup setup;
   ChildStarter& starter;
@@ -90,7 +91,22 @@ struct ArchiveServer::Impl {
   ThumbnailCache thumbnails;
   DbPool pool;
   httplib::Server server;
+  std::mutex stations_mutex;
+  std::vector<std::string> station_names;
+  std::chrono::steady_clock::time_point stations_read{};
 };
+
+// The form's suggestions change with the day, not with each search: read
+// once a minute rather than on every page.
+std::vector<std::string> ArchiveServer::Impl::stations(ArchiveDb& db) {
+  std::lock_guard lock(stations_mutex);
+  const auto now = std::chrono::steady_clock::now();
+  if (stations_read == std::chrono::steady_clock::time_point{} || now - stations_read > std::chrono::minutes(1)) {
+    station_names = recent_stations(db);
+    stations_read = now;
+  }
+  return station_names;
+}
 
 bool ArchiveServer::Impl::admitted(const httplib::Request& request, httplib::Response& response) {
   const bool json = wants_json(request.path);
@@ -130,7 +146,7 @@ void ArchiveServer::Impl::dispatch(const httplib::Request& request, httplib::Res
   }
   auto db = pool.take();
   switch (found->page) {
-    case Page::search: return send(response, search_reply(*db, parameters, false));
+    case Page::search: return send(response, search_reply(*db, parameters, false, stations(*db)));
     case Page::api_search: return send(response, search_reply(*db, parameters, true));
     case Page::browse: return send(response, browse_reply(*db, parameters));
     case Page::recording: return send(response, recording_reply(*db, *found, parameters));
