@@ -1,6 +1,7 @@
 """The soak's verdicts: packet accounting, supervisor recovery and watchdog,
 retention, resources and event-loop stalls. Each check adds figures and,
 when it fails, a failure line."""
+import bisect
 import collections
 import datetime
 import os
@@ -344,7 +345,8 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
                         (serial, measured, shown))
         if serial == "SOAKA2" and not any(ch == sc.CHANGED_CHANNEL[0] for _p, ch in files):
             report.fail("SOAKA2: no recording on channel %d after the settings changed" % sc.CHANGED_CHANNEL[0])
-        if serial == "SOAKA1" and rec.stale == 0 and delivered.stale > 0:
+        # Its files are named a few minutes after the start: retention removes them after a day.
+        if serial == "SOAKA1" and rec.stale == 0 and delivered.stale > 0 and scen.broadcast_hours <= 25:
             report.fail("SOAKA1: the stepped-back broadcast clock never reached a recording")
         yield serial, rec
 
@@ -368,6 +370,7 @@ def status_events(lines, tuners=None):
 ALL_TUNERS = [s for s, _m, _c, _st in sc.USB_TUNERS] + [sc.DRIVER_ID]
 RECOVERY_BOUND = 12.0       # seconds back to receiving after a fault
 RECOVERY_BOUND_BUSY = 30.0  # ... while other tuners recover too
+BEHIND_FAILING = 15.0       # ... more when every other step goes to a tuner whose boot always fails
 SERVICE_DELAY = 15  # seconds a watchdog step may wait behind other tuners' steps
 
 
@@ -391,6 +394,8 @@ def check_supervisor(report, scen, run):
             busy = any(a2 - 5.0 < b + RECOVERY_BOUND and b - 5.0 < b2
                        for other, windows in scen.windows.items() if other != tuner for _n, a2, b2 in windows)
             bound = RECOVERY_BOUND_BUSY if busy else RECOVERY_BOUND
+            if "failing_tuner" in scen.parts:
+                bound += BEHIND_FAILING
             if after[0] - b > bound:
                 report.fail("%s: back only %.1f s after %s ended (bound %.0f s)" % (tuner, after[0] - b, name, bound))
         if tuner != sc.DRIVER_ID:
@@ -426,6 +431,10 @@ def check_usb_watchdog(report, scen, tuner, evs):
             report.fail("%s: watchdog %s at %.1f s outside any silence of more than 15 s" % (tuner, s, t))
     for a, b in losses:
         inside = [t for t, _s in firings if a + 14.5 <= t <= b + 3.0]
+        # Only a tuner receiving when the signal went has a watchdog running.
+        before = [s for t, s in evs if t <= a]
+        if not before or not before[-1].startswith("放送受信"):
+            continue
         if b - a > 19 and not inside:
             report.fail("%s: the watchdog never fired during a %.0f s signal loss at %.1f s" % (tuner, b - a, a))
         if inside:
@@ -610,11 +619,14 @@ def check_resources(report, run, warmup):
 
 def flowing_tuners(scen, events, start, end):
     """USB tuners that were receiving all through [start, end]: shown receiving
-    just before, and no fault of theirs near the interval."""
+    just before, and no fault of theirs near the interval. `events` are a
+    tuner's status events in time order."""
     flowing = []
     for serial, _m, _c, _st in sc.USB_TUNERS:
-        before = [s for t, s in events.get(serial, []) if t <= start]
-        if not before or not before[-1].startswith("放送受信"):
+        evs = events.get(serial, [])
+        # Bisection: a week's run has tens of thousands of gaps and events.
+        last = bisect.bisect_right(evs, (start, "\uffff")) - 1
+        if last < 0 or not evs[last][1].startswith("放送受信"):
             continue
         if any(a - 1.0 < end and start < b + 1.0 for _n, a, b in scen.windows.get(serial, [])):
             continue

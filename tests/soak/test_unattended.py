@@ -8,6 +8,10 @@ import scenario as sc
 import unattended
 
 
+class FakeScenario:
+    windows = {}
+
+
 class FakeRun:
     def __init__(self, lines, scen):
         self.lines = lines
@@ -39,7 +43,7 @@ class Unattended(unittest.TestCase):
                  (40.0, "SOAKA2：放送受信：26/12/06 21:04:00"), (1.0, "SOAKBAD：チューナー停止")]
         report = check.Report()
         with tempfile.TemporaryDirectory() as ts:
-            unattended.check_failing_tuner(report, check.status_events(lines, check.ALL_TUNERS + ["SOAKBAD"]), ts)
+            unattended.check_failing_tuner(report, FakeScenario(), check.status_events(lines, check.ALL_TUNERS + ["SOAKBAD"]), ts)
         self.assertEqual(len(report.failures), 1, report.failures)
         self.assertIn("SOAKA2: not receiving 40.0 s after the start", report.failures[0])
 

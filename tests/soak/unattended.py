@@ -15,20 +15,22 @@ FILE_FAULT = "Error:録画ファイル書き込み失敗"
 def check_unattended(report, scen, run, work, ts_folder, config_dir):
     events = status_events(run.lines, ALL_TUNERS + [sc.FAILING_TUNER[0]])
     if "failing_tuner" in scen.parts:
-        check_failing_tuner(report, events, ts_folder)
+        check_failing_tuner(report, scen, events, ts_folder)
     if "late_folder" in scen.parts:
         check_late_folder(report, scen, run, events, work, ts_folder, config_dir)
     if "midnight_full" in scen.parts:
         check_midnight(report, scen, run)
 
 
-def check_failing_tuner(report, events, ts_folder):
+def check_failing_tuner(report, scen, events, ts_folder):
     """The tuner first in the list fails every boot; the others must still be
-    booted, and soon."""
+    booted, and soon (or soon after a fault of their own at the start)."""
     bad, _model, channel = sc.FAILING_TUNER
     for serial, _m, _c, _st in sc.USB_TUNERS:
         first = next((t for t, s in events.get(serial, []) if streaming_evidence(s)), None)
-        if first is None or first > STARTUP_BOUND:
+        bound = max([STARTUP_BOUND] + [b + STARTUP_BOUND for _n, a, b in scen.windows.get(serial, [])
+                                       if a < STARTUP_BOUND])
+        if first is None or first > bound:
             report.fail("%s: not receiving %s after the start, behind the failing %s" %
                         (serial, "%.1f s" % first if first else "at any time", bad))
         else:
