@@ -296,7 +296,14 @@ def refused_windows(scen, run):
         windows.append((0.0, run.folder_appeared_at if run.folder_appeared_at is not None else float("inf")))
     if run.midnight_filled_at is not None:
         windows.append((run.midnight_filled_at, scen.midnight_window()[1]))
-    return windows
+    # Units sent before a window but read only after it began (the event loop
+    # was busy, e.g. booting a tuner) meet the full disk too.
+    return [(a - read_lag(run, a), b) for a, b in windows]
+
+
+def read_lag(run, at):
+    """The longest gap between record passes that ended soon after `at`."""
+    return max([g for t, g in getattr(run, "growth_gaps", []) if at <= t <= at + STALL_BOUND] + [0.0])
 
 
 def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):

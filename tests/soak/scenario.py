@@ -51,7 +51,8 @@ DRIVER_QUIET = 95.0
 # The parts of the unattended run beyond the seeded faults; each can be left out.
 PARTS = ("failing_tuner", "late_folder", "midnight_full", "time_jump")
 LATE_FOLDER_LATEST = 45.0  # real seconds: the recording folder appears by then at the latest
-MIDNIGHT_FILL_AHEAD = 120  # broadcast seconds before midnight the disk is filled
+MIDNIGHT_FILL_AHEAD = 120  # broadcast seconds before midnight the disk is filled ...
+MIDNIGHT_FILL_ROOM = 3.0   # ... and at least these real seconds: filling a nearly full ext4 takes a while
 MIDNIGHT_RESUME = 60       # broadcast seconds after midnight recording must have resumed by
 JUMP_TUNER = "SOAKM1"
 JUMP_OFFSET = 2 * 365 * 86400  # a broadcast time two years ahead, for one time packet
@@ -146,7 +147,7 @@ class Scenario:
         at = (midnight - START).total_seconds() / self.speed
         if at + MIDNIGHT_RESUME / self.speed + 5.0 > self.real_seconds:
             return None, None
-        return at, at - MIDNIGHT_FILL_AHEAD / self.speed
+        return at, at - max(MIDNIGHT_FILL_AHEAD / self.speed, MIDNIGHT_FILL_ROOM)
 
     def midnight_window(self):
         """Real seconds during which the full disk at midnight may cost packets."""

@@ -89,6 +89,8 @@ def check_midnight(report, scen, run):
         report.fail("midnight: the disk was never filled")
         return
     full = [free for t, free in run.free_bytes if run.midnight_filled_at < t < scen.midnight_at]
+    if not full or min(full) > 0:
+        report.fail("midnight: the disk was not full before midnight (filling took too long)")
     after = [free for t, free in run.free_bytes if scen.midnight_at < t < scen.midnight_window()[1] + 5.0]
     report.figure("midnight: disk filled %.0f broadcast s before; free space before midnight %s kB, "
                   "after the sweep up to %s kB" %
