@@ -192,6 +192,7 @@ bool RecorderEngine::OpenTs(TOneSegTuner& tuner) {
     return false;
   }
   tuner.OpenFileBase = tuner.FileBase;
+  tuner.OpenDateFolder = tuner.DateFolder;
   return true;
 }
 
@@ -223,7 +224,7 @@ void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
   // Index records must never point at packets that did not reach the file.
   if (!tsOk && tuner.IdxStream) tuner.IdxStream->DropPending();
   const bool idxOk = !tsOk || !tuner.IdxStream || tuner.IdxStream->Flush();
-  const std::string base = JoinPath(JoinPath(TSFolder, tuner.DateFolder), tuner.OpenFileBase);
+  const std::string base = JoinPath(JoinPath(TSFolder, tuner.OpenDateFolder), tuner.OpenFileBase);
   if (!tsOk) {
     // The pair takes nothing more until a time packet opens it afresh.
     tuner.LostPackets += static_cast<std::int64_t>(packets);

@@ -55,6 +55,7 @@ struct TOneSegTuner {
   std::string FileBase;
   std::string DateFolder;
   std::string OpenFileBase;
+  std::string OpenDateFolder;  // the open pair's day folder: DateFolder moves on at midnight first
   std::shared_ptr<RecordingFile> TsStream;
   std::shared_ptr<RecordingFile> IdxStream;
   std::int64_t PacketCount = 0;  // 32 bits would overflow after about 90 days

@@ -2,6 +2,7 @@
 // .idx records, write failures and the hourly sweep trigger.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -453,6 +454,24 @@ TEST_F(Recording, FullDiskIsShownCountedAndRetriedAtEachTimePacket) {
   const auto idx = ReadWholeFile(Pair("081206", "081206143_Ch27", ".idx"));
   ASSERT_EQ(idx.size(), 18u);
   EXPECT_EQ(idx[9 + 5], 188);  // t3 sits right after t1
+}
+
+TEST_F(Recording, AFailedFlushAtMidnightNamesTheDayFolderOfItsPair) {
+  LogLines logs;
+  rig.engine.SetListener(&logs);
+  Send(TotPacket(2008, 12, 6, 23, 59, 58));
+  Tick();
+  rig.files.writeBudget = 0;
+  Send(PlainPacket(0x100, 1));
+  Send(TotPacket(2008, 12, 7, 0, 0, 1));  // the rotation flushes the old pair first
+  Tick();
+  const std::string old = Pair("081206", "081206235_Ch27", ".ts").string();
+  const auto named = [&](const std::string& path) {
+    return std::any_of(logs.lines.begin(), logs.lines.end(),
+                       [&](const std::string& line) { return line.find(path) != std::string::npos; });
+  };
+  EXPECT_TRUE(named(old));
+  EXPECT_FALSE(named((rig.Recordings() / "081207" / "081206235_Ch27.ts").string()));
 }
 
 TEST_F(Recording, FolderOrFileThatCannotBeOpenedIsShownAndRetried) {
