@@ -90,6 +90,14 @@ class ArchiveDb {
 
 inline constexpr int schema_version = 2;
 
+// The full-text index's merging: usual (a little after every write), or bulk
+// (none until merge_index, for a whole build; cheaper by far in all). A
+// build cut short leaves bulk merging set; setting it usual again lets the
+// next writes merge what was left.
+void set_bulk_merging(ArchiveDb& db, bool bulk);
+// Merges the index into one segment, in a transaction of its own.
+void merge_index(ArchiveDb& db);
+
 // $XDG_DATA_HOME/oneseg/archive-<hash of the canonical root>.sqlite
 // (~/.local/share/oneseg/ without XDG_DATA_HOME): one database per recording
 // folder, and never inside it, where retention deletes.

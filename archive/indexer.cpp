@@ -313,10 +313,18 @@ IndexReport index_day(ArchiveDb& db, const fs::path& root, const std::string& da
 
 IndexReport index_root(ArchiveDb& db, const fs::path& root, const IndexOptions& options)
 {
+  // An empty index is built whole, with its merging deferred to the end;
+  // a build cut short is merged by the writes of the next run.
+  const bool whole_build = !db.prepare("SELECT 1 FROM captions LIMIT 1").step();
+  set_bulk_merging(db, whole_build);
   IndexWriter writer(db, root, options);
   IndexReport report;
   const std::vector<std::string> days = list_day_folders(root);
   for (const std::string& day : days) index_day_with(writer, db, root, day, report);
+  if (whole_build) {
+    merge_index(db);
+    set_bulk_merging(db, false);
+  }
 
   // Day folders retention removed as a whole.
   std::vector<std::string> gone;

@@ -132,16 +132,23 @@ void bind_filter(Statement& s, const SearchQuery& q, std::optional<std::int64_t>
   if (!q.station.empty()) s.bind(8, q.station);
 }
 
-std::vector<std::string> neighbours(ArchiveDb& db, std::int64_t recording, std::int64_t id, bool before)
+// The lines just before or after a hit in its recording; prepared once per
+// search, not once per hit.
+Statement neighbours_statement(ArchiveDb& db, bool before)
 {
-  Statement s = db.prepare(
+  return db.prepare(
       before ? "SELECT text FROM captions WHERE id < ?2 AND id >= (SELECT caption_first FROM recordings WHERE id = ?1)"
                " AND recording = ?1 ORDER BY id DESC LIMIT 2"
              : "SELECT text FROM captions WHERE id > ?2 AND id <= (SELECT caption_last FROM recordings WHERE id = ?1)"
                " AND recording = ?1 ORDER BY id LIMIT 2");
+}
+
+std::vector<std::string> neighbours(Statement& s, std::int64_t recording, std::int64_t id, bool before)
+{
   s.bind(1, recording).bind(2, id);
   std::vector<std::string> lines;
   while (s.step()) lines.push_back(s.text(0));
+  s.reset();
   if (before) std::reverse(lines.begin(), lines.end());
   return lines;
 }
@@ -193,6 +200,7 @@ SearchResult search(ArchiveDb& db, const SearchQuery& q)
   Statement programme = db.prepare(
       "SELECT title FROM programmes WHERE recording = ?1 AND start <= ?2 AND start + duration > ?2"
       " ORDER BY start DESC LIMIT 1");
+  Statement lines_before = neighbours_statement(db, true), lines_after = neighbours_statement(db, false);
   while (page.step()) {
     SearchHit h;
     const std::int64_t time = page.integer(1), recording = page.integer(3);
@@ -208,8 +216,8 @@ SearchResult search(ArchiveDb& db, const SearchQuery& q)
     programme.bind(1, recording).bind(2, time);
     if (programme.step()) h.programme = programme.text(0);
     programme.reset();
-    h.before = neighbours(db, recording, page.integer(0), true);
-    h.after = neighbours(db, recording, page.integer(0), false);
+    h.before = neighbours(lines_before, recording, page.integer(0), true);
+    h.after = neighbours(lines_after, recording, page.integer(0), false);
     result.hits.push_back(std::move(h));
   }
   result.took_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();

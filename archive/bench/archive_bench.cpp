@@ -75,24 +75,28 @@ double grep_ms(const std::string& query, const fs::path& utf8_root)
 void search_class(ArchiveDb& db, const char* label, const std::vector<std::string>& queries, int runs,
                   const fs::path& utf8_root, int grep_runs)
 {
-  std::vector<double> ours, theirs;
+  std::vector<double> ours, ours_cpu, theirs;
   std::int64_t total = 0;
   bool exact = true;
   for (const std::string& q : queries) {
     for (int i = 0; i < runs; ++i) {
       const auto start = Clock::now();
+      const double cpu_at = cpu_s();
       SearchQuery query;
       query.text = q;
       const SearchResult r = search(db, query);
       total = r.total;
       exact = r.total_exact;
       ours.push_back(ms_since(start));
+      ours_cpu.push_back((cpu_s() - cpu_at) * 1000);
     }
     for (int i = 0; i < grep_runs; ++i) theirs.push_back(grep_ms(q, utf8_root));
   }
-  const Spread s = spread(ours), g = spread(theirs);
-  std::printf("search %-22s median %7.2f ms  p95 %7.2f ms  (last query: %lld%s hits)  grep median %8.1f ms  = %.0fx\n",
-              label, s.median, s.p95, static_cast<long long>(total), exact ? "" : "+", g.median, g.median / s.median);
+  const Spread s = spread(ours), c = spread(ours_cpu), g = spread(theirs);
+  std::printf("search %-22s median %7.2f ms  p95 %7.2f ms  CPU median %7.2f ms  p95 %7.2f ms  (last query: %lld%s hits)"
+              "  grep median %8.1f ms  = %.0fx\n",
+              label, s.median, s.p95, c.median, c.p95, static_cast<long long>(total), exact ? "" : "+", g.median,
+              g.median / s.median);
 }
 
 double health_gb_per_s(const fs::path& work, int runs)

@@ -176,6 +176,28 @@ TEST_F(ArchiveIndex, FollowsGrowthRetentionAndRebuilds)
   EXPECT_EQ(archive_stats(db).captions, 0);
 }
 
+TEST_F(ArchiveIndex, WholeBuildMergesOnceAndABuildCutShortMergesAgain)
+{
+  const auto automerge = [&] {
+    Statement s = db.prepare("SELECT v FROM caption_index_config WHERE k = 'automerge'");
+    return s.step() ? s.integer(0) : -1;
+  };
+  write_sub("261207180_Ch27", {"18:00:05 首相の会見", "18:00:09 会見の後で首相"});
+  write_sub("261208000_Ch27", {"00:00:05 首相が到着"});
+  index_root(db, root, {.health = false});
+  EXPECT_NO_THROW(db.exec("INSERT INTO caption_index(caption_index) VALUES ('integrity-check')"));
+  EXPECT_EQ(total("首相 会見"), 2);
+  EXPECT_EQ(automerge(), 8);
+
+  // A build that died before its merge left merging deferred: the next run resumes it.
+  set_bulk_merging(db, true);
+  write_sub("261208001_Ch27", {"00:10:05 首相が会見"});
+  index_root(db, root, {.health = false});
+  EXPECT_EQ(automerge(), 8);
+  EXPECT_EQ(total("首相 会見"), 3);
+  EXPECT_NO_THROW(db.exec("INSERT INTO caption_index(caption_index) VALUES ('integrity-check')"));
+}
+
 TEST_F(ArchiveIndex, ManyLinesInOneSecondAndOverlappingRecordings)
 {
   // A stream without time packets stamps every line with the same time, and
