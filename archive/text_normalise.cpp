@@ -108,23 +108,35 @@ bool is_word_char(char32_t c)
   return true;
 }
 
+std::size_t encode_utf8(char32_t c, char* out)
+{
+  const auto byte = [](char32_t b) { return static_cast<char>(b); };
+  if (c < 0x80) {
+    out[0] = byte(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = byte(0xC0 | (c >> 6));
+    out[1] = byte(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = byte(0xE0 | (c >> 12));
+    out[1] = byte(0x80 | ((c >> 6) & 0x3F));
+    out[2] = byte(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = byte(0xF0 | (c >> 18));
+  out[1] = byte(0x80 | ((c >> 12) & 0x3F));
+  out[2] = byte(0x80 | ((c >> 6) & 0x3F));
+  out[3] = byte(0x80 | (c & 0x3F));
+  return 4;
+}
+
 void append_utf8(std::string& out, char32_t c)
 {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
+  char bytes[4];
+  out.append(bytes, encode_utf8(c, bytes));
 }
 
 }  // namespace oneseg::archive

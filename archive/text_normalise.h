@@ -26,6 +26,8 @@ std::string normalise(std::string_view utf8);
 // (→, ♪). Words never run across a non-word character.
 bool is_word_char(char32_t c);
 
+// Writes c's UTF-8 bytes (at most 4) to out; returns how many.
+std::size_t encode_utf8(char32_t c, char* out);
 void append_utf8(std::string& out, char32_t c);
 
 }  // namespace oneseg::archive
