@@ -51,7 +51,7 @@ CREATE TABLE IF NOT EXISTS recordings(
   caption_first INTEGER NOT NULL DEFAULT 0,
   caption_last INTEGER NOT NULL DEFAULT -1);
 CREATE INDEX IF NOT EXISTS recordings_by_day ON recordings(day, start, channel);
-CREATE INDEX IF NOT EXISTS recordings_by_channel ON recordings(channel, start);
+CREATE INDEX IF NOT EXISTS recordings_by_channel ON recordings(channel, name);
 CREATE TABLE IF NOT EXISTS captions(
   id INTEGER PRIMARY KEY,
   recording INTEGER NOT NULL,

@@ -87,6 +87,7 @@ bool Follower::analyse_finished(const std::string& day, std::chrono::system_cloc
 
 void Follower::run(const std::atomic<bool>& stop, std::chrono::milliseconds period)
 {
+  options_.index.stop = &stop;
   while (!stop) {
     tick();
     for (auto waited = std::chrono::milliseconds(0); waited < period && !stop; waited += std::chrono::milliseconds(100))

@@ -320,7 +320,11 @@ IndexReport index_root(ArchiveDb& db, const fs::path& root, const IndexOptions& 
   IndexWriter writer(db, root, options);
   IndexReport report;
   const std::vector<std::string> days = list_day_folders(root);
-  for (const std::string& day : days) index_day_with(writer, db, root, day, report);
+  for (const std::string& day : days) {
+    // Stopped: like a build cut short, merged by the next run's writes.
+    if (options.stop && *options.stop) return report;
+    index_day_with(writer, db, root, day, report);
+  }
   if (whole_build) {
     merge_index(db);
     set_bulk_merging(db, false);

@@ -28,6 +28,9 @@ struct IndexReport {
 
 struct IndexOptions {
   bool health = true;   // read each new or grown .ts for its health figures
+  // Set from outside to end a long run (a year's first index) between day
+  // folders; what was indexed so far stays.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 IndexReport index_root(ArchiveDb& db, const std::filesystem::path& root, const IndexOptions& options = {});

@@ -163,6 +163,8 @@ TEST_F(ArchiveIndex, FollowsGrowthRetentionAndRebuilds)
   EXPECT_EQ(total("選挙"), 2);
 
   write_sub("261208000_Ch27", {"00:00:05 選挙の翌日"});
+  const std::atomic<bool> stopped{true};  // a stop asked for ends the run before the next day
+  EXPECT_EQ(index_root(db, root, {.health = false, .stop = &stopped}).added, 0);
   index_root(db, root, {.health = false});
   EXPECT_EQ(total("選挙"), 3);
   // Retention deletes a day folder, then a recording of another day.
