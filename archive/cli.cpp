@@ -133,6 +133,7 @@ int run_follow(int argc, char** argv)
     RealProcessStarter starter;
     Follower::Options follow;
     follow.skerrow = find_skerrow();
+    follow.index.stop = &stop_requested;
     Follower follower(db, options.root, starter, follow);
     std::cout << "following " << options.root.string() << " into " << options.db.string() << std::endl;
     while (!stop_requested) {
