@@ -92,20 +92,28 @@ RootOptions take_root_options(std::vector<std::string>& args)
   return {fs::path(*root), db ? fs::path(*db) : default_db_path(*root)};
 }
 
-int run_index(int argc, char** argv)
+// The root options and nothing else (index, stats); none after a usage
+// error has been shown.
+std::optional<RootOptions> only_root_options(int argc, char** argv, const char* command)
 {
-  constexpr const char* synopsis = "--root DIR [--db FILE]";
-  RootOptions options;
   try {
     std::vector<std::string> args = arguments(argc, argv);
-    options = take_root_options(args);
+    RootOptions options = take_root_options(args);
     no_more(args);
+    return options;
   } catch (const UsageError& e) {
-    return usage_error("index", e, synopsis);
+    usage_error(command, e, "--root DIR [--db FILE]");
+    return std::nullopt;
   }
+}
+
+int run_index(int argc, char** argv)
+{
+  const auto options = only_root_options(argc, argv, "index");
+  if (!options) return 2;
   try {
-    ArchiveDb db = ArchiveDb::open(options.db);
-    print_report(index_root(db, options.root));
+    ArchiveDb db = ArchiveDb::open(options->db);
+    print_report(index_root(db, options->root));
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "oneseg-archive index: " << e.what() << '\n';
@@ -192,18 +200,12 @@ int run_search(int argc, char** argv)
 
 int run_stats(int argc, char** argv)
 {
-  RootOptions options;
+  const auto options = only_root_options(argc, argv, "stats");
+  if (!options) return 2;
   try {
-    std::vector<std::string> args = arguments(argc, argv);
-    options = take_root_options(args);
-    no_more(args);
-  } catch (const UsageError& e) {
-    return usage_error("stats", e, "--root DIR [--db FILE]");
-  }
-  try {
-    ArchiveDb db = ArchiveDb::open(options.db);
+    ArchiveDb db = ArchiveDb::open(options->db);
     const ArchiveStats s = archive_stats(db);
-    std::cout << "database: " << options.db.string() << "\nrecordings: " << s.recordings << "\ncaptions: " << s.captions
+    std::cout << "database: " << options->db.string() << "\nrecordings: " << s.recordings << "\ncaptions: " << s.captions
               << "\nprogrammes: " << s.programmes << "\ndays: " << s.days << "\nstations: " << s.stations
               << "\n" << "要確認: " << s.needs_checking << '\n';
     return 0;
