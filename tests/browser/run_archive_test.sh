@@ -3,6 +3,8 @@
 # download) into the build folder, indexes and serves the test recordings
 # with the real oneseg-archive, and drives Debian's Chromium through the pages.
 #   run_archive_test.sh BIN_DIR MATERIAL_DIR WORK_DIR [SCREENSHOT.png]
+# ONESEG_BROWSER_SCRIPT names the script to run (default archive_test.mjs), so
+# that each group of pages has its own ctest entry and work folder.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 bin=$1 material=$2 work=$3 screenshot=${4:-}
@@ -18,7 +20,8 @@ if ! cmp -s "$here/package-lock.json" "$client/package-lock.json" || [ ! -d "$cl
   cp "$here/package.json" "$here/package-lock.json" "$client/"
   PUPPETEER_SKIP_DOWNLOAD=1 npm ci --prefix "$client" --no-audit --no-fund >/dev/null
 fi
-cp "$here/archive_test.mjs" "$client/"
+script=${ONESEG_BROWSER_SCRIPT:-archive_test.mjs}
+cp "$here"/*.mjs "$client/"
 
 rm -rf "$work/db"
 "$bin/oneseg-archive" index --root "$material/rec" --db "$work/db/archive.sqlite" >/dev/null
@@ -32,4 +35,4 @@ for _ in $(seq 100); do
 done
 base=$(grep -o 'http://[^/]*' "$work/serve.log" | head -n 1)
 [ -n "$base" ] || { cat "$work/serve.log" >&2; exit 1; }
-node "$client/archive_test.mjs" "$base" "$material/ch27.truth.json" $screenshot
+node "$client/$script" "$base" "$material/ch27.truth.json" $screenshot
