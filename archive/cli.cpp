@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <iostream>
-#include <thread>
 
 #include "archive_db.h"
 #include "indexer.h"
+#include "keep_current.h"
 #include "recordings.h"
 #include "search.h"
 
@@ -144,12 +144,12 @@ int run_follow(int argc, char** argv)
     follow.index.stop = &stop_requested;
     Follower follower(db, options.root, starter, follow);
     std::cout << "following " << options.root.string() << " into " << options.db.string() << std::endl;
-    while (!stop_requested) {
-      const IndexReport r = follower.tick();
+    KeepCurrentHooks hooks;
+    hooks.on_report = [](const IndexReport& r) {
       if (r.added + r.updated + r.removed > 0 || !r.errors.empty()) print_report(r);
-      for (int waited = 0; waited < interval * 10 && !stop_requested; ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    };
+    hooks.log = [](const std::string& line) { std::cerr << "oneseg-archive follow: " << line << std::endl; };
+    keep_current(follower, stop_requested, std::chrono::seconds(interval), hooks);
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "oneseg-archive follow: " << e.what() << '\n';

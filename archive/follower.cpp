@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <thread>
-
 #include "recording_files.h"
 
 namespace oneseg::archive {
@@ -83,16 +81,6 @@ bool Follower::analyse_finished(const std::string& day, std::chrono::system_cloc
     ran = true;
   }
   return ran;
-}
-
-void Follower::run(const std::atomic<bool>& stop, std::chrono::milliseconds period)
-{
-  options_.index.stop = &stop;
-  while (!stop) {
-    tick();
-    for (auto waited = std::chrono::milliseconds(0); waited < period && !stop; waited += std::chrono::milliseconds(100))
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
 }
 
 std::string find_skerrow()

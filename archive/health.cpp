@@ -1,5 +1,8 @@
 #include "health.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -129,8 +132,11 @@ StreamHealth HealthCounter::finish()
 
 std::optional<StreamHealth> measure_health(const std::filesystem::path& ts)
 {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(ts.c_str(), "rb"), std::fclose);
-  if (!file) return std::nullopt;
+  // Never through a symbolic link, which may lead out of the root.
+  const int fd = ::open(ts.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(fd, "rb"), std::fclose);
+  if (!file) return ::close(fd), std::nullopt;
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[read_size]);
   HealthCounter counter;
   while (const std::size_t n = std::fread(buffer.get(), 1, read_size, file.get())) counter.feed(buffer.get(), n);

@@ -57,9 +57,9 @@ class Follower {
   Follower(ArchiveDb& db, std::filesystem::path root, ProcessStarter& starter, Options options,
            Clock clock = [] { return std::chrono::system_clock::now(); });
 
+  // Throws when the index cannot be written; the next tick then looks again
+  // at everything this one had not finished.
   IndexReport tick();
-  // Ticks every period until stop is set.
-  void run(const std::atomic<bool>& stop, std::chrono::milliseconds period = std::chrono::milliseconds(5000));
 
  private:
   bool analyse_finished(const std::string& day, std::chrono::system_clock::time_point now);

@@ -1,8 +1,11 @@
 #include "recording_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <system_error>
@@ -43,14 +46,15 @@ std::int64_t system_ns(fs::file_time_type time)
   return std::chrono::duration_cast<std::chrono::nanoseconds>(system.time_since_epoch()).count();
 }
 
-FileStamp stamp(const fs::path& path)
+// A regular file only, never one reached through a symbolic link: a link may
+// point anywhere outside the root.
+FileStamp stamp(const fs::directory_entry& entry)
 {
   std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (ec || !fs::is_regular_file(status)) return {};
+  if (!fs::is_regular_file(entry.symlink_status(ec)) || ec) return {};
   FileStamp s;
-  s.size = static_cast<std::int64_t>(fs::file_size(path, ec));
-  s.mtime_ns = system_ns(fs::last_write_time(path, ec));
+  s.size = static_cast<std::int64_t>(entry.file_size(ec));
+  s.mtime_ns = system_ns(entry.last_write_time(ec));
   s.exists = !ec;
   return s;
 }
@@ -69,7 +73,7 @@ void read_thumbnails(const fs::path& folder, RecordingOnDisk& r)
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string file = it->path().filename().string();
     const std::string ext = it->path().extension().string();
-    if ((ext == ".jpg" || ext == ".png") && all_digits(it->path().stem().string()) && it->is_regular_file(ec))
+    if ((ext == ".jpg" || ext == ".png") && all_digits(it->path().stem().string()) && fs::is_regular_file(it->symlink_status(ec)))
       r.thumbnails.push_back(file);
   }
   std::sort(r.thumbnails.begin(), r.thumbnails.end(), [](const std::string& a, const std::string& b) {
@@ -153,11 +157,11 @@ std::vector<RecordingOnDisk> scan_day(const fs::path& day_folder, const std::str
     RecordingOnDisk& r = found[stem];
     r.id = *id;
     if (thumbnail_folder && it->is_directory(ec) && !it->is_symlink(ec)) read_thumbnails(path, r);
-    else if (ext == ".ts") r.ts = stamp(path);
-    else if (ext == ".sub") r.sub = stamp(path);
-    else if (ext == ".eit") r.eit = stamp(path);
-    else if (ext == ".idx") r.idx = stamp(path).exists;
-    else if (ext == ".html") r.html = stamp(path).exists;
+    else if (ext == ".ts") r.ts = stamp(*it);
+    else if (ext == ".sub") r.sub = stamp(*it);
+    else if (ext == ".eit") r.eit = stamp(*it);
+    else if (ext == ".idx") r.idx = stamp(*it).exists;
+    else if (ext == ".html") r.html = stamp(*it).exists;
   }
   std::vector<RecordingOnDisk> recordings;
   for (auto& [stem, r] : found)
@@ -237,12 +241,19 @@ std::vector<ListingEntry> parse_listing(std::string_view file, EucJpDecoder& dec
 
 std::optional<std::string> read_whole_file(const fs::path& path)
 {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return std::move(content).str();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  std::optional<std::string> content;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    content.emplace();
+    char buffer[1 << 16];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) content->append(buffer, static_cast<std::size_t>(n));
+    if (n < 0) content.reset();
+  }
+  ::close(fd);
+  return content;
 }
 
 }  // namespace oneseg::archive

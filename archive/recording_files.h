@@ -43,7 +43,8 @@ struct RecordingOnDisk {
   std::string fingerprint() const;
 };
 
-// The recordings of one day folder: every name with a .ts, .sub or .eit.
+// The recordings of one day folder: every name with a .ts, .sub or .eit that
+// is a regular file (a symbolic link counts as no file).
 std::vector<RecordingOnDisk> scan_day(const std::filesystem::path& day_folder, const std::string& day);
 
 // Day folder names under root, sorted.
@@ -73,7 +74,7 @@ struct ListingEntry {
 // ContentNibble, "-"), in UTF-8.
 std::vector<ListingEntry> parse_listing(std::string_view euc_file, EucJpDecoder& decoder);
 
-// The whole file, or nullopt when it cannot be read.
+// The whole regular file, or nullopt when it cannot be read or is a symbolic link.
 std::optional<std::string> read_whole_file(const std::filesystem::path& path);
 
 }  // namespace oneseg::archive

@@ -11,6 +11,7 @@
 #include "cli.h"
 #include "http_server.h"
 #include "indexer.h"
+#include "keep_current.h"
 #include "serve_options.h"
 
 namespace {
@@ -30,8 +31,11 @@ void follow(const RootOptions& paths, const std::atomic<bool>& stop) {
     RealProcessStarter analyser_starter;
     Follower::Options options;
     options.skerrow = find_skerrow();
+    options.index.stop = &stop;
     Follower follower(db, paths.root, analyser_starter, options);
-    follower.run(stop);
+    KeepCurrentHooks hooks;
+    hooks.log = [](const std::string& line) { std::fprintf(stderr, "oneseg-archive serve: %s\n", line.c_str()); };
+    keep_current(follower, stop, std::chrono::seconds(5), hooks);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "oneseg-archive serve: the index is no longer kept current: %s\n", error.what());
   }

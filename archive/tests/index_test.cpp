@@ -2,12 +2,14 @@
 // types finds what was said, in every form it was written.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <fstream>
 
 #include <iconv.h>
 #include "indexer.h"
+#include "keep_current.h"
 #include "recordings.h"
 #include "search.h"
 
@@ -229,13 +231,78 @@ TEST_F(ArchiveIndex, OnlyFilesTheIndexKnowsAreKnown)
   fs::create_directories(root / "261207/261207180_Ch27thm");
   std::ofstream(root / "261207/261207180_Ch27thm/35.jpg") << "x";
   std::ofstream(root / "261207/261207180_Ch27.html") << "x";
+  // Links to files outside the root are no files of the recording folder.
+  const fs::path outside = root.string() + "_outside.sub";
+  std::ofstream(outside) << euc("18:10:05 外の秘密\r\n");
+  fs::create_symlink(outside, root / "261207/261207181_Ch27.sub");
+  fs::create_symlink(outside, root / "261207/261207180_Ch27thm/40.jpg");
   index_root(db, root, {.health = false});
+  fs::remove(outside);
+  EXPECT_EQ(total("秘密"), 0);
+  EXPECT_FALSE(recording_detail(db, "261207181_Ch27"));
   EXPECT_TRUE(is_known_file(db, "261207/261207180_Ch27.sub"));
   EXPECT_TRUE(is_known_file(db, "261207/261207180_Ch27.html"));
   EXPECT_TRUE(is_known_file(db, "261207/261207180_Ch27thm/35.jpg"));
   for (const char* path : {"261207/261207180_Ch27.ts", "261207/261207180_Ch27thm/40.jpg", "261207/../261207/261207180_Ch27.sub",
                            "261208/261207180_Ch27.sub", "261207/261207180_Ch27.sqlite", "/etc/passwd", "261207"})
     EXPECT_FALSE(is_known_file(db, path)) << path;
+}
+
+// The database on a filesystem that fills up (a real one where this test may
+// mount; else SQLite's own page limit, which fails the same way): following
+// goes on, says so while it fails, and catches up once there is room again.
+TEST_F(ArchiveIndex, FollowingOutlivesAFullDisk)
+{
+  const fs::path small = root.string() + "_small";
+  fs::create_directories(small);
+  const bool mounted = ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=512k") == 0;
+  struct Unmount {
+    fs::path folder;
+    bool mounted;
+    ~Unmount() { if (mounted) ::umount(folder.c_str()); fs::remove_all(folder); }
+  } unmount{small, mounted};
+  ArchiveDb full_db = ArchiveDb::open(small / "archive.sqlite");
+  const fs::path filler = small / "filler";
+  if (mounted) {
+    std::ofstream out(filler, std::ios::binary);
+    const std::string block(4096, 'x');
+    while (out.write(block.data(), block.size()) && out.flush()) {
+    }
+  } else {
+    full_db.exec("PRAGMA max_page_count = 20");
+  }
+  std::vector<std::string> lines;
+  for (int i = 0; i < 2000; ++i) lines.push_back("18:0" + std::to_string(i / 600) + ":00 満杯の後の字幕" + std::to_string(i));
+  write_sub("261207180_Ch27", lines);
+
+  struct NoAnalyser : ProcessStarter {
+    int run(const std::string&, const std::vector<std::string>&) override { return -1; }
+  } starter;
+  Follower follower(full_db, root, starter, {.index = {.health = false}});
+  std::atomic<bool> stop{false};
+  std::vector<std::string> log;
+  std::vector<std::chrono::milliseconds> pauses;
+  KeepCurrentHooks hooks;
+  hooks.log = [&](const std::string& line) { log.push_back(line); };
+  hooks.wait = [&](std::chrono::milliseconds pause, const std::atomic<bool>&) {
+    pauses.push_back(pause);
+    if (pauses.size() == 2) {  // space is freed during the second pause
+      if (mounted) fs::remove(filler);
+      else full_db.exec("PRAGMA max_page_count = 1000000");
+    }
+    if (pauses.size() == 3) stop = true;
+  };
+  keep_current(follower, stop, std::chrono::seconds(1), hooks);
+
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_NE(log[0].find("the index is not kept current: database or disk is full; trying again in 5 s"),
+            std::string::npos) << log[0];
+  EXPECT_NE(log[1].find("trying again in 10 s"), std::string::npos) << log[1];
+  EXPECT_EQ(log[2], "the index is kept current again");
+  EXPECT_EQ(pauses, (std::vector<std::chrono::milliseconds>{std::chrono::seconds(5), std::chrono::seconds(10),
+                                                            std::chrono::seconds(1)}));
+  EXPECT_EQ(search(full_db, {.text = "満杯"}).total, 2000);
+  EXPECT_EQ(retry_pause(30), std::chrono::seconds(300));
 }
 
 }  // namespace
