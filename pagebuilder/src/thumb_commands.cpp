@@ -4,16 +4,13 @@ namespace pellatt {
 
 namespace {
 
-// ffmpeg's image writer takes "%d" in an output name for a frame number; a
-// "%" of the path itself must be doubled to stay a "%".
-std::string image_output(const std::string& path) {
-  std::string out;
-  for (char c : path) {
-    out += c;
-    if (c == '%') out += '%';
-  }
-  return out;
-}
+// ffmpeg reads a "name:" prefix as a protocol and its image writer reads "%d"
+// in a name as a frame number (taking a name with none left literally, so no
+// escaping fits every name). The file protocol and the writer's single-file
+// mode take every path as it is.
+std::string literal(const std::string& path) { return "file:" + path; }
+
+std::vector<std::string> image_output(const std::string& path) { return {"-update", "1", literal(path)}; }
 
 // True for the first frame at or after `second`. The offset, far below one
 // 90 kHz tick, makes the floating-point time compare like the exact timestamp
@@ -40,11 +37,13 @@ std::vector<std::string> one_pass(const std::string& ts_path, const std::vector<
     graph += ";[a" + std::to_string(i) + "]select='" + first_frame_at(targets[i].second) + "'[o" +
              std::to_string(i) + "]";
   // One decoding thread: frame threads cost more than they give on pictures this small.
-  std::vector<std::string> args = {"-y", "-threads", "1", "-i", ts_path, "-filter_complex", graph};
+  std::vector<std::string> args = {"-y", "-threads", "1", "-i", literal(ts_path), "-filter_complex", graph};
   for (size_t i = 0; i < targets.size(); ++i) {
     const std::vector<std::string> output = {"-map", "[o" + std::to_string(i) + "]", "-r", "1", "-frames:v", "1",
-                                             "-an", "-f", "image2", image_output(targets[i].path)};
+                                             "-an", "-f", "image2"};
     args.insert(args.end(), output.begin(), output.end());
+    const auto image = image_output(targets[i].path);
+    args.insert(args.end(), image.begin(), image.end());
   }
   return args;
 }
@@ -52,7 +51,12 @@ std::vector<std::string> one_pass(const std::string& ts_path, const std::vector<
 }  // namespace
 
 std::vector<std::string> thumbnail_args(const std::string& ts_path, int second, const std::string& out_path) {
-  return {"-y", "-i", ts_path, "-f", "image2", "-ss", std::to_string(second), "-r", "1", "-an", image_output(out_path)};
+  // The writer's single-file mode would write every later frame over the first.
+  std::vector<std::string> args = {"-y", "-i", literal(ts_path), "-f", "image2", "-ss", std::to_string(second),
+                                   "-r", "1", "-frames:v", "1", "-an"};
+  const auto image = image_output(out_path);
+  args.insert(args.end(), image.begin(), image.end());
+  return args;
 }
 
 std::vector<std::vector<std::string>> fast_thumbnail_runs(const std::string& ts_path,

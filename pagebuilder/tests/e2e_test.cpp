@@ -88,6 +88,29 @@ TEST_F(EndToEnd, FastThumbnailsAreTheSamePictures) {
   }
 }
 
+// Folder names that ffmpeg would read as a frame number pattern or a protocol,
+// given relative to the working folder, each way of making thumbnails.
+TEST_F(EndToEnd, ThumbnailsInFoldersWithPercentOrColon) {
+  const std::string recording = work / "source.ts";
+  make_recording(recording, 6);
+  for (const std::string folder : {"pct%d", "%%", "100%", "%05d", "a:b"}) {
+    ::mkdir((recs + "/" + folder).c_str(), 0777);
+    for (const std::string mode : {"", " --fast-thumbnails"}) {
+      const std::string ts = folder + "/081206143_Ch27.ts";
+      ASSERT_EQ(run("cp " + sh_quote(recording) + " " + sh_quote(recs + "/" + ts)), 0);
+      const int status = run("cd " + sh_quote(recs) + " && ONESEG_TIME_SCALE=0.02 " + sh_quote(bin + "/pellatt") +
+                             " --batch " + sh_quote(ts) + " --no-continue --interval 2 --to 4" + mode + " > " +
+                             sh_quote(work / "log.txt"));
+      EXPECT_EQ(status, 0) << folder << mode << read_file(work / "log.txt");
+      for (const char* second : {"2", "4"}) {
+        const std::string thumb = recs + "/" + folder + "/081206143_Ch27thm/" + second + ".jpg";
+        EXPECT_EQ(read_file(thumb).substr(0, 2), "\xff\xd8") << thumb << mode;
+        ::unlink(thumb.c_str());
+      }
+    }
+  }
+}
+
 TEST_F(EndToEnd, MissingFfmpegGivesAFailureStatusButStillThePage) {
   const std::string ts = recs + "/081206143_Ch27.ts";
   make_recording(ts);

@@ -99,7 +99,7 @@ class FakeStarter : public ProcessStarter {
     calls.push_back({program, args, visible, folder});
     if (on_start) on_start(calls.back());
     if (fail) return -1;
-    if (program == "ffmpeg" && ffmpeg_writes) write_file(args.back(), "picture");
+    if (program == "ffmpeg" && ffmpeg_writes) write_file(args.back().substr(5), "picture");  // after "file:"
     if (program == "skerrow" && skerrow_writes) write_file(args[0].substr(0, args[0].size() - 3) + ".sub", "");
     return static_cast<int>(calls.size()) - 1;
   }

@@ -208,8 +208,9 @@ TEST_F(PageJobTest, ThumbnailScheduleFollowsTheEstimatedLength) {
   job.run(ts);
   EXPECT_EQ(thumbnail_seconds(), (std::vector<int>{5, 10, 15}));
   const auto first = starter.of("ffmpeg").at(0);
-  EXPECT_EQ(first.args, (std::vector<std::string>{"-y", "-i", ts, "-f", "image2", "-ss", "5", "-r", "1", "-an",
-                                                  rec("081206143_Ch27thm/5.jpg")}));
+  EXPECT_EQ(first.args, (std::vector<std::string>{"-y", "-i", "file:" + ts, "-f", "image2", "-ss", "5", "-r", "1",
+                                                  "-frames:v", "1", "-an", "-update", "1",
+                                                  "file:" + rec("081206143_Ch27thm/5.jpg")}));
   // position x Edit3 ms after each start
   EXPECT_EQ(clock.count(20), 1);
   EXPECT_EQ(clock.count(40), 1);
@@ -365,7 +366,7 @@ TEST_F(PageJobTest, FastThumbnailsUseOneRun) {
   ASSERT_EQ(runs.size(), 1u);
   const auto& args = runs[0].args;
   for (int second : {5, 10, 15}) {
-    const std::string path = rec("081206143_Ch27thm/" + std::to_string(second) + ".jpg");
+    const std::string path = "file:" + rec("081206143_Ch27thm/" + std::to_string(second) + ".jpg");
     EXPECT_NE(std::find(args.begin(), args.end(), path), args.end()) << path;
   }
   EXPECT_NE(args[6].find("select='gte(t+0.000001\\,15)*not(gte(prev_t+0.000001\\,15))'"), std::string::npos);
