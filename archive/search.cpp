@@ -117,7 +117,8 @@ Filter filter_of(const SearchQuery& q, std::optional<std::int64_t> from, std::op
   if (to) f.where += " AND caption_index.rowid < ?5 AND " ONESEG_CAPTION_TIME " < ?6";
   if (q.channel) f.where += " AND r.channel = ?7";
   if (!q.station.empty()) f.where += " AND r.station = ?8";
-  f.needs_captions = from || to;
+  if (q.only_rows) f.where += " AND caption_index.rowid BETWEEN ?12 AND ?13 AND c.recording BETWEEN ?14 AND ?15";
+  f.needs_captions = from || to || q.only_rows;
   f.needs_recordings = q.channel || !q.station.empty();
   return f;
 }
@@ -130,6 +131,7 @@ void bind_filter(Statement& s, const SearchQuery& q, std::optional<std::int64_t>
   if (to) s.bind(5, first_caption_key(*to) + key_margin).bind(6, *to);
   if (q.channel) s.bind(7, *q.channel);
   if (!q.station.empty()) s.bind(8, q.station);
+  if (const auto& w = q.only_rows) s.bind(12, w->first_row).bind(13, w->last_row).bind(14, w->first_recording).bind(15, w->last_recording);
 }
 
 // The lines just before or after a hit in its recording; prepared once per

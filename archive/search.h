@@ -19,6 +19,14 @@ class QueryError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Caption rows numbered first_row..last_row of the recordings numbered
+// first_recording..last_recording (both ends included): the lines one
+// write added, when new lines are matched against saved searches.
+struct RowWindow {
+  std::int64_t first_row = 0, last_row = -1;
+  std::int64_t first_recording = 0, last_recording = -1;
+};
+
 struct SearchQuery {
   std::string text;
   std::string station;             // exact station name, "" = all
@@ -26,6 +34,7 @@ struct SearchQuery {
   std::optional<std::string> from, to;  // yyyy-mm-dd, both days included
   int limit = 50;
   int offset = 0;
+  std::optional<RowWindow> only_rows;  // absent: every line
 };
 
 struct SearchHit {

@@ -145,6 +145,14 @@ TEST_F(ArchiveIndex, FiltersOrderAndTheDaysAroundMidnight)
   EXPECT_EQ(found("地震", {.channel = 27, .limit = 1, .offset = 1}),
             (std::vector<std::string>{"2026-12-06 23:55:00 261206235_Ch27 地震の情報"}));
   EXPECT_EQ(found("地震", {.station = "ない局"}).size(), 0u);
+  // Only the rows of one write: Ch22's rows enclose one of Ch27, which stays out.
+  Statement ch22 = db.prepare("SELECT id, caption_first, caption_last FROM recordings WHERE name = '261207000_Ch22'");
+  ASSERT_TRUE(ch22.step());
+  const RowWindow rows{ch22.integer(1), ch22.integer(2), ch22.integer(0), ch22.integer(0)};
+  EXPECT_EQ(found("地震", {.only_rows = rows}), (std::vector<std::string>{"2026-12-07 00:01:00 261207000_Ch22 地震が",
+                                                                         "2026-12-06 23:59:59 261207000_Ch22 地震です"}));
+  EXPECT_EQ(search(db, {.text = "地震", .only_rows = RowWindow{rows.first_row, rows.first_row, rows.first_recording,
+                                                            rows.last_recording}}).total, 1);
   EXPECT_EQ(list_days(db), (std::vector<std::string>{"261207", "261206"}));
   EXPECT_EQ(next_recording(db, "261206235_Ch27"), std::nullopt);  // the other one is another channel
 }
