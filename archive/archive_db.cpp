@@ -238,20 +238,41 @@ std::string Statement::text(int column) const
   return p == nullptr ? std::string() : std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
 }
 
-ArchiveDb ArchiveDb::open(const std::filesystem::path& db_file)
+namespace {
+
+sqlite3* open_handle(const std::filesystem::path& db_file, int flags)
 {
-  std::error_code ec;
-  if (db_file.has_parent_path()) std::filesystem::create_directories(db_file.parent_path(), ec);
   sqlite3* handle = nullptr;
-  if (sqlite3_open_v2(db_file.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(db_file.c_str(), &handle, flags, nullptr) != SQLITE_OK) {
     const std::string message = handle != nullptr ? sqlite3_errmsg(handle) : "out of memory";
     sqlite3_close(handle);
     throw DbError("cannot open " + db_file.string() + ": " + message);
   }
-  ArchiveDb db(handle);
   // Readers (search, the web server) wait for a writer's commit rather than fail.
   sqlite3_busy_timeout(handle, 10000);
   register_bigram_tokenizer(handle);
+  return handle;
+}
+
+}  // namespace
+
+ArchiveDb ArchiveDb::open_to_read(const std::filesystem::path& db_file)
+{
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(db_file, ec)) throw NoDatabase("there is no database " + db_file.string());
+  ArchiveDb db(open_handle(db_file, SQLITE_OPEN_READONLY));
+  const std::int64_t version = stored_version(db);
+  if (version != schema_version)
+    throw DbError(db_file.string() + " has the layout of " + (version > schema_version ? "a newer" : "an older") +
+                  " oneseg-archive; `oneseg-archive index` with this one builds it again");
+  return db;
+}
+
+ArchiveDb ArchiveDb::open(const std::filesystem::path& db_file)
+{
+  std::error_code ec;
+  if (db_file.has_parent_path()) std::filesystem::create_directories(db_file.parent_path(), ec);
+  ArchiveDb db(open_handle(db_file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));
   // Takes effect in a new file only, before its first table.
   db.exec("PRAGMA auto_vacuum=INCREMENTAL");
   db.exec("PRAGMA journal_mode=WAL");

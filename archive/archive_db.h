@@ -17,6 +17,12 @@ class DbError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// There is no database at the path given: nothing to read.
+class NoDatabase : public DbError {
+ public:
+  using DbError::DbError;
+};
+
 // A prepared statement. Columns and parameters count from 0 and 1 as in
 // SQLite itself.
 class Statement {
@@ -57,6 +63,10 @@ class ArchiveDb {
   // Opens or creates the database (and its folder). Throws DbError when it
   // cannot be opened or was written by a newer schema.
   static ArchiveDb open(const std::filesystem::path& db_file);
+  // Opens an existing database for reading only: creates nothing, writes
+  // nothing. Throws NoDatabase when there is none, DbError when it cannot be
+  // read or has another schema.
+  static ArchiveDb open_to_read(const std::filesystem::path& db_file);
 
   ArchiveDb(ArchiveDb&& other) noexcept;
   ArchiveDb& operator=(ArchiveDb&& other) noexcept;

@@ -11,6 +11,7 @@
 #include "keep_current.h"
 #include "recordings.h"
 #include "search.h"
+#include "text_normalise.h"
 
 namespace oneseg::archive {
 
@@ -20,27 +21,31 @@ namespace {
 
 std::vector<std::string> arguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
 
+// An option given twice is a mistake, not a choice of the last one.
+void refuse_repeat(const std::vector<std::string>& args, const std::string& name)
+{
+  if (std::find(args.begin(), args.end(), name) != args.end()) throw UsageError(name + " is given twice");
+}
+
 // Takes "--name VALUE" out of args; nullopt when absent.
 std::optional<std::string> take_value(std::vector<std::string>& args, const std::string& name)
 {
-  for (auto it = args.begin(); it != args.end(); ++it) {
-    if (*it != name) continue;
-    if (it + 1 == args.end()) throw UsageError(name + " needs a value");
-    std::string value = *(it + 1);
-    args.erase(it, it + 2);
-    return value;
-  }
-  return std::nullopt;
+  const auto it = std::find(args.begin(), args.end(), name);
+  if (it == args.end()) return std::nullopt;
+  if (it + 1 == args.end()) throw UsageError(name + " needs a value");
+  std::string value = *(it + 1);
+  args.erase(it, it + 2);
+  refuse_repeat(args, name);
+  return value;
 }
 
 bool take_flag(std::vector<std::string>& args, const std::string& name)
 {
-  for (auto it = args.begin(); it != args.end(); ++it)
-    if (*it == name) {
-      args.erase(it);
-      return true;
-    }
-  return false;
+  const auto it = std::find(args.begin(), args.end(), name);
+  if (it == args.end()) return false;
+  args.erase(it);
+  refuse_repeat(args, name);
+  return true;
 }
 
 int number_option(std::vector<std::string>& args, const std::string& name, int fallback, int lowest)
@@ -61,6 +66,25 @@ int number_option(std::vector<std::string>& args, const std::string& name, int f
 void no_more(const std::vector<std::string>& args)
 {
   if (!args.empty()) throw UsageError("unknown argument \"" + args.front() + "\"");
+}
+
+// What is left after the known options must hold no other option.
+void no_other_option(const std::vector<std::string>& args)
+{
+  for (const std::string& a : args)
+    if (a.starts_with("--")) throw UsageError("unknown option " + a + " (words that begin with -- go after --)");
+}
+
+// Reading commands: no database is made where none is (a mistyped --db).
+constexpr int status_usage = 2, status_database = 3;
+int database_failure(const char* command, const DbError& e)
+{
+  if (dynamic_cast<const NoDatabase*>(&e) != nullptr) {
+    std::cerr << "oneseg-archive " << command << ": " << e.what() << " (`oneseg-archive index` builds it)\n";
+    return status_usage;
+  }
+  std::cerr << "oneseg-archive " << command << ": " << e.what() << '\n';
+  return status_database;
 }
 
 int usage_error(const char* command, const std::exception& e, const char* synopsis)
@@ -161,12 +185,17 @@ int run_search(int argc, char** argv)
 {
   constexpr const char* synopsis =
       "--root DIR [--db FILE] [--station S] [--channel N] [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--json] "
-      "[--limit N] QUERY";
+      "[--limit N] [--] QUERY";
   RootOptions options;
   SearchQuery query;
   bool json = false;
   try {
     std::vector<std::string> args = arguments(argc, argv);
+    std::vector<std::string> words;
+    if (const auto end = std::find(args.begin(), args.end(), "--"); end != args.end()) {
+      words.assign(end + 1, args.end());
+      args.erase(end, args.end());
+    }
     options = take_root_options(args);
     query.station = take_value(args, "--station").value_or("");
     if (args.end() != std::find(args.begin(), args.end(), "--channel")) query.channel = number_option(args, "--channel", 0, 0);
@@ -174,44 +203,44 @@ int run_search(int argc, char** argv)
     query.to = take_value(args, "--to");
     query.limit = number_option(args, "--limit", 50, 0);
     json = take_flag(args, "--json");
-    if (args.empty()) throw UsageError("QUERY is missing");
-    for (const std::string& word : args) query.text += (query.text.empty() ? "" : " ") + word;
+    no_other_option(args);
+    words.insert(words.begin(), args.begin(), args.end());
+    if (words.empty()) throw UsageError("QUERY is missing");
+    for (const std::string& word : words) query.text += (query.text.empty() ? "" : " ") + word;
   } catch (const UsageError& e) {
     return usage_error("search", e, synopsis);
   }
   try {
-    ArchiveDb db = ArchiveDb::open(options.db);
+    ArchiveDb db = ArchiveDb::open_to_read(options.db);
     const SearchResult result = search(db, query);
     if (json) {
       std::cout << to_json(result) << '\n';
     } else {
       for (const SearchHit& h : result.hits)
-        std::cout << h.time << '\t' << h.channel << '\t' << h.station << '\t'
-                  << (options.root / h.recording).string() << '\t' << h.text << '\n';
+        std::cout << h.time << '\t' << h.channel << '\t' << printable(h.station) << '\t'
+                  << (options.root / h.recording).string() << '\t' << printable(h.text) << '\n';
     }
     return result.total > 0 ? 0 : 1;
   } catch (const QueryError& e) {
     return usage_error("search", e, synopsis);
-  } catch (const std::exception& e) {
-    std::cerr << "oneseg-archive search: " << e.what() << '\n';
-    return 1;
+  } catch (const DbError& e) {
+    return database_failure("search", e);
   }
 }
 
 int run_stats(int argc, char** argv)
 {
   const auto options = only_root_options(argc, argv, "stats");
-  if (!options) return 2;
+  if (!options) return status_usage;
   try {
-    ArchiveDb db = ArchiveDb::open(options->db);
+    ArchiveDb db = ArchiveDb::open_to_read(options->db);
     const ArchiveStats s = archive_stats(db);
     std::cout << "database: " << options->db.string() << "\nrecordings: " << s.recordings << "\ncaptions: " << s.captions
               << "\nprogrammes: " << s.programmes << "\ndays: " << s.days << "\nstations: " << s.stations
               << "\n" << "要確認: " << s.needs_checking << '\n';
     return 0;
-  } catch (const std::exception& e) {
-    std::cerr << "oneseg-archive stats: " << e.what() << '\n';
-    return 1;
+  } catch (const DbError& e) {
+    return database_failure("stats", e);
   }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The subcommands of oneseg-archive. Each gets the arguments after the
 // program name: argv[0] is the subcommand itself. They return the exit
-// status: 0 done (search: hits found), 1 failed (search: no hits), 2 usage.
+// status: 0 done (search: hits found), 1 failed (search: no hits), 2 usage
+// or no database to read (search, stats), 3 the database cannot be read.
 #include <filesystem>
 #include <optional>
 #include <stdexcept>

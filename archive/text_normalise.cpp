@@ -108,6 +108,19 @@ bool is_word_char(char32_t c)
   return true;
 }
 
+std::string printable(std::string_view utf8)
+{
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte == '\t') out += ' ';
+    else if (byte == 0xC2 && i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80) ++i;  // C1
+    else if (byte >= 0x20 && byte != 0x7F) out += utf8[i];
+  }
+  return out;
+}
+
 std::size_t encode_utf8(char32_t c, char* out)
 {
   const auto byte = [](char32_t b) { return static_cast<char>(b); };

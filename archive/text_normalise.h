@@ -26,6 +26,10 @@ std::string normalise(std::string_view utf8);
 // (→, ♪). Words never run across a non-word character.
 bool is_word_char(char32_t c);
 
+// The text without control characters (C0, DEL and C1, which a terminal
+// would obey), a tab as a space: caption text from the air as it is printed.
+std::string printable(std::string_view utf8);
+
 // Writes c's UTF-8 bytes (at most 4) to out; returns how many.
 std::size_t encode_utf8(char32_t c, char* out);
 void append_utf8(std::string& out, char32_t c);

@@ -166,6 +166,38 @@ TEST_F(ArchiveEndToEnd, CommandLine)
   out = run(program + "stats " + options, status);
   EXPECT_NE(out.find("recordings: 4\n"), std::string::npos) << out;
   EXPECT_NE(out.find("要確認: 2\n"), std::string::npos) << out;
+
+  // Unknown and repeated options are mistakes, not words; after -- anything is a word.
+  for (const char* wrong : {"--chanel 27 天気", "--limit 1 --limit 2 天気", "--json --json 天気"}) {
+    run(program + "search " + options + wrong, status);
+    EXPECT_EQ(status, 2) << wrong;
+  }
+  run(program + "search " + options + "-- --json", status);
+  EXPECT_EQ(status, 1);
+  // A mistyped database is reported, and nothing is made there.
+  const fs::path missing = work / "no such folder/archive.sqlite";
+  const std::string elsewhere = "--root '" + root.string() + "' --db '" + missing.string() + "' ";
+  for (const std::string& command : {"search " + elsewhere + "天気", "stats " + elsewhere}) {
+    out = run(program + command, status);
+    EXPECT_EQ(status, 2) << command;
+    EXPECT_NE(out.find("there is no database " + missing.string()), std::string::npos) << out;
+  }
+  EXPECT_FALSE(fs::exists(missing.parent_path()));
+  // A database that cannot be read is no "no hit".
+  std::ofstream(work / "broken.sqlite") << std::string(8192, 'x');
+  run(program + "search --root '" + root.string() + "' --db '" + (work / "broken.sqlite").string() + "' 天気", status);
+  EXPECT_EQ(status, 3);
+
+  // Control characters of a caption never reach the terminal.
+  const fs::path copy = work / "controls.sqlite";
+  fs::copy_file(db_file, copy, fs::copy_options::overwrite_existing);
+  {
+    ArchiveDb db = ArchiveDb::open(copy);
+    db.prepare("UPDATE captions SET text = text || ?1").bind(1, std::string_view("\x1b]0;x\x07\t\xc2\x9b" "2J")).run();
+  }
+  out = run(program + "search --root '" + root.string() + "' --db '" + copy.string() + "' --limit 1 '\"" + said + "\"'", status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find(said + "]0;x 2J\n"), std::string::npos) << out;
 }
 
 TEST_F(ArchiveEndToEnd, FollowAnalysesAFinishedRecordingOnce)
