@@ -1,17 +1,17 @@
 #include "http_server.h"
 
-#include <httplib.h>
-
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+#include "api_json.h"
 #include "archive_db.h"
 #include "ffmpeg_commands.h"
 #include "ffmpeg_slots.h"
 #include "handlers.h"
+#include "http_core.h"
 #include "recordings.h"
 #include "serve_options.h"
 #include "thumbnails.h"
@@ -61,12 +61,18 @@ class DbPool {
   std::vector<ArchiveDb> free_;
 };
 
-void send(httplib::Response& response, const Reply& reply) {
+void send(HttpResponse& response, const Reply& reply) {
   response.status = reply.status;
   response.set_content(reply.body, reply.content_type.c_str());
 }
 
 bool wants_json(const std::string& path) { return path.starts_with("/api/"); }
+
+HttpLimits limits_of(const ServerSetup& setup) {
+  HttpLimits limits;
+  limits.workers = setup.threads;
+  return limits;
+}
 
 }  // namespace
 
@@ -76,13 +82,16 @@ struct ArchiveServer::Impl {
         starter(child_starter),
         slots(setup.ffmpeg_runs),
         thumbnails(setup.thumbnail_folder, starter, slots),
-        pool(setup.db) {}
+        pool(setup.db),
+        server([this](const HttpRequest& request, HttpResponse& response) { handle(request, response); },
+               limits_of(setup)) {}
 
-  bool admitted(const httplib::Request& request, httplib::Response& response);
-  void dispatch(const httplib::Request& request, httplib::Response& response);
-  void send_clip(const Route& route, int t, ArchiveDb& db, httplib::Response& response);
-  void send_thumbnail(const Route& route, int t, ArchiveDb& db, httplib::Response& response);
-  void send_file(const std::filesystem::path& file, httplib::Response& response);
+  void handle(const HttpRequest& request, HttpResponse& response);
+  bool admitted(const HttpRequest& request, HttpResponse& response);
+  void dispatch(const HttpRequest& request, HttpResponse& response);
+  void send_clip(const Route& route, int t, ArchiveDb& db, HttpResponse& response);
+  void send_thumbnail(const Route& route, int t, ArchiveDb& db, HttpResponse& response);
+  void send_file(const std::filesystem::path& file, HttpResponse& response);
   std::vector<std::string> stations(ArchiveDb& db);
 
   ServerSetup setup;
@@ -90,7 +99,7 @@ struct ArchiveServer::Impl {
   FfmpegSlots slots;
   ThumbnailCache thumbnails;
   DbPool pool;
-  httplib::Server server;
+  HttpCore server;
   std::mutex stations_mutex;
   std::vector<std::string> station_names;
   std::chrono::steady_clock::time_point stations_read{};
@@ -108,7 +117,25 @@ std::vector<std::string> ArchiveServer::Impl::stations(ArchiveDb& db) {
   return station_names;
 }
 
-bool ArchiveServer::Impl::admitted(const httplib::Request& request, httplib::Response& response) {
+void ArchiveServer::Impl::handle(const HttpRequest& request, HttpResponse& response) {
+  const bool json = wants_json(request.path);
+  if (request.method != "GET" && request.method != "HEAD") {
+    response.set_header("Allow", "GET, HEAD");
+    return send(response, json ? Reply{405, "application/json; charset=UTF-8", error_json("GET で問い合わせてください")}
+                               : Reply{405, "text/plain; charset=UTF-8", "GET or HEAD only\n"});
+  }
+  try {
+    if (admitted(request, response)) dispatch(request, response);
+  } catch (const std::exception& error) {
+    // The index could not answer (a broken or busy database): said as the
+    // request's failure, in the form the request expects.
+    response = HttpResponse{};
+    send(response, json ? Reply{500, "application/json; charset=UTF-8", error_json(std::string("索引を読めません: ") + error.what())}
+                        : Reply{500, "text/plain; charset=UTF-8", std::string("the index could not be read: ") + error.what() + "\n"});
+  }
+}
+
+bool ArchiveServer::Impl::admitted(const HttpRequest& request, HttpResponse& response) {
   const bool json = wants_json(request.path);
   if (setup.token.empty()) {
     // Served on the loopback only: a page elsewhere that points a name of its
@@ -133,7 +160,7 @@ bool ArchiveServer::Impl::admitted(const httplib::Request& request, httplib::Res
   return true;
 }
 
-void ArchiveServer::Impl::dispatch(const httplib::Request& request, httplib::Response& response) {
+void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& response) {
   const auto found = route(request.path);
   const bool json = wants_json(request.path);
   if (!found) return send(response, not_found_reply(json));
@@ -166,7 +193,7 @@ void ArchiveServer::Impl::dispatch(const httplib::Request& request, httplib::Res
   }
 }
 
-void ArchiveServer::Impl::send_clip(const Route& route, int t, ArchiveDb& db, httplib::Response& response) {
+void ArchiveServer::Impl::send_clip(const Route& route, int t, ArchiveDb& db, HttpResponse& response) {
   const auto source = clip_source(db, setup.root, route);
   if (!source) return send(response, not_found_reply(false));
   auto slot = slots.acquire(std::chrono::seconds(3));
@@ -183,7 +210,7 @@ void ArchiveServer::Impl::send_clip(const Route& route, int t, ArchiveDb& db, ht
   response.set_header("Cache-Control", "no-store");
   response.set_chunked_content_provider(
       "video/mp4",
-      [child](std::size_t, httplib::DataSink& sink) {
+      [child](std::size_t, DataSink& sink) {
         char buffer[64 * 1024];
         const long got = child->read_output(buffer, sizeof buffer, std::chrono::milliseconds(200));
         if (got < 0) return true;  // nothing yet; the library checks the client before asking again
@@ -197,7 +224,7 @@ void ArchiveServer::Impl::send_clip(const Route& route, int t, ArchiveDb& db, ht
       [child, held](bool) { child->finish(); });
 }
 
-void ArchiveServer::Impl::send_thumbnail(const Route& route, int t, ArchiveDb& db, httplib::Response& response) {
+void ArchiveServer::Impl::send_thumbnail(const Route& route, int t, ArchiveDb& db, HttpResponse& response) {
   const auto detail = recording_detail(db, route.name);
   if (!detail) return send(response, not_found_reply(false));
   if (const auto picture = page_builder_picture(detail->files.thumbnails, t)) {
@@ -218,66 +245,17 @@ void ArchiveServer::Impl::send_thumbnail(const Route& route, int t, ArchiveDb& d
   send_file(made.file, response);
 }
 
-void ArchiveServer::Impl::send_file(const std::filesystem::path& file, httplib::Response& response) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(file, error);
-  auto stream = std::make_shared<std::ifstream>(file, std::ios::binary);
-  if (error || !*stream) return send(response, not_found_reply(false));
+void ArchiveServer::Impl::send_file(const std::filesystem::path& file, HttpResponse& response) {
+  // Players seek in a .ts: the core answers byte ranges.
   response.set_header("Cache-Control", "max-age=60");
-  // With a length the library answers ranges itself (players seek in a .ts).
-  response.set_content_provider(
-      static_cast<std::size_t>(size), content_type_of(file).c_str(),
-      [stream](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-        char buffer[64 * 1024];
-        stream->seekg(static_cast<std::streamoff>(offset));
-        const auto want = static_cast<std::streamsize>(std::min(length, sizeof buffer));
-        stream->read(buffer, want);
-        const auto got = stream->gcount();
-        if (got <= 0) return false;  // the file shrank under us
-        return sink.write(buffer, static_cast<std::size_t>(got));
-      });
+  response.set_file(file, content_type_of(file));
 }
 
 ArchiveServer::ArchiveServer(ServerSetup setup, ChildStarter& starter)
-    : impl_(std::make_unique<Impl>(std::move(setup), starter)) {
-  auto& server = impl_->server;
-  const int threads = impl_->setup.threads;
-  server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
-  server.set_payload_max_length(64 * 1024);
-  // Headers and body go out in separate writes; with Nagle's algorithm the
-  // body would wait for the client's delayed acknowledgement (40 ms a page).
-  server.set_tcp_nodelay(true);
-  // Clients keep their connection: a new one per five requests (the
-  // library's default) would queue at its short listen backlog.
-  server.set_keep_alive_max_count(1000);
-  server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-    return impl_->admitted(request, response) ? httplib::Server::HandlerResponse::Unhandled
-                                              : httplib::Server::HandlerResponse::Handled;
-  });
-  server.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-    impl_->dispatch(request, response);
-  });
-  server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
-    std::string message = "internal error";
-    try {
-      std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-      message = e.what();
-    } catch (...) {
-    }
-    send(response, {500, "text/plain; charset=UTF-8", message + "\n"});
-  });
-}
+    : impl_(std::make_unique<Impl>(std::move(setup), starter)) {}
 
-ArchiveServer::~ArchiveServer() { stop(); }
+ArchiveServer::~ArchiveServer() { impl_->server.stop(); }
 
-int ArchiveServer::bind(const std::string& host, int port) {
-  if (port == 0) return impl_->server.bind_to_any_port(host);
-  return impl_->server.bind_to_port(host, port) ? port : -1;
-}
-
-bool ArchiveServer::listen() { return impl_->server.listen_after_bind(); }
-
-void ArchiveServer::stop() { impl_->server.stop(); }
+HttpCore& ArchiveServer::http() { return impl_->server; }
 
 }  // namespace oneseg::archive::web

@@ -1,11 +1,12 @@
 #pragma once
-// The archive's HTTP server: cpp-httplib carries the requests, the pure
+// The archive's HTTP server: the HTTP core carries the requests, the pure
 // route/handler files decide the answers.
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "child_process.h"
+#include "http_core.h"
 
 namespace oneseg::archive::web {
 
@@ -25,11 +26,8 @@ class ArchiveServer {
   ArchiveServer(const ArchiveServer&) = delete;
   ArchiveServer& operator=(const ArchiveServer&) = delete;
 
-  // The port bound (port 0: any free one), or -1.
-  int bind(const std::string& host, int port);
-  // Serves until stop(); false when it could not.
-  bool listen();
-  void stop();
+  // Bound, served and stopped through its HTTP core.
+  HttpCore& http();
 
  private:
   struct Impl;

@@ -78,7 +78,7 @@ int run_serve(int argc, char** argv) {
   setup.token = options.token;
   setup.ffmpeg_runs = options.ffmpeg_runs;
   web::ArchiveServer server(setup, starter);
-  const int port = server.bind(options.host, options.port);
+  const int port = server.http().bind(options.host, options.port);
   if (port < 0) {
     std::fprintf(stderr, "oneseg-archive serve: cannot listen on %s:%d\n", options.host.c_str(), options.port);
     return 1;
@@ -96,9 +96,9 @@ int run_serve(int argc, char** argv) {
     sigwait(&stop_signals, &received);
     signalled = true;
     stop = true;
-    server.stop();
+    server.http().stop();
   });
-  const bool served = server.listen();
+  const bool served = server.http().listen();
   stop = true;
   // Wakes the signal thread when the server ended on its own.
   if (!signalled) ::kill(::getpid(), SIGTERM);

@@ -10,6 +10,7 @@ import http.client
 import json
 import os
 import re
+import select
 import shutil
 import socket
 import subprocess
@@ -207,6 +208,71 @@ class Server(unittest.TestCase):
                      f"/files/{DAY}/..%2F..%2F..%2Fetc%2Fpasswd", "/files/../../etc/passwd",
                      f"/files/{DAY}/{FIRST}.ts%00.sub", f"/recording/{DAY}/261207190_Ch27", "/etc/passwd"):
             self.assertEqual(self.get(path)[0].status, 404, path)
+
+    def test_byte_ranges_as_http_says(self):
+        path = f"/files/{DAY}/{SECOND}thm/30.jpg"
+        whole = self.get(path)[1]
+        size = len(whole)
+        response, body = self.get(path, headers={"Range": f"bytes={size}-"})
+        self.assertEqual((response.status, response.getheader("Content-Range")), (416, f"bytes */{size}"))
+        response, body = self.get(path, headers={"Range": "bytes=0-,0-,0-"})
+        self.assertEqual((response.status, response.getheader("Content-Range"), body),
+                         (206, f"bytes 0-{size - 1}/{size}", whole))
+        response, body = self.get(path, headers={"Range": "bytes=-3,0-1"})
+        self.assertEqual(response.status, 206)
+        boundary = re.fullmatch(r"multipart/byteranges; boundary=(\S+)", response.getheader("Content-Type")).group(1)
+        self.assertEqual(int(response.getheader("Content-Length")), len(body))
+        parts = body.split(b"--" + boundary.encode())
+        self.assertEqual(parts[-1], b"--\r\n")
+        got = [(re.search(rb"Content-Range: bytes (\d+)-(\d+)/(\d+)", p).groups(), p.split(b"\r\n\r\n", 1)[1][:-2])
+               for p in parts[1:-1]]
+        self.assertEqual(got, [((b"0", b"1", str(size).encode()), whole[:2]),
+                               ((str(size - 3).encode(), str(size - 1).encode(), str(size).encode()), whole[-3:])])
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        connection.request("HEAD", path)
+        response = connection.getresponse()
+        self.assertEqual((response.status, int(response.getheader("Content-Length")), response.read()), (200, size, b""))
+        connection.close()
+
+    def test_slow_clients_hold_up_no_one(self):
+        # 40 connections from another loopback address trickle a request a
+        # byte a second; each may take 10 s in all for its head, and an address
+        # holds 32 connections at most.
+        request = b"GET /api/stats HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+        slow = []
+        for _ in range(40):
+            s = socket.socket()
+            s.bind(("127.0.0.2", 0))
+            s.connect(("127.0.0.1", self.port))
+            slow.append(s)
+        began = time.monotonic()
+        closed = {}
+        try:
+            for step in range(14):
+                for s in slow:
+                    if s not in closed:
+                        try:
+                            s.send(request[step:step + 1])
+                        except OSError:
+                            closed[s] = time.monotonic() - began
+                readable = select.select([s for s in slow if s not in closed], [], [], 0)[0]
+                for s in readable:
+                    try:
+                        s.recv(1000)
+                    except OSError:
+                        pass
+                    closed[s] = time.monotonic() - began
+                asked = time.monotonic()
+                response, _ = self.get("/api/stats")
+                self.assertEqual(response.status, 200)
+                self.assertLess(time.monotonic() - asked, 1.0, f"{step} s into the trickle")
+                time.sleep(max(0.0, began + step + 1 - time.monotonic()))
+        finally:
+            for s in slow:
+                s.close()
+        self.assertGreaterEqual(sum(1 for t in closed.values() if t < 5), 8)  # over the address's share: at once
+        self.assertEqual(len(closed), 40)
+        self.assertLess(max(closed.values()), 12.5)  # the head's deadline, though bytes kept coming
 
     def test_hostile_and_malformed_requests_get_4xx(self):
         for path in ("/api/search?q=" + urllib.parse.quote("あ" * 100), "/api/search?q=" + urllib.parse.quote("!!! ... ???"),

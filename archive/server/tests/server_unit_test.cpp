@@ -4,11 +4,13 @@
 
 #include <chrono>
 
+#include "byte_ranges.h"
 #include "child_process.h"
 #include "ffmpeg_commands.h"
 #include "ffmpeg_slots.h"
 #include "handlers.h"
 #include "html_text.h"
+#include "http_core.h"
 #include "pages.h"
 #include "request.h"
 #include "serve_options.h"
@@ -211,4 +213,66 @@ TEST(Children, EndWithTheirRequestAndRunsAreBounded) {
   { auto moved = std::move(first); }
   EXPECT_EQ(slots.free_slots(), 1);
   EXPECT_TRUE(slots.acquire(std::chrono::milliseconds(0)));
+}
+
+TEST(Ranges, AnsweredAsHttpReadsThem) {
+  using Kind = RangeAnswer::Kind;
+  struct Case {
+    const char* header;
+    Kind kind;
+    std::vector<ByteRange> ranges;
+  };
+  const std::vector<Case> cases = {
+      {"", Kind::whole, {}},
+      {"bytes=0-99", Kind::partial, {{0, 99}}},
+      {"bytes=100-", Kind::partial, {{100, 899}}},
+      {"bytes=-100", Kind::partial, {{800, 899}}},
+      {"bytes=-5000", Kind::partial, {{0, 899}}},             // a suffix longer than the file: all of it
+      {"bytes=850-5000", Kind::partial, {{850, 899}}},        // a last past the end: cut to it
+      {"bytes=899-899", Kind::partial, {{899, 899}}},
+      {"Bytes = 1-2", Kind::whole, {}},                       // no space allowed before "="
+      {"BYTES=1-2", Kind::partial, {{1, 2}}},                 // the unit's case does not matter
+      {"bytes=900-", Kind::unsatisfiable, {}},                // starts at the end
+      {"bytes=1000-2000", Kind::unsatisfiable, {}},
+      {"bytes=-0", Kind::unsatisfiable, {}},
+      {"bytes=99999999999999999999999-", Kind::unsatisfiable, {}},  // saturates, does not wrap
+      {"bytes=0-,0-,0-", Kind::partial, {{0, 899}}},          // the same range thrice: once
+      {"bytes=500-599, 0-99,50-149,150-160", Kind::partial, {{0, 160}, {500, 599}}},  // merged, in order
+      {"bytes=0-9,,20-29,", Kind::partial, {{0, 9}, {20, 29}}},  // empty list elements
+      {"bytes=0-9,2000-", Kind::partial, {{0, 9}}},           // an unsatisfiable one among others is dropped
+      {"bytes=5-1", Kind::whole, {}},                         // malformed: ignored
+      {"bytes=a-b", Kind::whole, {}},
+      {"bytes=1-2-3", Kind::whole, {}},
+      {"bytes=-", Kind::whole, {}},
+      {"bytes=", Kind::whole, {}},
+      {"items=0-5", Kind::whole, {}},
+      {"bytes=0-1,3-4,6-7,9-10,12-13,15-16,18-19,21-22,24-25,27-28,30-31,33-34,36-37,39-40,42-43,45-46,48-49",
+       Kind::whole, {}},                                      // too many parts: the whole file
+  };
+  for (const auto& c : cases) {
+    const auto answer = answer_ranges(c.header, 900);
+    EXPECT_EQ(answer.kind, c.kind) << c.header;
+    EXPECT_EQ(answer.ranges, c.ranges) << c.header;
+  }
+  EXPECT_EQ(answer_ranges("bytes=0-", 0).kind, Kind::unsatisfiable);  // an empty file has no byte 0
+  EXPECT_EQ(answer_ranges("bytes=-10", 0).kind, Kind::unsatisfiable);
+  EXPECT_EQ(content_range({900 - 100, 899}, 900), "bytes 800-899/900");
+  EXPECT_EQ(unsatisfied_range(900), "bytes */900");
+}
+
+TEST(Ranges, MultipartBodyLengthIsWhatIsSent) {
+  const auto body = multipart_body({{0, 9}, {20, 29}}, 900, "video/mp2t", "B");
+  ASSERT_EQ(body.parts.size(), 2u);
+  EXPECT_EQ(body.parts[0].first, "--B\r\nContent-Type: video/mp2t\r\nContent-Range: bytes 0-9/900\r\n\r\n");
+  EXPECT_EQ(body.parts[1].first, "\r\n--B\r\nContent-Type: video/mp2t\r\nContent-Range: bytes 20-29/900\r\n\r\n");
+  EXPECT_EQ(body.closing, "\r\n--B--\r\n");
+  EXPECT_EQ(body.length, body.parts[0].first.size() + 10 + body.parts[1].first.size() + 10 + body.closing.size());
+}
+
+TEST(Requests, PercentDecoding) {
+  EXPECT_EQ(percent_decoded("a%2Fb+c%20d", false), "a/b+c d");
+  EXPECT_EQ(percent_decoded("a%2fb+c", true), "a/b c");
+  EXPECT_EQ(percent_decoded("%E5%85%88%", true), "\xE5\x85\x88%");  // a cut escape stays
+  EXPECT_EQ(percent_decoded("%zz%4", true), "%zz%4");
+  EXPECT_EQ(percent_decoded("x%00y", true), std::string("x\0y", 3));
 }
