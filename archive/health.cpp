@@ -143,10 +143,16 @@ std::optional<StreamHealth> measure_health(const std::filesystem::path& ts)
   return counter.finish();
 }
 
-std::string health_mark(const StreamHealth& h)
+bool clock_disagrees_with_name(std::int64_t first_time, std::int64_t name_start)
+{
+  return first_time < name_start - name_clock_tolerance_s ||
+         first_time > name_start + recording_length_s + name_clock_tolerance_s;
+}
+
+std::string health_mark(const StreamHealth& h, std::int64_t name_start)
 {
   if (h.continuity_errors > continuity_error_limit || h.transport_errors > transport_error_limit ||
-      h.sync_losses > 0 || !h.first_time)
+      h.sync_losses > 0 || !h.first_time || clock_disagrees_with_name(*h.first_time, name_start))
     return needs_checking_mark;
   // A stretch without time packets is a stretch lost; the spacing a station
   // uses is learnt from the recording itself.

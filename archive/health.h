@@ -48,9 +48,16 @@ inline constexpr int continuity_error_limit = 3;
 inline constexpr int transport_error_limit = 3;
 inline constexpr int coverage_tolerance_s = 5;
 
+inline constexpr int name_clock_tolerance_s = 300;
+
+// Whether the stream's clock puts the recording more than five minutes away
+// from the ten minutes its name (the recorder's clock) says: one of the two
+// clocks is wrong, often by a whole day.
+bool clock_disagrees_with_name(std::int64_t first_time, std::int64_t name_start);
+
 // "要確認" when packets are missing or damaged beyond a small number, time
-// packets stop for a stretch, or the time covered falls short of the ten
-// minutes; "" otherwise.
-std::string health_mark(const StreamHealth& health);
+// packets stop for a stretch, the time covered falls short of the ten
+// minutes, or the stream's clock disagrees with the name; "" otherwise.
+std::string health_mark(const StreamHealth& health, std::int64_t name_start);
 
 }  // namespace oneseg::archive

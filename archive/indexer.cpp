@@ -159,7 +159,7 @@ std::int64_t IndexWriter::insert_recording(const RecordingOnDisk& r, const std::
   const StreamHealth h = health.value_or(StreamHealth{});
   s.bind(17, h.packets).bind(18, h.continuity_errors).bind(19, h.transport_errors).bind(20, h.sync_losses);
   if (h.first_time) s.bind(21, *h.first_time).bind(22, *h.last_time);
-  s.bind(23, h.longest_gap_s).bind(24, health ? health_mark(h) : "");
+  s.bind(23, h.longest_gap_s).bind(24, health ? health_mark(h, r.id.start) : "");
   s.run();
   return db_.last_insert_id();
 }
@@ -222,17 +222,20 @@ bool IndexWriter::read(ReadRecording& r, IndexReport& report)
 {
   const RecordingOnDisk& files = *r.files;
   const std::string base = (root_ / files.id.day / files.id.name).string();
+  r.health = health_of(files, r.old);
   if (files.sub.exists) {
     const auto text = read_whole_file(base + ".sub");
     if (!text) return report.errors.push_back(base + ".sub: cannot be read"), false;
-    r.captions = parse_captions(*text, files.id.start, decoder_);
+    // The lines carry the stream's time of day; their date is the stream's
+    // too, as the recording's start and so every offset into it are.
+    const bool timed = r.health && r.health->first_time;
+    r.captions = parse_captions(*text, timed ? *r.health->first_time : files.id.start, decoder_);
   }
   if (files.eit.exists) {
     const auto text = read_whole_file(base + ".eit");
     if (!text) return report.errors.push_back(base + ".eit: cannot be read"), false;
     r.listing = parse_listing(*text, decoder_);
   }
-  r.health = health_of(files, r.old);
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "broadcast_clock.h"
 #include "caption_keys.h"
+#include "health.h"
 #include "recording_files.h"
 
 namespace oneseg::archive {
@@ -99,7 +100,11 @@ std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string
   d.health.continuity_errors = s.integer(18);
   d.health.transport_errors = s.integer(19);
   d.health.sync_losses = s.integer(20);
-  if (!s.is_null(21)) d.health.first_time = format_broadcast_time(s.integer(21));
+  if (!s.is_null(21)) {
+    d.health.first_time = format_broadcast_time(s.integer(21));
+    const auto named = parse_recording_name(d.summary.name);
+    d.health.clock_disagrees = named && clock_disagrees_with_name(s.integer(21), named->start);
+  }
   if (!s.is_null(22)) d.health.last_time = format_broadcast_time(s.integer(22));
   d.health.longest_gap_s = static_cast<int>(s.integer(23));
 

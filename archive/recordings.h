@@ -50,6 +50,7 @@ struct HealthFigures {
   std::string first_time;  // first and last time packet, "yyyy-mm-dd hh:mm:ss" or ""
   std::string last_time;
   int longest_gap_s = 0;   // between time packets
+  bool clock_disagrees = false;  // the stream's clock is elsewhere than the name's ten minutes
 };
 
 struct RecordingFiles {

@@ -146,7 +146,9 @@ string health_html(const RecordingDetail& detail) {
   return "<table class=\"grid figures\">" + row("パケット", std::to_string(h.packets)) +
          row("連続性エラー", std::to_string(h.continuity_errors)) + row("伝送エラー", std::to_string(h.transport_errors)) +
          row("同期の乱れ", std::to_string(h.sync_losses)) + row("最初の時刻", h.first_time) + row("最後の時刻", h.last_time) +
-         row("時刻の最長の途切れ", std::to_string(h.longest_gap_s) + " 秒") + "</table>";
+         row("時刻の最長の途切れ", std::to_string(h.longest_gap_s) + " 秒") +
+         (h.clock_disagrees ? row("録画名の時刻", "放送の時刻と食い違っています（字幕の時刻と位置は放送の時刻によります）") : "") +
+         "</table>";
 }
 
 // The page builder's pictures when there are any, otherwise one a minute.

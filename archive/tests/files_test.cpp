@@ -100,19 +100,25 @@ TEST(ArchiveFiles, PacketCounts)
   EXPECT_EQ(h.continuity_errors, 1);
   EXPECT_EQ(h.transport_errors, 2);
   EXPECT_EQ(h.sync_losses, 0);
-  EXPECT_EQ(health_mark(h), needs_checking_mark);  // no time packet at all
+  const std::int64_t named = broadcast_seconds(2026, 12, 7, 18, 0, 0);
+  EXPECT_EQ(health_mark(h, named), needs_checking_mark);  // no time packet at all
 
   StreamHealth full;
   full.first_time = broadcast_seconds(2026, 12, 7, 18, 0, 0);
   full.last_time = *full.first_time + 595;
   full.typical_spacing_s = 5;
   full.longest_gap_s = 5;
-  EXPECT_EQ(health_mark(full), "");
+  EXPECT_EQ(health_mark(full, named), "");
   full.longest_gap_s = 16;
-  EXPECT_EQ(health_mark(full), needs_checking_mark);
+  EXPECT_EQ(health_mark(full, named), needs_checking_mark);
   full.longest_gap_s = 5;
   full.last_time = *full.last_time - 6;
-  EXPECT_EQ(health_mark(full), needs_checking_mark);
+  EXPECT_EQ(health_mark(full, named), needs_checking_mark);
+  full.last_time = *full.last_time + 6;
+  // The stream's clock a day after the name, or the name ahead of it by more than five minutes.
+  EXPECT_EQ(health_mark(full, named - seconds_per_day), needs_checking_mark);
+  EXPECT_EQ(health_mark(full, named + 301), needs_checking_mark);
+  EXPECT_EQ(health_mark(full, named + 300), "");
 }
 
 TEST(ArchiveFiles, DatabaseFileAndLayout)

@@ -8,6 +8,8 @@
 #include <fstream>
 
 #include <iconv.h>
+#include "broadcast_time.h"
+#include "health.h"
 #include "indexer.h"
 #include "keep_current.h"
 #include "recordings.h"
@@ -311,6 +313,48 @@ TEST_F(ArchiveIndex, FollowingOutlivesAFullDisk)
                                                             std::chrono::seconds(1)}));
   EXPECT_EQ(search(full_db, {.text = "満杯"}).total, 2000);
   EXPECT_EQ(retry_pause(30), std::chrono::seconds(300));
+}
+
+// A .ts whose time packets say `clock` (then every 5 s for ten minutes).
+void write_clocked_ts(const fs::path& file, const oneseg::CivilTime& clock)
+{
+  std::ofstream out(file, std::ios::binary);
+  for (int second = 0; second < 600; second += 5) {
+    std::uint8_t packet[188];
+    std::fill(std::begin(packet), std::end(packet), 0xFF);
+    const std::uint8_t header[] = {0x47, 0x40, 0x14, 0x10, 0x00, 0x70, 0x70, 0x05};  // TDT, pointer 0
+    std::copy(std::begin(header), std::end(header), packet);
+    oneseg::CivilTime t = clock;
+    t.minute += second / 60;
+    t.second += second % 60;
+    oneseg::encode_jst_time(t, packet + 8);
+    out.write(reinterpret_cast<const char*>(packet), sizeof packet);
+  }
+}
+
+// A recording named for one day whose stream says the next: its lines have
+// the stream's date, their offsets count from its first time packet, and
+// the recording is marked; one whose clocks agree is not.
+TEST_F(ArchiveIndex, TheStreamsClockPlacesEveryLine)
+{
+  write_sub("261207180_Ch27", {"18:00:25 日付の食い違い"});
+  write_clocked_ts(root / "261207/261207180_Ch27.ts", {2026, 12, 8, 18, 0, 0});
+  write_sub("261207190_Ch27", {"19:00:10 日付は正しい"});
+  write_clocked_ts(root / "261207/261207190_Ch27.ts", {2026, 12, 7, 19, 0, 2});
+  index_root(db, root);
+
+  const SearchHit wrong = search(db, {.text = "食い違い"}).hits.at(0);
+  EXPECT_EQ(wrong.time, "2026-12-08 18:00:25");
+  EXPECT_EQ(wrong.offset, 25);
+  EXPECT_EQ(wrong.health, needs_checking_mark);
+  const RecordingDetail detail = recording_detail(db, "261207180_Ch27").value();
+  EXPECT_TRUE(detail.health.clock_disagrees);
+  EXPECT_EQ(detail.captions.at(0).offset, 25);
+
+  const SearchHit right = search(db, {.text = "正しい"}).hits.at(0);
+  EXPECT_EQ(right.time, "2026-12-07 19:00:10");
+  EXPECT_EQ(right.offset, 8);
+  EXPECT_FALSE(recording_detail(db, "261207190_Ch27")->health.clock_disagrees);
 }
 
 }  // namespace
