@@ -188,6 +188,7 @@ int run_search(int argc, char** argv)
       "[--limit N] [--] QUERY";
   RootOptions options;
   SearchQuery query;
+  query.context = false;  // neither output shows the lines around a hit
   bool json = false;
   try {
     std::vector<std::string> args = arguments(argc, argv);

@@ -218,8 +218,10 @@ SearchResult search(ArchiveDb& db, const SearchQuery& q)
     programme.bind(1, recording).bind(2, time);
     if (programme.step()) h.programme = programme.text(0);
     programme.reset();
-    h.before = neighbours(lines_before, recording, page.integer(0), true);
-    h.after = neighbours(lines_after, recording, page.integer(0), false);
+    if (q.context) {
+      h.before = neighbours(lines_before, recording, page.integer(0), true);
+      h.after = neighbours(lines_after, recording, page.integer(0), false);
+    }
     result.hits.push_back(std::move(h));
   }
   result.took_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();

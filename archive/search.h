@@ -35,6 +35,7 @@ struct SearchQuery {
   int limit = 50;
   int offset = 0;
   std::optional<RowWindow> only_rows;  // absent: every line
+  bool context = true;   // the lines before and after each hit (the pages show them)
 };
 
 struct SearchHit {
