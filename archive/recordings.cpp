@@ -136,6 +136,13 @@ std::optional<RecordingSummary> next_recording(ArchiveDb& db, const std::string&
                        name);
 }
 
+std::optional<RecordingSummary> newest_recording(ArchiveDb& db, int channel)
+{
+  return first_summary(db, std::string("SELECT ") + summary_columns +
+                               " FROM recordings AS r WHERE r.channel = CAST(?1 AS INTEGER) ORDER BY r.name DESC LIMIT 1",
+                       std::to_string(channel));
+}
+
 // Counting the caption rows themselves reads the whole table (a second over a
 // year); each recording keeps its count.
 ArchiveStats archive_stats(ArchiveDb& db)

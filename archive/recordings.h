@@ -87,6 +87,9 @@ std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string
 std::optional<RecordingSummary> previous_recording(ArchiveDb& db, const std::string& name);
 std::optional<RecordingSummary> next_recording(ArchiveDb& db, const std::string& name);
 
+// The channel's newest recording (by name, so by its ten minutes).
+std::optional<RecordingSummary> newest_recording(ArchiveDb& db, int channel);
+
 ArchiveStats archive_stats(ArchiveDb& db);
 
 // Whether a path relative to the root names a file the index knows:

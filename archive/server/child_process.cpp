@@ -16,7 +16,7 @@ namespace {
 
 class SpawnedChild : public Child {
  public:
-  SpawnedChild(pid_t pid, int output) : pid_(pid), output_(output) {}
+  SpawnedChild(pid_t pid, int output, int input) : pid_(pid), output_(output), input_(input) {}
   ~SpawnedChild() override { finish(); }
 
   long read_output(char* destination, std::size_t n, std::chrono::milliseconds wait) override {
@@ -35,7 +35,21 @@ class SpawnedChild : public Child {
     return got < 0 ? 0 : static_cast<long>(got);
   }
 
+  long write_input(const char* source, std::size_t n) override {
+    if (input_ < 0) return -1;
+    ssize_t put;
+    do {
+      put = ::write(input_, source, n);
+    } while (put < 0 && errno == EINTR);
+    if (put >= 0) return static_cast<long>(put);
+    return errno == EAGAIN ? 0 : -1;
+  }
+
   int finish() override {
+    if (input_ >= 0) {
+      ::close(input_);
+      input_ = -1;
+    }
     if (output_ >= 0) {
       ::close(output_);
       output_ = -1;
@@ -62,19 +76,30 @@ class SpawnedChild : public Child {
  private:
   pid_t pid_;
   int output_;
+  int input_;  // -1: none
   int status_ = -1;
   bool output_ended_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Child> SystemChildStarter::start(const std::vector<std::string>& args) {
+std::unique_ptr<Child> SystemChildStarter::start(const std::vector<std::string>& args, ChildInput input) {
   if (args.empty()) return nullptr;
   int pipe_ends[2];
   if (::pipe2(pipe_ends, O_CLOEXEC) != 0) return nullptr;
+  // The server's end of the input never blocks: a child that stops reading
+  // must not hold the connection's thread.
+  int input_ends[2] = {-1, -1};
+  if (input == ChildInput::pipe && ::pipe2(input_ends, O_CLOEXEC) != 0) {
+    ::close(pipe_ends[0]);
+    ::close(pipe_ends[1]);
+    return nullptr;
+  }
+  if (input_ends[1] >= 0) ::fcntl(input_ends[1], F_SETFL, O_NONBLOCK);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (input_ends[0] >= 0) posix_spawn_file_actions_adddup2(&actions, input_ends[0], STDIN_FILENO);
+  else posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   // The server ignores SIGPIPE for its sockets; the child must not inherit that.
@@ -94,11 +119,13 @@ std::unique_ptr<Child> SystemChildStarter::start(const std::vector<std::string>&
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   ::close(pipe_ends[1]);
+  if (input_ends[0] >= 0) ::close(input_ends[0]);
   if (failed != 0) {
     ::close(pipe_ends[0]);
+    if (input_ends[1] >= 0) ::close(input_ends[1]);
     return nullptr;
   }
-  return std::make_unique<SpawnedChild>(pid, pipe_ends[0]);
+  return std::make_unique<SpawnedChild>(pid, pipe_ends[0], input_ends[1]);
 }
 
 int run_to_end(ChildStarter& starter, const std::vector<std::string>& args,

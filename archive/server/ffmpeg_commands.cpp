@@ -11,7 +11,21 @@ std::string seconds_text(double s) {
   return text;
 }
 
+// Stream copy into fragments that a media element plays while they come.
+const std::vector<std::string> fragmented_mp4_output = {
+    "-map", "0:v:0?", "-map", "0:a:0?", "-c", "copy", "-bsf:a", "aac_adtstoasc", "-avoid_negative_ts", "make_zero",
+    "-movflags", "frag_keyframe+empty_moov+default_base_moof", "-f", "mp4", "pipe:1"};
+
+std::vector<std::string> with_output(std::vector<std::string> input) {
+  input.insert(input.end(), fragmented_mp4_output.begin(), fragmented_mp4_output.end());
+  return input;
+}
+
 }  // namespace
+
+std::vector<std::string> live_command() {
+  return with_output({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-f", "mpegts", "-i", "pipe:0"});
+}
 
 std::vector<std::string> clip_command(const std::filesystem::path& recording,
                                       const std::filesystem::path& next, double moment_s) {
@@ -20,12 +34,9 @@ std::vector<std::string> clip_command(const std::filesystem::path& recording,
   // timestamps run on across the cut). Recording names hold no '|'.
   std::string input = recording.string();
   if (!next.empty()) input = "concat:" + input + "|" + next.string();
-  return {"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error",
-          // Before -i: a seek in the input, so nothing before it is read.
-          "-ss", seconds_text(moment_s - clip_lead_s), "-i", input,
-          "-map", "0:v:0?", "-map", "0:a:0?", "-c", "copy", "-bsf:a", "aac_adtstoasc",
-          "-avoid_negative_ts", "make_zero",
-          "-movflags", "frag_keyframe+empty_moov+default_base_moof", "-f", "mp4", "pipe:1"};
+  return with_output({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error",
+                      // Before -i: a seek in the input, so nothing before it is read.
+                      "-ss", seconds_text(moment_s - clip_lead_s), "-i", input});
 }
 
 std::vector<std::string> thumbnail_command(const std::filesystem::path& recording, double at_s,

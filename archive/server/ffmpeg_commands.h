@@ -14,6 +14,11 @@ namespace oneseg::archive::web {
 std::vector<std::string> clip_command(const std::filesystem::path& recording,
                                       const std::filesystem::path& next, double moment_s);
 
+// A live station: the transport stream on standard input, as fragmented MP4
+// on standard output (stream copy; what comes before the first keyframe is
+// left out, so the player starts on a whole picture).
+std::vector<std::string> live_command();
+
 // ffmpeg's seek in a transport stream lands on the first keyframe at or after
 // the time asked for; asking one group of pictures (two seconds in one-segment
 // broadcasts) earlier starts the clip at the keyframe before the moment.

@@ -6,6 +6,7 @@
 
 #include "api_json.h"
 #include "pages.h"
+#include "programmes.h"
 #include "recordings.h"
 #include "web_assets.h"
 
@@ -14,7 +15,6 @@ namespace {
 
 constexpr const char* html_type = "text/html; charset=UTF-8";
 constexpr const char* json_type = "application/json; charset=UTF-8";
-constexpr int days_per_browse_page = 7;
 
 Reply refused(bool json, const std::string& message) {
   if (json) return {400, json_type, error_json(message)};
@@ -83,22 +83,6 @@ Reply recording_reply(ArchiveDb& db, const Route& route, const Parameters& param
   return {200, html_type, recording_page(model)};
 }
 
-Reply browse_reply(ArchiveDb& db, const Parameters& parameters) {
-  BrowsePageModel model;
-  if (const auto page = parameters("page"); !page.empty()) {
-    const auto number = moment_parameter(page);
-    if (!number || *number < 1) return {400, html_type, message_page("一覧を表示できません", "ページ番号が正しくありません")};
-    model.page = *number;
-  }
-  const auto days = list_days(db);
-  const std::size_t first = static_cast<std::size_t>(model.page - 1) * days_per_browse_page;
-  for (std::size_t i = first; i < days.size() && i < first + days_per_browse_page; ++i) {
-    model.days.emplace_back(days[i], shown(recordings_of_day(db, days[i])));
-  }
-  model.more = days.size() > first + days_per_browse_page;
-  return {200, html_type, browse_page(model)};
-}
-
 Reply recordings_api_reply(ArchiveDb& db, const Parameters& parameters) {
   const auto day = parameters("day");
   if (day.empty()) return {200, json_type, days_json(list_days(db))};
@@ -111,6 +95,7 @@ Reply stats_api_reply(ArchiveDb& db) { return {200, json_type, stats_json(archiv
 Reply asset_reply(const std::string& name) {
   if (name == "style.css") return {200, "text/css; charset=UTF-8", std::string(style_css)};
   if (name == "app.js") return {200, "text/javascript; charset=UTF-8", std::string(app_js)};
+  if (name == "live.js") return {200, "text/javascript; charset=UTF-8", std::string(live_js)};
   return not_found_reply(false);
 }
 
@@ -141,13 +126,8 @@ std::optional<ClipSource> clip_source(ArchiveDb& db, const std::filesystem::path
   ClipSource source{*recording, {}};
   const auto next = next_recording(db, route.name);
   const auto detail = next ? recording_detail(db, route.name) : std::nullopt;
-  if (next && detail) {
-    const auto end = seconds_of(detail->summary.end);
-    const auto next_start = seconds_of(next->start);
-    // Only a recording that carries on the same broadcast is joined on.
-    if (end && next_start && *next_start - *end <= 5) {
-      if (auto next_file = served_file(db, root, next->path)) source.next = *next_file;
-    }
+  if (next && detail && carries_on(detail->summary, *next)) {
+    if (auto next_file = served_file(db, root, next->path)) source.next = *next_file;
   }
   return source;
 }

@@ -12,6 +12,9 @@
 #include "ffmpeg_slots.h"
 #include "handlers.h"
 #include "http_core.h"
+#include "live_pages.h"
+#include "live_stream.h"
+#include "programme_pages.h"
 #include "recordings.h"
 #include "serve_options.h"
 #include "thumbnails.h"
@@ -68,6 +71,32 @@ void send(HttpResponse& response, const Reply& reply) {
 
 bool wants_json(const std::string& path) { return path.starts_with("/api/"); }
 
+// Sends what `next` makes while it makes it (as Child::read_output: -1 none
+// yet, 0 the end); `end` runs when it is done or the client went away, so a
+// child ends with the answer.
+void send_made(HttpResponse& response, std::function<long(char*, std::size_t, std::chrono::milliseconds)> next,
+               std::function<void()> end) {
+  // A media element asks with a range; the answer is made as it is sent, so
+  // it is the whole of it.
+  response.status = 200;
+  response.set_header("Cache-Control", "no-store");
+  response.set_chunked_content_provider(
+      "video/mp4",
+      [next = std::move(next)](std::size_t, DataSink& sink) {
+        char buffer[64 * 1024];
+        const long got = next(buffer, sizeof buffer, std::chrono::milliseconds(200));
+        if (got < 0) return true;  // nothing yet; the core checks the client before asking again
+        if (got == 0) {
+          sink.done();
+          return true;
+        }
+        return sink.write(buffer, static_cast<std::size_t>(got));
+      },
+      [end = std::move(end)](bool) { end(); });
+}
+
+Reply busy_reply() { return {503, "text/plain; charset=UTF-8", "busy: too many clips and thumbnails at once\n"}; }
+
 HttpLimits limits_of(const ServerSetup& setup) {
   HttpLimits limits;
   limits.workers = setup.threads;
@@ -90,6 +119,7 @@ struct ArchiveServer::Impl {
   bool admitted(const HttpRequest& request, HttpResponse& response);
   void dispatch(const HttpRequest& request, HttpResponse& response);
   void send_clip(const Route& route, int t, ArchiveDb& db, HttpResponse& response);
+  void send_live(const Route& route, ArchiveDb& db, HttpResponse& response);
   void send_thumbnail(const Route& route, int t, ArchiveDb& db, HttpResponse& response);
   void send_file(const std::filesystem::path& file, HttpResponse& response);
   std::vector<std::string> stations(ArchiveDb& db);
@@ -179,6 +209,13 @@ void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& res
     case Page::recording: return send(response, recording_reply(*db, *found, parameters));
     case Page::api_recordings: return send(response, recordings_api_reply(*db, parameters));
     case Page::api_stats: return send(response, stats_api_reply(*db));
+    case Page::live: return send(response, live_reply(*db, written_on_disk(*db, setup.root), std::chrono::system_clock::now()));
+    case Page::live_station:
+      return send(response, live_station_reply(*db, *found, written_on_disk(*db, setup.root), std::chrono::system_clock::now()));
+    case Page::api_live_captions: return send(response, live_captions_reply(*db, *found, parameters));
+    case Page::live_stream: return send_live(*found, *db, response);
+    case Page::programme: return send(response, programme_reply(*db, *found));
+    case Page::programmes: return send(response, programmes_reply(*db, parameters));
     case Page::asset: return;
     case Page::file: {
       const auto file = served_file(*db, setup.root, found->file);
@@ -199,29 +236,38 @@ void ArchiveServer::Impl::send_clip(const Route& route, int t, ArchiveDb& db, Ht
   auto slot = slots.acquire(std::chrono::seconds(3));
   if (!slot) {
     response.set_header("Retry-After", "5");
-    return send(response, {503, "text/plain; charset=UTF-8", "busy: too many clips and thumbnails at once\n"});
+    return send(response, busy_reply());
   }
   std::shared_ptr<Child> child = starter.start(clip_command(source->recording, source->next, t));
   if (!child) return send(response, {500, "text/plain; charset=UTF-8", "ffmpeg could not be started\n"});
   auto held = std::make_shared<FfmpegSlots::Slot>(std::move(slot));
-  // A media element asks with a range; the clip is made as it is sent, so the
-  // answer is the whole of it.
-  response.status = 200;
-  response.set_header("Cache-Control", "no-store");
-  response.set_chunked_content_provider(
-      "video/mp4",
-      [child](std::size_t, DataSink& sink) {
-        char buffer[64 * 1024];
-        const long got = child->read_output(buffer, sizeof buffer, std::chrono::milliseconds(200));
-        if (got < 0) return true;  // nothing yet; the library checks the client before asking again
-        if (got == 0) {
-          sink.done();
-          return true;
-        }
-        return sink.write(buffer, static_cast<std::size_t>(got));
-      },
-      // Done, or the client went away: either way the child ends with the answer.
-      [child, held](bool) { child->finish(); });
+  send_made(
+      response,
+      [child](char* buffer, std::size_t n, std::chrono::milliseconds wait) { return child->read_output(buffer, n, wait); },
+      [child, held] { child->finish(); });
+}
+
+// A live station holds an ffmpeg slot like a clip, for as long as it is watched.
+void ArchiveServer::Impl::send_live(const Route& route, ArchiveDb& db, HttpResponse& response) {
+  const auto file = live_file(db, setup.root, route.channel, std::chrono::system_clock::now());
+  if (!file) return send(response, not_found_reply(false));
+  auto slot = slots.acquire(std::chrono::seconds(3));
+  if (!slot) {
+    response.set_header("Retry-After", "5");
+    return send(response, busy_reply());
+  }
+  auto child = starter.start(live_command(), ChildInput::pipe);
+  if (!child) return send(response, {500, "text/plain; charset=UTF-8", "ffmpeg could not be started\n"});
+  auto feed = std::make_unique<LiveFeed>(*file, live_delay_s * live_bytes_per_second, [this](const std::filesystem::path& current) {
+    auto lease = pool.take();
+    return following_file(*lease, setup.root, current);
+  });
+  auto pump = std::make_shared<LivePump>(std::move(feed), std::move(child));
+  auto held = std::make_shared<FfmpegSlots::Slot>(std::move(slot));
+  send_made(
+      response,
+      [pump](char* buffer, std::size_t n, std::chrono::milliseconds wait) { return pump->next(buffer, n, wait); },
+      [pump, held] { pump->finish(); });
 }
 
 void ArchiveServer::Impl::send_thumbnail(const Route& route, int t, ArchiveDb& db, HttpResponse& response) {

@@ -1,9 +1,7 @@
 #include "pages.h"
 
-#include <map>
 #include <algorithm>
 #include <cstdio>
-#include <set>
 
 #include "html_text.h"
 
@@ -12,14 +10,18 @@ namespace {
 
 using std::string;
 
-string layout(const string& title, const string& body) {
+}  // namespace
+
+string layout(const string& title, const string& body, const string& page_script) {
   return "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"UTF-8\">\n"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
          html_escape(title) +
          " - ワンセグ字幕アーカイブ</title>\n<link rel=\"stylesheet\" href=\"/static/style.css\">\n</head>\n<body>\n"
          "<header class=\"top\"><a class=\"brand\" href=\"/\">ワンセグ字幕アーカイブ</a>"
-         "<a href=\"/\">検索</a><a href=\"/browse\">録画一覧</a></header>\n<main>\n" +
-         body + "</main>\n<script src=\"/static/app.js\"></script>\n</body>\n</html>\n";
+         "<a href=\"/\">検索</a><a href=\"/browse\">録画一覧</a><a href=\"/programmes\">番組</a><a href=\"/live\">ライブ</a>"
+         "</header>\n<main>\n" + body + "</main>\n<script src=\"/static/app.js\"></script>\n" +
+         (page_script.empty() ? "" : "<script" + attribute("src", "/static/" + page_script) + "></script>\n") +
+         "</body>\n</html>\n";
 }
 
 string player_panel() {
@@ -39,11 +41,13 @@ string minutes_of(const string& date_time) { return date_time.size() >= 16 ? dat
 string attribute(const string& name, const string& value) { return " " + name + "=\"" + html_escape(value) + "\""; }
 
 string play_link(const string& day, const string& name, int offset, const string& label, const string& text,
-                 bool start = false) {
+                 bool start, const string& more) {
   return "<a class=\"play\"" + attribute("href", moment_url(day, name, offset)) +
          attribute("data-clip", clip_url(day, name, offset)) + attribute("data-label", label) +
-         (start ? " data-start" : "") + ">" + text + "</a>";
+         (start ? " data-start" : "") + more + ">" + text + "</a>";
 }
+
+namespace {
 
 string files_links(const string& day, const string& name, bool has_page) {
   string out = "<span class=\"files\">";
@@ -231,42 +235,6 @@ string recording_page(const RecordingPageModel& model) {
   body += "</ol><h2 style=\"font-size:1.05em\">録画の状態</h2>" + health_html(d);
   body += "</div>" + player_panel() + "</div>\n";
   return layout(s.station + " " + minutes_of(s.start), body);
-}
-
-string browse_page(const BrowsePageModel& model) {
-  string body = "<h1 style=\"font-size:1.3em\">録画一覧</h1>\n";
-  if (model.days.empty()) body += "<p>録画がありません。</p>\n";
-  for (const auto& [day, recordings] : model.days) {
-    body += "<h2 style=\"font-size:1.1em\">20" + html_escape(day.substr(0, 2)) + "-" + html_escape(day.substr(2, 2)) +
-            "-" + html_escape(day.substr(4, 2)) + "</h2>\n<table class=\"grid\"><tr><th>放送局</th><th>録画</th><th>番組</th><th>字幕数</th></tr>\n";
-    std::map<std::pair<int, string>, std::vector<const RecordingSummary*>> by_station;
-    for (const auto& r : recordings) by_station[{r.channel, r.station}].push_back(&r);
-    for (const auto& [station, list] : by_station) {
-      string times, programmes;
-      std::set<string> titles;
-      int captions = 0;
-      for (const auto* r : list) {
-        captions += r->captions;
-        times += "<a" + attribute("href", "/recording/" + r->day + "/" + r->name) + ">" +
-                 html_escape(time_of_day(r->start).substr(0, 5)) + "</a>" + health_mark(r->health) + " ";
-        for (const auto& p : r->programmes) {
-          if (titles.insert(p.start + p.title).second) {
-            programmes += "<li><span class=\"muted\">" + html_escape(time_of_day(p.start).substr(0, 5)) + "</span> " +
-                          html_escape(p.title) + "</li>";
-          }
-        }
-      }
-      body += "<tr><td>" + html_escape(station.second.empty() ? "局名不明" : station.second) + "（" +
-              std::to_string(station.first) + " ch）</td><td>" + times + "</td><td><ul class=\"plain\">" + programmes +
-              "</ul></td><td>" + std::to_string(captions) + "</td></tr>\n";
-    }
-    body += "</table>\n";
-  }
-  body += "<nav class=\"pages\">";
-  if (model.page > 1) body += "<a href=\"/browse?page=" + std::to_string(model.page - 1) + "\">新しい日へ</a>";
-  if (model.more) body += "<a href=\"/browse?page=" + std::to_string(model.page + 1) + "\">古い日へ</a>";
-  body += "</nav>\n";
-  return layout("録画一覧", body);
 }
 
 string message_page(const string& title, const string& message) {

@@ -33,12 +33,21 @@ struct RecordingPageModel {
 };
 std::string recording_page(const RecordingPageModel& model);
 
-struct BrowsePageModel {
-  std::vector<std::pair<std::string, std::vector<RecordingSummary>>> days;  // newest first
-  int page = 1;
-  bool more = false;                      // older days on the next page
-};
-std::string browse_page(const BrowsePageModel& model);
+// The frame of every page: header, the page's body, the shared script and
+// any script of the page's own (a name under /static/).
+std::string layout(const std::string& title, const std::string& body, const std::string& page_script = "");
+// The player beside a list; links with data-clip play in it (app.js).
+std::string player_panel();
+// A link that plays a moment in the page's player, or opens it without script.
+// `more`: further attributes, each with its leading space.
+std::string play_link(const std::string& day, const std::string& name, int offset, const std::string& label,
+                      const std::string& text, bool start = false, const std::string& more = "");
+// name="value", the value escaped.
+std::string attribute(const std::string& name, const std::string& value);
+// The recording's health mark, or nothing when it is sound.
+std::string health_mark(const std::string& health);
+// "2026-12-07 18:00:00" -> "2026-12-07 18:00"
+std::string minutes_of(const std::string& date_time);
 
 // A whole page for a refused or failed request.
 std::string message_page(const std::string& title, const std::string& message);

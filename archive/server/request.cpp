@@ -79,7 +79,32 @@ std::optional<Route> file_route(std::string_view path) {
   return Route{Page::file, std::string(day), *name, std::string(path.substr(7))};
 }
 
+// "<prefix><channel><suffix>", and for a programme "/<yymmddhhmm>" after the channel.
+std::optional<Route> channel_route(Page page, std::string_view path, std::string_view prefix, std::string_view suffix) {
+  if (!path.starts_with(prefix) || !path.ends_with(suffix) || path.size() < prefix.size() + suffix.size()) {
+    return std::nullopt;
+  }
+  path = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+  std::string_view minute;
+  if (page == Page::programme) {
+    const auto slash = path.find('/');
+    if (slash == std::string_view::npos || !is_minute(path.substr(slash + 1))) return std::nullopt;
+    minute = path.substr(slash + 1);
+    path = path.substr(0, slash);
+  }
+  const auto channel = whole_number(path, 1, 999);
+  if (!channel) return std::nullopt;
+  Route found{page, {}, std::string(minute), {}};
+  found.channel = *channel;
+  return found;
+}
+
 }  // namespace
+
+bool is_minute(std::string_view text) {
+  return text.size() == 10 && is_day(text.substr(0, 6)) && whole_number(text.substr(6, 2), 0, 23) &&
+         whole_number(text.substr(8, 2), 0, 59);
+}
 
 bool is_day(std::string_view text) {
   return text.size() == 6 && all_digits(text) && whole_number(text.substr(2, 2), 1, 12) &&
@@ -98,7 +123,15 @@ std::optional<Route> route(std::string_view path) {
   if (path == "/api/search") return Route{Page::api_search, {}, {}, {}};
   if (path == "/api/recordings") return Route{Page::api_recordings, {}, {}, {}};
   if (path == "/api/stats") return Route{Page::api_stats, {}, {}, {}};
-  if (path == "/static/style.css" || path == "/static/app.js") {
+  if (path == "/live") return Route{Page::live, {}, {}, {}};
+  if (path == "/programmes") return Route{Page::programmes, {}, {}, {}};
+  if (path.starts_with("/live/")) {
+    if (auto stream = channel_route(Page::live_stream, path, "/live/", "/stream.mp4")) return stream;
+    return channel_route(Page::live_station, path, "/live/", "");
+  }
+  if (path.starts_with("/api/live/")) return channel_route(Page::api_live_captions, path, "/api/live/", "/captions");
+  if (path.starts_with("/programme/")) return channel_route(Page::programme, path, "/programme/", "");
+  if (path == "/static/style.css" || path == "/static/app.js" || path == "/static/live.js") {
     return Route{Page::asset, {}, {}, std::string(path.substr(8))};
   }
   if (path.starts_with("/recording/")) return recording_route(Page::recording, path, "/recording/", "");

@@ -24,6 +24,12 @@ enum class Page {
   api_search,
   api_recordings,
   api_stats,
+  live,              // "/live"
+  live_station,      // "/live/<channel>"
+  live_stream,       // "/live/<channel>/stream.mp4"
+  api_live_captions, // "/api/live/<channel>/captions"
+  programme,         // "/programme/<channel>/<yymmddhhmm>"
+  programmes,        // "/programmes"
 };
 
 struct Route {
@@ -31,6 +37,7 @@ struct Route {
   std::string day;    // "261207"
   std::string name;   // "261207180_Ch27"
   std::string file;   // file: path relative to the root; asset: its name
+  int channel = 0;    // live and programme pages
 };
 
 // nullopt: no such page (404).
@@ -38,6 +45,7 @@ std::optional<Route> route(std::string_view path);
 
 bool is_day(std::string_view text);             // yymmdd
 bool is_recording_name(std::string_view text);  // yymmddhhm_Ch<channel>
+bool is_minute(std::string_view text);          // yymmddhhmm
 
 // A request's parameters; an absent parameter reads as "".
 using Parameters = std::function<std::string(const char* name)>;

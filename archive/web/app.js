@@ -8,8 +8,10 @@
   const share = document.querySelector(".player .share input");
   const copy = document.querySelector(".player .share button");
   let active = null;
+  let playing = null;
 
   function play(link) {
+    playing = link;
     if (active) active.classList.remove("active");
     active = link.closest(".hit, li") || link;
     active.classList.add("active");
@@ -29,6 +31,14 @@
     if (!link || event.ctrlKey || event.metaKey || event.shiftKey || event.button !== 0) return;
     event.preventDefault();
     play(link);
+  });
+
+  // A programme's recordings play one after another: a link names the part
+  // whose clip follows its own.
+  player.addEventListener("ended", function () {
+    const then = playing && playing.dataset.then;
+    const next = then && document.querySelector('a[data-part="' + then + '"]');
+    if (next) play(next);
   });
 
   player.addEventListener("error", function () {

@@ -4,6 +4,9 @@ set(_server_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 add_executable(archive_server_unit_test ${_server_tests}/server_unit_test.cpp)
 target_link_libraries(archive_server_unit_test PRIVATE oneseg_archive_server GTest::gtest_main)
 add_test(NAME archive_server_unit_test COMMAND archive_server_unit_test)
+add_executable(archive_live_programme_test ${_server_tests}/live_programme_test.cpp)
+target_link_libraries(archive_live_programme_test PRIVATE oneseg_archive_server GTest::gtest_main)
+add_test(NAME archive_live_programme_test COMMAND archive_live_programme_test)
 
 # Recordings synthesised and analysed once for both of the following.
 set(_material ${CMAKE_BINARY_DIR}/archive_web_material)
