@@ -278,7 +278,7 @@ class Server(unittest.TestCase):
         for path in ("/api/search?q=" + urllib.parse.quote("あ" * 100), "/api/search?q=" + urllib.parse.quote("!!! ... ???"),
                      "/api/search?q=a&page=0", "/api/search?q=a&from=2026-02-30x", "/api/search",
                      f"/clip/{DAY}/{FIRST}.mp4?t=-5", f"/clip/{DAY}/{FIRST}.mp4", "/api/recordings?day=../../",
-                     "/browse?page=abc", f"/recording/{DAY}/{FIRST}?t=x"):
+                     "/browse?day=abc", f"/recording/{DAY}/{FIRST}?t=x"):
             response, body = self.get(path)
             self.assertTrue(400 <= response.status < 500, f"{path}: {response.status}")
         response, body = self.get("/api/search?q=" + urllib.parse.quote("!!!"))
@@ -309,6 +309,80 @@ class Server(unittest.TestCase):
             self.assertEqual(self.get("/api/stats", headers={"Authorization": "Bearer " + token}, port=port)[0].status, 200)
         finally:
             stop_server(server)
+
+
+def sub_lines(path):
+    """The (time, text) lines of a .sub file."""
+    with open(path, encoding="euc-jp") as f:
+        return [(line[:8], line[9:].rstrip("\r\n")) for line in f if line[2:3] == ":"]
+
+
+class Programmes(unittest.TestCase):
+    """The programme of 18:00 on UHF 27 ran through three recordings (the
+    third after a gap): one page, one transcript, a player that runs on."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="archive_programmes_")
+        cls.root = os.path.join(cls.work, "rec")
+        day = os.path.join(cls.root, DAY)
+        os.makedirs(day)
+        for folder in ("rec", "programme"):
+            for name in os.listdir(os.path.join(ARGS.material, folder, DAY)):
+                os.link(os.path.join(ARGS.material, folder, DAY, name), os.path.join(day, name))
+        cls.db = os.path.join(cls.work, "db", "archive.sqlite")
+        subprocess.run([os.path.join(ARGS.bin, "oneseg-archive"), "index", "--root", cls.root, "--db", cls.db],
+                       check=True, stdout=subprocess.DEVNULL)
+        cls.server, cls.port, _ = start_server(cls.root, cls.db, "--listen", "127.0.0.1:0")
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_server(cls.server)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    get = Server.get
+
+    def page(self, path, status=200):
+        response, body = self.get(path)
+        self.assertEqual(response.status, status, path)
+        return body.decode()
+
+    def test_a_programme_across_three_recordings_is_one(self):
+        page = self.page("/programme/27/2612071800")
+        self.assertIn("サッカー中継", page)
+        self.assertIn("18:00–19:00", page)
+        parts = re.findall(r'data-clip="/clip/261207/(\w+)\.mp4\?t=(\d+)" data-label="[^"]*" data-part="(\d)"(?: data-then="(\d)")?', page)
+        self.assertEqual(parts, [(FIRST, "0", "0", "2"), (SECOND, "0", "1", "2"), ("261207182_Ch27", "0", "2", "")])
+        said = []
+        for name in (FIRST, SECOND, "261207182_Ch27"):
+            said += [t for t, _ in sub_lines(os.path.join(self.root, DAY, name + ".sub")) if "18:00:00" <= t < "19:00:00"]
+        transcript = page[page.index('class="transcript'):]
+        self.assertEqual(re.findall(r'<span class="t">([\d:]+)</span>', transcript), said)
+        self.assertIn(f"字幕（{len(said)} 行）", page)
+        picture = re.search(r'<img loading="lazy" alt="" src="(/thumbnail/261207/261207182_Ch27\.jpg\?t=60)"', page)
+        response, body = self.get(picture.group(1))
+        self.assertEqual((response.status, body[:2]), (200, b"\xff\xd8"))
+        self.page("/programme/27/2612071801", 404)  # nothing begins then
+        self.page("/programme/22/2612071800", 404)
+
+    def test_programmes_are_found_and_each_day_is_a_grid(self):
+        for query in ("サッカー", "ひばりFC", "第30節"):  # a title, its full-width letters typed half-width, a description
+            found = re.findall(r'href="(/programme/[^"]+)"', self.page("/programmes?q=" + urllib.parse.quote(query)))
+            self.assertEqual(found, ["/programme/27/2612071800"], query)
+        self.assertNotIn('href="/programme/', self.page("/programmes?q=" + urllib.parse.quote("台風")))
+        self.page("/programmes?q=" + "x" * 300, 400)
+
+        grid = self.page("/browse")
+        self.assertEqual(grid, self.page("/browse?date=2026-12-07"))
+        counts = {r["name"]: r["captions"] for r in json.loads(self.get("/api/recordings?day=" + DAY)[1])["recordings"]}
+        chips = re.findall(r'href="/recording/261207/(\w+)"[^>]*>\d\d<small>(\d+)</small>', grid)
+        self.assertEqual({name: int(n) for name, n in chips}, counts)
+        self.assertEqual(len(counts), 4)
+        self.assertIn('href="/programme/27/2612071800"', grid)
+        self.assertIn('href="/programme/22/2612071700"', grid)  # on the air since before the hour
+        self.assertIn("この日の録画はありません", self.page("/browse?day=261208"))
+        for bad in ("/browse?day=261399", "/browse?date=2026-1207", "/browse?day=x"):
+            self.page(bad, 400)
 
 
 if __name__ == "__main__":
