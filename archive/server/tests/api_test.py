@@ -62,27 +62,27 @@ def children_of(pid):
     return found
 
 
-class Server(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="archive_api_")
-        cls.root = os.path.join(cls.work, "rec")
-        day = os.path.join(cls.root, DAY)
-        os.makedirs(day)
-        for name in os.listdir(os.path.join(ARGS.material, "rec", DAY)):
-            os.link(os.path.join(ARGS.material, "rec", DAY, name), os.path.join(day, name))
-        # A page builder's picture, and a page that is a link out of the root.
-        os.makedirs(os.path.join(day, SECOND + "thm"))
-        with open(os.path.join(day, SECOND + "thm", "30.jpg"), "wb") as f:
-            f.write(b"\xff\xd8page builder picture\xff\xd9")
-        os.symlink("/etc/hostname", os.path.join(day, FIRST + ".html"))
-        cls.db = os.path.join(cls.work, "db", "archive.sqlite")
-        subprocess.run([os.path.join(ARGS.bin, "oneseg-archive"), "index", "--root", cls.root, "--db", cls.db],
-                       check=True, stdout=subprocess.DEVNULL)
-        cls.day_files = sorted(os.listdir(day))
-        cls.server, cls.port, _ = start_server(cls.root, cls.db, "--listen", "127.0.0.1:0")
-        with open(os.path.join(ARGS.material, "ch27.truth.json"), encoding="utf-8") as f:
-            cls.truth = json.load(f)
+def linked_root(cls, prefix, *folders):
+    """A work folder with a root of the material's recordings (hard links)."""
+    cls.work = tempfile.mkdtemp(prefix=prefix)
+    cls.root = os.path.join(cls.work, "rec")
+    day = os.path.join(cls.root, DAY)
+    os.makedirs(day)
+    for folder in folders:
+        for name in os.listdir(os.path.join(ARGS.material, folder, DAY)):
+            os.link(os.path.join(ARGS.material, folder, DAY, name), os.path.join(day, name))
+    cls.db = os.path.join(cls.work, "db", "archive.sqlite")
+    return day
+
+
+def index_and_serve(cls):
+    subprocess.run([os.path.join(ARGS.bin, "oneseg-archive"), "index", "--root", cls.root, "--db", cls.db],
+                   check=True, stdout=subprocess.DEVNULL)
+    cls.server, cls.port, _ = start_server(cls.root, cls.db, "--listen", "127.0.0.1:0")
+
+
+class Served(unittest.TestCase):
+    """A server over a root of its own, asked over plain HTTP."""
 
     @classmethod
     def tearDownClass(cls):
@@ -96,6 +96,22 @@ class Server(unittest.TestCase):
         body = response.read()
         connection.close()
         return response, body
+
+
+class Server(Served):
+    @classmethod
+    def setUpClass(cls):
+        day = linked_root(cls, "archive_api_", "rec")
+        # A page builder's picture, and a page that is a link out of the root.
+        os.makedirs(os.path.join(day, SECOND + "thm"))
+        with open(os.path.join(day, SECOND + "thm", "30.jpg"), "wb") as f:
+            f.write(b"\xff\xd8page builder picture\xff\xd9")
+        os.symlink("/etc/hostname", os.path.join(day, FIRST + ".html"))
+        cls.day_files = sorted(os.listdir(day))
+        index_and_serve(cls)
+        with open(os.path.join(ARGS.material, "ch27.truth.json"), encoding="utf-8") as f:
+            cls.truth = json.load(f)
+
 
     def search(self, **query):
         response, body = self.get("/api/search?" + urllib.parse.urlencode(query))
@@ -317,30 +333,14 @@ def sub_lines(path):
         return [(line[:8], line[9:].rstrip("\r\n")) for line in f if line[2:3] == ":"]
 
 
-class Programmes(unittest.TestCase):
+class Programmes(Served):
     """The programme of 18:00 on UHF 27 ran through three recordings (the
     third after a gap): one page, one transcript, a player that runs on."""
 
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="archive_programmes_")
-        cls.root = os.path.join(cls.work, "rec")
-        day = os.path.join(cls.root, DAY)
-        os.makedirs(day)
-        for folder in ("rec", "programme"):
-            for name in os.listdir(os.path.join(ARGS.material, folder, DAY)):
-                os.link(os.path.join(ARGS.material, folder, DAY, name), os.path.join(day, name))
-        cls.db = os.path.join(cls.work, "db", "archive.sqlite")
-        subprocess.run([os.path.join(ARGS.bin, "oneseg-archive"), "index", "--root", cls.root, "--db", cls.db],
-                       check=True, stdout=subprocess.DEVNULL)
-        cls.server, cls.port, _ = start_server(cls.root, cls.db, "--listen", "127.0.0.1:0")
-
-    @classmethod
-    def tearDownClass(cls):
-        stop_server(cls.server)
-        shutil.rmtree(cls.work, ignore_errors=True)
-
-    get = Server.get
+        linked_root(cls, "archive_programmes_", "rec", "programme")
+        index_and_serve(cls)
 
     def page(self, path, status=200):
         response, body = self.get(path)
