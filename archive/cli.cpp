@@ -153,7 +153,7 @@ int run_follow(int argc, char** argv)
   try {
     std::vector<std::string> args = arguments(argc, argv);
     options = take_root_options(args);
-    interval = number_option(args, "--interval", 5, 1);
+    interval = number_option(args, "--interval", 2, 1);
     no_more(args);
   } catch (const UsageError& e) {
     return usage_error("follow", e, synopsis);

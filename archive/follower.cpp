@@ -1,7 +1,9 @@
 #include "indexer.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "growing_recordings.h"
 #include "recording_files.h"
 
 namespace oneseg::archive {
@@ -16,71 +18,114 @@ std::chrono::system_clock::time_point as_system_time(std::int64_t mtime_ns)
       std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(mtime_ns)));
 }
 
-// A day where the recorder or page builder worked within the hour is looked
-// at on every tick, since a growing file or a new thumbnail does not change
-// the day folder's own time.
+// Picture folders are watched this long after their recording's files last changed.
 constexpr std::chrono::hours activity_window{1};
+
+std::int64_t folder_mtime_ns(const fs::path& folder)
+{
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) return 0;
+  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+void merge(IndexReport& report, const IndexReport& r)
+{
+  report.added += r.added;
+  report.updated += r.updated;
+  report.removed += r.removed;
+  report.unchanged += r.unchanged;
+  report.captions += r.captions;
+  report.errors.insert(report.errors.end(), r.errors.begin(), r.errors.end());
+}
 
 }  // namespace
 
 Follower::Follower(ArchiveDb& db, fs::path root, ProcessStarter& starter, Options options, Clock clock)
-    : db_(db), root_(std::move(root)), starter_(starter), options_(std::move(options)), clock_(std::move(clock)) {}
+    : db_(db), root_(std::move(root)), starter_(starter), options_(std::move(options)), clock_(std::move(clock)),
+      growing_(std::make_unique<GrowingRecordings>(db_, root_))
+{
+  options_.index.scanned = [this](const std::string& day, const std::vector<RecordingOnDisk>& recordings) {
+    scanned(day, recordings);
+  };
+  options_.index.read_live = [this](const std::string& name) { return growing_->followed(name); };
+}
+
+Follower::~Follower() = default;
 
 IndexReport Follower::tick()
 {
-  const auto now = clock_();
+  now_ = clock_();
   IndexReport report;
-  const auto merge = [&report](const IndexReport& r) {
-    report.added += r.added;
-    report.updated += r.updated;
-    report.removed += r.removed;
-    report.unchanged += r.unchanged;
-    report.captions += r.captions;
-    report.errors.insert(report.errors.end(), r.errors.begin(), r.errors.end());
-  };
-
-  std::vector<std::string> to_look_at;
-  std::map<std::string, fs::file_time_type> day_times;
+  // Each folder's time is taken before the folder is read, so a change made
+  // while it is read is seen by the next tick.
+  std::map<std::string, fs::file_time_type> times;
   for (const std::string& day : list_day_folders(root_)) {
     std::error_code ec;
-    day_times[day] = fs::last_write_time(root_ / day, ec);
-    const auto known = day_times_.find(day);
-    if (!scanned_ || known == day_times_.end() || known->second != day_times[day] || active_days_.count(day))
-      to_look_at.push_back(day);
+    times[day] = fs::last_write_time(root_ / day, ec);
   }
-  const bool full = !scanned_ || now - last_full_scan_ >= options_.full_scan_every;
-  if (full) {
-    merge(index_root(db_, root_, options_.index));
-    last_full_scan_ = now;
+  if (!scanned_ || now_ - last_full_scan_ >= options_.full_scan_every) {
+    days_.clear();
+    merge(report, index_root(db_, root_, options_.index));
+    last_full_scan_ = now_;
     scanned_ = true;
   } else {
-    for (const auto& [day, time] : day_times_)
-      if (!day_times.count(day)) merge(index_day(db_, root_, day, options_.index));  // removed folder
-    for (const std::string& day : to_look_at) merge(index_day(db_, root_, day, options_.index));
+    for (auto it = days_.begin(); it != days_.end();) {
+      if (times.count(it->first)) {
+        ++it;
+        continue;
+      }
+      merge(report, index_day(db_, root_, it->first, options_.index));  // removed folder
+      it = days_.erase(it);
+    }
+    for (const auto& [day, time] : times) {
+      const auto known = days_.find(day);
+      if (known == days_.end() || known->second.time != time || pictures_changed(day, known->second))
+        merge(report, index_day(db_, root_, day, options_.index));
+    }
   }
-  day_times_ = std::move(day_times);
+  for (const auto& [day, time] : times) days_[day].time = time;
 
-  active_days_.clear();
-  for (const std::string& day : to_look_at)
-    if (analyse_finished(day, now)) merge(index_day(db_, root_, day, options_.index));
+  const GrowingRecordings::Look look = growing_->look(now_ - options_.finished_after, now_ - options_.given_up_after);
+  report.errors.insert(report.errors.end(), look.errors.begin(), look.errors.end());
+  for (const std::string& name : look.unchanged)
+    if (const auto id = parse_recording_name(name)) analyse(*id);
   return report;
 }
 
-// Starts the analyser on the day's finished recordings that lack a caption
-// file or listing (once each); returns whether it ran. Notes the day as
-// active when anything in it changed lately.
-bool Follower::analyse_finished(const std::string& day, std::chrono::system_clock::time_point now)
+bool Follower::pictures_changed(const std::string& day, const Day& d) const
 {
-  bool ran = false;
-  for (const RecordingOnDisk& r : scan_day(root_ / day, day)) {
+  for (const auto& [name, mtime] : d.pictures)
+    if (folder_mtime_ns(root_ / day / (name + "thm")) != mtime) return true;
+  return false;
+}
+
+// A day folder was read: a recording being written is read on from now on
+// (until its .eit marks it analysed), a finished one that lacks the
+// analyser's files gets them, and the picture folders of the last hour are
+// noted.
+void Follower::scanned(const std::string& day, const std::vector<RecordingOnDisk>& recordings)
+{
+  Day& d = days_[day];
+  d.pictures.clear();
+  for (const RecordingOnDisk& r : recordings) {
     const auto newest = std::max({r.ts.mtime_ns, r.sub.mtime_ns, r.eit.mtime_ns, r.thumbnails_mtime_ns});
-    if (now - as_system_time(newest) < activity_window) active_days_.insert(day);
-    const bool finished = r.ts.exists && now - as_system_time(r.ts.mtime_ns) >= options_.finished_after;
-    if (!finished || (r.sub.exists && r.eit.exists) || !analysed_.insert(r.id.name).second) continue;
-    starter_.run(options_.skerrow, {(root_ / day / (r.id.name + ".ts")).string()});
-    ran = true;
+    if (r.thumbnails_mtime_ns != 0 && now_ - as_system_time(newest) < activity_window)
+      d.pictures.emplace_back(r.id.name, r.thumbnails_mtime_ns);
+    if (r.eit.exists) {
+      growing_->forget(r.id.name);
+      analysed_.erase(r.id.name);
+      continue;
+    }
+    if (!r.ts.exists) continue;
+    if (now_ - as_system_time(r.ts.mtime_ns) < options_.finished_after) growing_->follow(r);
+    else analyse(r.id);
   }
-  return ran;
+}
+
+void Follower::analyse(const RecordingName& id)
+{
+  if (!analysed_.insert(id.name).second) return;
+  starter_.run(options_.skerrow, {(root_ / id.day / (id.name + ".ts")).string()});
 }
 
 std::string find_skerrow()

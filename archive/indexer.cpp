@@ -59,7 +59,9 @@ class IndexWriter {
             " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20,"
             " ?21, ?22, ?23, ?24)")),
         caption_range_(db.prepare(
-            "UPDATE recordings SET caption_count = ?2, caption_first = ?3, caption_last = ?4 WHERE id = ?1")),
+            "UPDATE recordings SET caption_count = caption_count + ?2,"
+            " caption_first = CASE WHEN caption_count = 0 THEN ?3 ELSE min(caption_first, ?3) END,"
+            " caption_last = CASE WHEN caption_count = 0 THEN ?4 ELSE max(caption_last, ?4) END WHERE id = ?1")),
         add_caption_(db.prepare("INSERT INTO captions(id, recording, time, text) VALUES (?1, ?2, ?3, ?4)")),
         next_free_key_(db.prepare(
             "SELECT min(id) + 1 FROM captions AS c WHERE id >= ?1 AND NOT EXISTS"
@@ -71,7 +73,18 @@ class IndexWriter {
             "SELECT station FROM recordings WHERE channel = ?1 AND has_eit = 1 ORDER BY abs(start - ?2) LIMIT 1")),
         stored_health_(db.prepare(
             "SELECT packets, continuity_errors, transport_errors, sync_losses, first_time, last_time, longest_gap"
-            " FROM recordings WHERE id = ?1 AND health_measured = 1")) {}
+            " FROM recordings WHERE id = ?1 AND health_measured = 1")),
+        live_lines_(db.prepare(
+            "SELECT caption_count, caption_first, caption_last, station, has_sub, has_eit FROM recordings WHERE id = ?1")),
+        carry_captions_(db.prepare(
+            "UPDATE captions SET recording = ?2 WHERE id BETWEEN ?3 AND ?4 AND recording = ?1")),
+        carry_programmes_(db.prepare("UPDATE programmes SET recording = ?2 WHERE recording = ?1")),
+        index_caption_(db.prepare("INSERT INTO caption_index(rowid, text) VALUES (?1, ?2)")),
+        update_growing_(db.prepare(
+            "UPDATE recordings SET fingerprint = ?2, ts_size = ?3, ts_mtime = ?4, health_measured = 1, packets = ?5,"
+            " continuity_errors = ?6, transport_errors = ?7, sync_losses = ?8, first_time = ?9, last_time = ?10,"
+            " longest_gap = ?11, health = ?12, start = coalesce(?9, start), end = coalesce(?10, end),"
+            " station = coalesce(?13, station) WHERE id = ?1")) {}
 
   std::map<std::string, IndexedRecording> indexed_day(const std::string& day)
   {
@@ -90,6 +103,12 @@ class IndexWriter {
     remove_recording_.bind(1, id).run();
   }
 
+  // A recording read while it was written: its row, made afresh.
+  std::int64_t start_growing(const RecordingOnDisk& files);
+  std::optional<RowWindow> append_growing(std::int64_t id, const RecordingOnDisk& files,
+                                          const std::vector<CaptionRecord>& lines,
+                                          const std::vector<ListingEntry>& listing, const StreamHealth& health);
+
   // Reads the files of the recordings and replaces their rows, all in one
   // transaction: a crash leaves each of them as it was before or as it is now.
   void write(const std::vector<std::pair<const RecordingOnDisk*, const IndexedRecording*>>& changed,
@@ -102,14 +121,26 @@ class IndexWriter {
   std::int64_t insert_recording(const RecordingOnDisk& r, const std::string& station,
                                 const std::optional<StreamHealth>& health);
   void insert_captions(std::vector<ReadRecording>& recordings);
+  std::int64_t insert_line(std::int64_t recording, const CaptionRecord& line, std::int64_t previous);
   std::int64_t free_key_from(std::int64_t key);
+  void add_programmes(std::int64_t recording, const std::vector<ListingEntry>& listing);
+  // The lines (and programmes) a recording without a .sub (.eit) had from
+  // being read while it was written, for its new row.
+  struct LiveLines {
+    std::int64_t count = 0, first = 0, last = -1;
+    std::string station;
+    bool captions = false, programmes = false;
+  };
+  LiveLines live_lines(const IndexedRecording& old, const RecordingOnDisk& files);
+  void carry(const LiveLines& lines, std::int64_t from, std::int64_t to);
 
   ArchiveDb& db_;
   fs::path root_;
   IndexOptions options_;
   EucJpDecoder decoder_;
   Statement unindex_captions_, remove_captions_, index_captions_, remove_programmes_, remove_recording_, add_recording_, caption_range_, add_caption_,
-      next_free_key_, add_programme_, neighbour_station_, stored_health_;
+      next_free_key_, add_programme_, neighbour_station_, stored_health_, live_lines_, carry_captions_, carry_programmes_,
+      index_caption_, update_growing_;
 };
 
 std::optional<StreamHealth> IndexWriter::health_of(const RecordingOnDisk& r, const IndexedRecording* old)
@@ -173,6 +204,52 @@ std::int64_t IndexWriter::free_key_from(std::int64_t key)
   return free;
 }
 
+// Numbered after previous (INT64_MIN: none) and from its time on; returns its number.
+std::int64_t IndexWriter::insert_line(std::int64_t recording, const CaptionRecord& line, std::int64_t previous)
+{
+  std::int64_t key = std::max(first_caption_key(line.time), previous == INT64_MIN ? INT64_MIN : previous + 1);
+  const auto bind = [&] {
+    add_caption_.bind(1, key).bind(2, recording).bind(4, line.text);
+    if (time_of_caption_key(key) != line.time) add_caption_.bind(3, line.time);
+  };
+  bind();
+  while (!add_caption_.try_run()) {
+    key = free_key_from(key);
+    bind();
+  }
+  return key;
+}
+
+void IndexWriter::add_programmes(std::int64_t recording, const std::vector<ListingEntry>& listing)
+{
+  for (const ListingEntry& e : listing) {
+    if (!e.start) continue;
+    add_programme_.bind(1, recording).bind(2, *e.start).bind(3, e.duration_s).bind(4, e.title).bind(5, e.description);
+    add_programme_.bind(6, e.genres).run();
+  }
+}
+
+IndexWriter::LiveLines IndexWriter::live_lines(const IndexedRecording& old, const RecordingOnDisk& files)
+{
+  LiveLines lines;
+  live_lines_.bind(1, old.id);
+  if (live_lines_.step()) {
+    lines = {live_lines_.integer(0), live_lines_.integer(1), live_lines_.integer(2), live_lines_.text(3),
+             live_lines_.integer(4) == 0 && !files.sub.exists, live_lines_.integer(5) == 0 && !files.eit.exists};
+  }
+  live_lines_.reset();
+  return lines;
+}
+
+void IndexWriter::carry(const LiveLines& lines, std::int64_t from, std::int64_t to)
+{
+  if (lines.captions && lines.count > 0) {
+    carry_captions_.bind(1, from).bind(2, to).bind(3, lines.first).bind(4, lines.last).run();
+    caption_range_.bind(1, to).bind(2, lines.count).bind(3, lines.first).bind(4, lines.last).run();
+  }
+  if (lines.programmes) carry_programmes_.bind(1, from).bind(2, to).run();
+}
+
 // All lines of the batch in order of time, channel and line, so that rows
 // are appended rather than wedged between others (which leaves pages half
 // full), and numbered as caption_keys.h says.
@@ -194,16 +271,7 @@ void IndexWriter::insert_captions(std::vector<ReadRecording>& recordings)
   std::int64_t previous = INT64_MIN, lowest = INT64_MAX;
   for (const Line& l : lines) {
     ReadRecording& r = recordings[l.recording];
-    std::int64_t key = std::max(first_caption_key(l.time), previous == INT64_MIN ? INT64_MIN : previous + 1);
-    const auto bind = [&] {
-      add_caption_.bind(1, key).bind(2, r.id).bind(4, r.captions[l.line].text);
-      if (time_of_caption_key(key) != l.time) add_caption_.bind(3, l.time);
-    };
-    bind();
-    while (!add_caption_.try_run()) {
-      key = free_key_from(key);
-      bind();
-    }
+    const std::int64_t key = insert_line(r.id, r.captions[l.line], previous);
     lowest = std::min(lowest, key);
     previous = key;
     ranges[l.recording] = {std::min(ranges[l.recording].first, key), std::max(ranges[l.recording].second, key)};
@@ -252,13 +320,17 @@ void IndexWriter::write(const std::vector<std::pair<const RecordingOnDisk*, cons
   if (recordings.empty()) return;
   ArchiveDb::Transaction transaction(db_);
   for (ReadRecording& r : recordings) {
+    // Until its .sub (.eit) exists, a recording keeps what was read from it
+    // while it was written.
+    // They are parked under row number 0, which no recording has, while the
+    // row is made again.
+    const LiveLines kept = r.old != nullptr ? live_lines(*r.old, *r.files) : LiveLines{};
+    carry(kept, r.old != nullptr ? r.old->id : 0, 0);
     if (r.old != nullptr) remove(r.old->id);
-    r.id = insert_recording(*r.files, station_of(*r.files, r.listing), r.health);
-    for (const ListingEntry& e : r.listing) {
-      if (!e.start) continue;
-      add_programme_.bind(1, r.id).bind(2, *e.start).bind(3, e.duration_s).bind(4, e.title).bind(5, e.description);
-      add_programme_.bind(6, e.genres).run();
-    }
+    const bool read_live = kept.captions && kept.count > 0;
+    r.id = insert_recording(*r.files, read_live ? kept.station : station_of(*r.files, r.listing), r.health);
+    carry(kept, 0, r.id);
+    add_programmes(r.id, r.listing);
   }
   insert_captions(recordings);
   transaction.commit();
@@ -268,21 +340,63 @@ void IndexWriter::write(const std::vector<std::pair<const RecordingOnDisk*, cons
   }
 }
 
+std::int64_t IndexWriter::start_growing(const RecordingOnDisk& files)
+{
+  ArchiveDb::Transaction transaction(db_);
+  Statement existing = db_.prepare("SELECT id FROM recordings WHERE name = ?1");
+  existing.bind(1, files.id.name);
+  if (existing.step()) remove(existing.integer(0));
+  existing.reset();
+  const std::int64_t id = insert_recording(files, station_of(files, {}), std::nullopt);
+  transaction.commit();
+  return id;
+}
+
+std::optional<RowWindow> IndexWriter::append_growing(std::int64_t id, const RecordingOnDisk& files,
+                                                     const std::vector<CaptionRecord>& lines,
+                                                     const std::vector<ListingEntry>& listing, const StreamHealth& health)
+{
+  ArchiveDb::Transaction transaction(db_);
+  std::int64_t previous = INT64_MIN, lowest = INT64_MAX, highest = INT64_MIN;
+  for (const CaptionRecord& line : lines) {
+    previous = insert_line(id, line, previous);
+    // Row by row: the lines before them in the recording are indexed already.
+    index_caption_.bind(1, previous).bind(2, line.text).run();
+    lowest = std::min(lowest, previous);
+    highest = std::max(highest, previous);
+  }
+  if (!lines.empty())
+    caption_range_.bind(1, id).bind(2, static_cast<std::int64_t>(lines.size())).bind(3, lowest).bind(4, highest).run();
+  add_programmes(id, listing);
+  Statement& u = update_growing_;
+  u.bind(1, id).bind(2, files.fingerprint()).bind(3, files.ts.size).bind(4, files.ts.mtime_ns);
+  u.bind(5, health.packets).bind(6, health.continuity_errors).bind(7, health.transport_errors).bind(8, health.sync_losses);
+  if (health.first_time) u.bind(9, *health.first_time).bind(10, *health.last_time);
+  u.bind(11, health.longest_gap_s).bind(12, health_mark(health, files.id.start));
+  for (const ListingEntry& e : listing)
+    if (!e.provider.empty()) u.bind(13, e.provider);
+  u.run();
+  transaction.commit();
+  if (lines.empty()) return std::nullopt;
+  return RowWindow{lowest, highest, id, id};
+}
+
 // A day's changes are written together; so many recordings' worth of lines
 // at most, to bound the memory a batch holds.
 constexpr std::size_t batch_captions = 100000;
 
-void index_day_with(IndexWriter& writer, ArchiveDb& db, const fs::path& root, const std::string& day,
-                    IndexReport& report)
+void index_day_with(IndexWriter& writer, ArchiveDb& db, const std::string& day,
+                    const std::vector<RecordingOnDisk>& on_disk, const IndexOptions& options, IndexReport& report)
 {
+  if (options.scanned) options.scanned(day, on_disk);
   std::map<std::string, IndexedRecording> indexed = writer.indexed_day(day);
-  const std::vector<RecordingOnDisk> on_disk = scan_day(root / day, day);
   std::vector<std::pair<const RecordingOnDisk*, const IndexedRecording*>> changed;
   std::int64_t batch_bytes = 0;
   for (const RecordingOnDisk& r : on_disk) {
     const auto found = indexed.find(r.id.name);
     const IndexedRecording* old = found == indexed.end() ? nullptr : &found->second;
-    if (old != nullptr && old->fingerprint == r.fingerprint()) ++report.unchanged;
+    const bool read_live = options.read_live && options.read_live(r.id.name);
+    if ((old != nullptr && old->fingerprint == r.fingerprint()) || read_live) ++report.unchanged;
     else changed.emplace_back(&r, old), batch_bytes += r.sub.size;
     if (batch_bytes / 40 > static_cast<std::int64_t>(batch_captions)) {  // about 40 bytes a line
       writer.write(changed, report);
@@ -310,8 +424,28 @@ IndexReport index_day(ArchiveDb& db, const fs::path& root, const std::string& da
 {
   IndexWriter writer(db, root, options);
   IndexReport report;
-  index_day_with(writer, db, root, day, report);
+  index_day_with(writer, db, day, scan_day(root / day, day), options, report);
   return report;
+}
+
+struct GrowingRecordingWriter::Impl {
+  Impl(ArchiveDb& db, const fs::path& root) : writer(db, root, {}) {}
+  IndexWriter writer;
+};
+
+GrowingRecordingWriter::GrowingRecordingWriter(ArchiveDb& db, const fs::path& root)
+    : impl_(std::make_unique<Impl>(db, root)) {}
+
+GrowingRecordingWriter::~GrowingRecordingWriter() = default;
+
+std::int64_t GrowingRecordingWriter::start(const RecordingOnDisk& files) { return impl_->writer.start_growing(files); }
+
+std::optional<RowWindow> GrowingRecordingWriter::append(std::int64_t id, const RecordingOnDisk& files,
+                                                        const std::vector<CaptionRecord>& lines,
+                                                        const std::vector<ListingEntry>& listing,
+                                                        const StreamHealth& health)
+{
+  return impl_->writer.append_growing(id, files, lines, listing, health);
 }
 
 IndexReport index_root(ArchiveDb& db, const fs::path& root, const IndexOptions& options)
@@ -326,7 +460,7 @@ IndexReport index_root(ArchiveDb& db, const fs::path& root, const IndexOptions& 
   for (const std::string& day : days) {
     // Stopped: like a build cut short, merged by the next run's writes.
     if (options.stop && *options.stop) return report;
-    index_day_with(writer, db, root, day, report);
+    index_day_with(writer, db, day, scan_day(root / day, day), options, report);
   }
   if (whole_build) {
     merge_index(db);
@@ -339,7 +473,7 @@ IndexReport index_root(ArchiveDb& db, const fs::path& root, const IndexOptions& 
   while (indexed_days.step())
     if (!std::binary_search(days.begin(), days.end(), indexed_days.text(0))) gone.push_back(indexed_days.text(0));
   indexed_days.reset();
-  for (const std::string& day : gone) index_day_with(writer, db, root, day, report);
+  for (const std::string& day : gone) index_day_with(writer, db, day, {}, options, report);
   return report;
 }
 

@@ -35,7 +35,7 @@ void follow(const RootOptions& paths, const std::atomic<bool>& stop) {
     Follower follower(db, paths.root, analyser_starter, options);
     KeepCurrentHooks hooks;
     hooks.log = [](const std::string& line) { std::fprintf(stderr, "oneseg-archive serve: %s\n", line.c_str()); };
-    keep_current(follower, stop, std::chrono::seconds(5), hooks);
+    keep_current(follower, stop, std::chrono::seconds(2), hooks);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "oneseg-archive serve: the index is no longer kept current: %s\n", error.what());
   }

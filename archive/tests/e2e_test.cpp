@@ -200,11 +200,16 @@ TEST_F(ArchiveEndToEnd, CommandLine)
   EXPECT_NE(out.find(said + "]0;x 2J\n"), std::string::npos) << out;
 }
 
-TEST_F(ArchiveEndToEnd, FollowAnalysesAFinishedRecordingOnce)
+TEST_F(ArchiveEndToEnd, FollowReadsARecordingAsItIsWrittenThenAnalysesItOnce)
 {
   const fs::path follow_root = work / "follow";
-  fs::create_directories(follow_root / "261207");
-  fs::copy_file(day / "261207180_Ch27.ts", follow_root / "261207/261207180_Ch27.ts");
+  const fs::path growing = follow_root / "261207/261207180_Ch27.ts";
+  fs::create_directories(growing.parent_path());
+  std::ifstream in(day / "261207180_Ch27.ts", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Written in two parts, the first ending inside a packet.
+  const std::size_t part = bytes.size() / 2 + 77;
+  std::ofstream(growing, std::ios::binary) << bytes.substr(0, part);
   ArchiveDb db = ArchiveDb::open(work / "follow.sqlite");
 
   struct CountingStarter : ProcessStarter {
@@ -218,16 +223,52 @@ TEST_F(ArchiveEndToEnd, FollowAnalysesAFinishedRecordingOnce)
   } starter;
   auto now = std::chrono::system_clock::now();
   Follower follower(db, follow_root, starter, {.skerrow = SKERROW_PROGRAM}, [&] { return now; });
+  const std::int64_t start = synth::parse_jst("2026-12-07T18:00:00").value();
+  const auto said_before = [&](std::int64_t offset) {
+    return std::count_if(clean.captions.begin(), clean.captions.end(),
+                         [&](const synth::CaptionTruth& c) { return c.shown_time < start + offset; });
+  };
+  // The hits of a line at the time it was said.
+  const auto found = [&](const synth::CaptionTruth& said) {
+    std::vector<std::string> hits;
+    const std::string when = "2026-12-07 " + synth::format_time_of_day(said.shown_time);
+    for (const SearchHit& h : search(db, {.text = "\"" + said.text + "\""}).hits)
+      if (h.time == when) hits.push_back(h.time + " " + std::to_string(h.offset) + " " + h.name + " " + h.text + " " + h.programme);
+    return hits;
+  };
+  const synth::CaptionTruth early = clean.captions.at(3);
+  const synth::CaptionTruth late = *std::find_if(clean.captions.rbegin(), clean.captions.rend(), [](const synth::CaptionTruth& c) {
+    return std::all_of(c.text.begin(), c.text.end(), [](char ch) { return ch != '{' && static_cast<unsigned char>(ch) >= 0x20; });
+  });
+  ASSERT_GT(late.shown_time, start + 450);
 
-  follower.tick();  // still being written, as far as the clock knows
+  // Being written: its lines are searchable as they are read, and only once.
+  follower.tick();
   EXPECT_EQ(starter.runs, 0);
-  EXPECT_EQ(archive_stats(db).recordings, 1);
-  EXPECT_EQ(archive_stats(db).captions, 0);
+  const std::int64_t first_lines = archive_stats(db).captions;
+  EXPECT_GT(first_lines, said_before(200));
+  EXPECT_LE(first_lines, said_before(400));
+  EXPECT_EQ(found(early).size(), 1u);
+  EXPECT_TRUE(found(late).empty());
 
+  std::ofstream(growing, std::ios::binary | std::ios::app) << bytes.substr(part);
+  follower.tick();
+  EXPECT_EQ(archive_stats(db).captions, static_cast<std::int64_t>(clean.captions.size()));
+  ASSERT_EQ(found(late).size(), 1u);
+  const std::vector<std::string> live_hits = found(early);
+  EXPECT_EQ(recording_detail(db, "261207180_Ch27")->summary.station, "ひばりテレビ");
+  // Health counted once over the bytes: read on, never again from the start.
+  EXPECT_EQ(recording_detail(db, "261207180_Ch27")->health.packets, measure_health(growing)->packets);
+
+  // Finished: analysed once; its .sub then replaces the lines read, which
+  // stay found as they were.
   now += std::chrono::seconds(30);
   follower.tick();
   EXPECT_EQ(starter.runs, 1);
+  follower.tick();
+  EXPECT_TRUE(recording_detail(db, "261207180_Ch27")->files.sub);
   EXPECT_EQ(archive_stats(db).captions, static_cast<std::int64_t>(clean.captions.size()));
+  EXPECT_EQ(found(early), live_hits);
   EXPECT_EQ(recording_detail(db, "261207180_Ch27")->summary.station, "ひばりテレビ");
 
   // Retention removes it; nothing is started again.
