@@ -10,6 +10,9 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual TDateTime Now() = 0;       // local time
+  // Seconds from an arbitrary origin on a clock that no setting of the PC's
+  // time moves: what waits and silences are measured on.
+  virtual double Monotonic() = 0;
   virtual void Sleep(int ms) = 0;    // blocks the calling thread
 };
 

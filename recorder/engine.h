@@ -127,7 +127,8 @@ class RecorderEngine {
   TOneSegTuner& AddTuner(int kind, const std::string& id, int deviceNumber);
   void RemoveAbsentTuners(bool& changed);
   std::size_t FirstToServe() const;
-  bool NeedsStep(const TOneSegTuner& tuner);
+  std::vector<TOneSegTuner*> ServeDueWatchdogs();
+  void RestartWatch(TOneSegTuner& tuner);
   void Step(TOneSegTuner& tuner);
   void WatchdogAct(TOneSegTuner& tuner);
   bool WatchdogDue(const TOneSegTuner& tuner);
@@ -138,6 +139,9 @@ class RecorderEngine {
   void TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet);
   bool RotateFiles(TOneSegTuner& tuner);
   bool FollowsWriter(TOneSegTuner& tuner);
+  TOneSegTuner* WriterFor(const TOneSegTuner& tuner);
+  void TakeOverSilentWriter(TOneSegTuner& tuner);
+  void ShowDrops(TOneSegTuner& tuner, bool final);
   bool OpenTs(TOneSegTuner& tuner);
   void FlushTunerFiles(TOneSegTuner& tuner);
   void CloseTunerFiles(TOneSegTuner& tuner);
@@ -154,6 +158,7 @@ class RecorderEngine {
   RecordingFileSystem& files_;
   EngineListener* listener_ = nullptr;
   std::vector<std::uint8_t> readBuffer_;
+  double passNow_ = 0;  // monotonic seconds at the start of the record pass
   NoticeGate notices_;
   // The supervisor's walk starts after the tuner it served last, so a tuner
   // that fails every step cannot keep the ones behind it waiting.

@@ -15,6 +15,12 @@ constexpr std::uint32_t kMaxRead = 65536;
 // thread: one pass reads a tuner at most this often.
 constexpr int kMaxReadsPerPass = 64;
 constexpr std::size_t kIndexRecordSize = 9;
+// Seconds a writer may deliver nothing before a follower hearing the channel
+// takes over, and how recent the follower's own time packet must be for the
+// file it names to be the right one.
+constexpr double kWriterSilence = 5;
+constexpr double kFreshTimePacket = 15;
+constexpr double kDropReportEvery = 60;
 
 bool UsableUnitSize(std::uint16_t unitSize) { return unitSize >= kPacketSize && unitSize <= sizeof(TOneSegTuner::CarryBuffer); }
 
@@ -53,6 +59,7 @@ bool LooksLikeUnitStart(const std::uint8_t* p, std::uint32_t total, std::uint32_
 }  // namespace
 
 void RecorderEngine::RecordTimerTimer() {
+  passNow_ = clock_.Monotonic();
   for (auto& entry : Tuners) {
     TOneSegTuner& tuner = *entry;
     if (tuner.State != Streaming || tuner.Disable || !UsableUnitSize(tuner.UnitSize)) continue;
@@ -81,8 +88,14 @@ void RecorderEngine::RecordTuner(TOneSegTuner& tuner) {
     tuner.CarryLength = 0;
     std::uint32_t got = 0;
     const int status = ops_.ReadStream(tuner, readBuffer_.data() + carried, count, got);
-    if (status == 0 && got > 0) FrameUnits(tuner, carried + std::min(got, count));
-    if (status == 0 && got == 0) break;  // nothing came although the queue said so
+    if (status != 0) {
+      // A failing device is tried again next pass, not here: each try can
+      // wait out the device's time-out while the other tuners wait too.
+      tuner.Drops.failedRead += carried > 0 ? 1 : 0;
+      break;
+    }
+    if (got == 0) break;  // nothing came although the queue said so
+    FrameUnits(tuner, carried + std::min(got, count));
     if (ops_.CheckRxQueue(tuner, waiting) != 0) waiting = 0;
   }
 }
@@ -97,7 +110,11 @@ void RecorderEngine::FrameUnits(TOneSegTuner& tuner, std::uint32_t total) {
     }
   }
   while (total >= unit) {
-    if (*p == kSyncByte) HandlePacket(tuner, p);
+    if (*p == kSyncByte) {
+      HandlePacket(tuner, p);
+    } else {
+      ++tuner.Drops.framing;
+    }
     p += unit;
     total -= unit;
   }
@@ -106,13 +123,41 @@ void RecorderEngine::FrameUnits(TOneSegTuner& tuner, std::uint32_t total) {
 }
 
 void RecorderEngine::HandlePacket(TOneSegTuner& tuner, const std::uint8_t* packet) {
+  tuner.LastDeliveryAt = passNow_;
   if (IsTimePacketPid(packet)) TimePacket(tuner, packet);
+  if (!tuner.TsStream && !tuner.FileFault) TakeOverSilentWriter(tuner);
   if (tuner.TsStream) {
     tuner.TsStream->Append(packet, kPacketSize);
   } else if (tuner.FileFault) {
     ++tuner.LostPackets;
+  } else if (WriterFor(tuner) != nullptr) {
+    ++tuner.Drops.follower;
+  } else {
+    ++tuner.Drops.beforeTime;
   }
   ++tuner.PacketCount;
+}
+
+// Another tuner streaming the same channel into an open pair.
+TOneSegTuner* RecorderEngine::WriterFor(const TOneSegTuner& tuner) {
+  for (const auto& other : Tuners) {
+    if (other.get() != &tuner && other->TsStream && other->State == Streaming && other->Channel == tuner.Channel) {
+      return other.get();
+    }
+  }
+  return nullptr;
+}
+
+// A follower that hears the channel while the writer has delivered nothing
+// for a while (its aerial or device failing) stores the channel itself, into
+// the file its own last time packet names, rather than losing everything
+// until the writer is re-sent or re-initialised.
+void RecorderEngine::TakeOverSilentWriter(TOneSegTuner& tuner) {
+  if (tuner.TimeReadAt < 0 || passNow_ - tuner.TimeReadAt > kFreshTimePacket) return;
+  TOneSegTuner* writer = WriterFor(tuner);
+  if (writer == nullptr || passNow_ - writer->LastDeliveryAt < kWriterSilence) return;
+  CloseTunerFiles(*writer);
+  RotateFiles(tuner);
 }
 
 void RecorderEngine::TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet) {
@@ -121,6 +166,7 @@ void RecorderEngine::TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet)
   if (t == 0) return;
   tuner.LastTimeStamp = t;
   tuner.TimeOffset = clock_.Now() - t;
+  tuner.TimeReadAt = tuner.WatchFrom = clock_.Monotonic();
   // While nothing can be stored the failure stays on show instead.
   if (!tuner.FileFault) SetStatus(tuner, "放送受信：" + FormatBroadcastTime(t));
   tuner.WatchState = 1;
@@ -215,6 +261,21 @@ void RecorderEngine::ShowLostPackets(TOneSegTuner& tuner, const std::string& wha
   if (listener_ != nullptr) {
     listener_->Log(tuner.TunerID + ": " + what + " (失われたパケット " + std::to_string(tuner.LostPackets) + ")");
   }
+}
+
+// The drop counts by cause, with the write failures' lost packets, when they
+// changed: at most once a minute while the tuner runs, and when it goes.
+void RecorderEngine::ShowDrops(TOneSegTuner& tuner, bool final) {
+  const bool changed = !(tuner.Drops == tuner.DropsShown) || tuner.LostPackets != tuner.LostShown;
+  if (!changed || (!final && clock_.Monotonic() - tuner.DropsShownAt < kDropReportEvery)) return;
+  tuner.DropsShown = tuner.Drops;
+  tuner.LostShown = tuner.LostPackets;
+  tuner.DropsShownAt = clock_.Monotonic();
+  if (listener_ == nullptr) return;
+  const DropCounts& d = tuner.Drops;
+  listener_->Log(tuner.TunerID + ": 録画されなかったパケット 枠ずれ " + std::to_string(d.framing) + " 追従 " +
+                 std::to_string(d.follower) + " 読み込み失敗 " + std::to_string(d.failedRead) + " 書き込み失敗 " +
+                 std::to_string(tuner.LostPackets) + " 時刻受信前 " + std::to_string(d.beforeTime));
 }
 
 void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {

@@ -1,6 +1,7 @@
-// The supervisor: one step for one tuner per ProbeTimer tick (open, boot, or
-// the watchdog's re-send / re-initialisation), the channel change, and the
-// release of a tuner.
+// The supervisor: at each ProbeTimer tick every due watchdog's re-send /
+// re-initialisation, then one open or boot step for one tuner; the channel
+// change, and the release of a tuner.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -23,18 +24,35 @@ constexpr int kWatchdogResends = 5;  // the fifth firing re-initialises
 void RecorderEngine::ProbeTimerTimer() {
   try {
     ScanTuners();
+    const std::vector<TOneSegTuner*> fired = ServeDueWatchdogs();
     const std::size_t count = Tuners.size();
     const std::size_t first = FirstToServe();
     for (std::size_t k = 0; k < count; ++k) {
       TOneSegTuner& tuner = *Tuners[(first + k) % count];
-      if (tuner.Disable || !NeedsStep(tuner)) continue;
+      if (tuner.Disable || (tuner.State != NotInitialized && tuner.State != InterfaceOpen)) continue;
+      // A re-initialisation was this tuner's step: it is re-opened next tick.
+      if (std::find(fired.begin(), fired.end(), &tuner) != fired.end()) continue;
       lastServed_ = tuner.TunerID;
       Step(tuner);
-      return;
+      break;
     }
+    for (auto& tuner : Tuners) ShowDrops(*tuner, false);
   } catch (...) {
     // A failing step ends the tick quietly; the next tick starts afresh.
   }
+}
+
+// Every due watchdog fires at this tick, the longest silence first, before
+// any tuner is opened or booted: a silence is never outwaited by other
+// tuners' steps. Returns the tuners served.
+std::vector<TOneSegTuner*> RecorderEngine::ServeDueWatchdogs() {
+  std::vector<TOneSegTuner*> due;
+  for (auto& tuner : Tuners) {
+    if (!tuner->Disable && WatchdogDue(*tuner)) due.push_back(tuner.get());
+  }
+  std::stable_sort(due.begin(), due.end(), [](const TOneSegTuner* a, const TOneSegTuner* b) { return a->WatchFrom < b->WatchFrom; });
+  for (TOneSegTuner* tuner : due) WatchdogAct(*tuner);
+  return due;
 }
 
 // The tuner after the one served last; the first when that one is gone.
@@ -45,29 +63,31 @@ std::size_t RecorderEngine::FirstToServe() const {
   return 0;
 }
 
-bool RecorderEngine::NeedsStep(const TOneSegTuner& tuner) {
-  return tuner.State == NotInitialized || tuner.State == InterfaceOpen || WatchdogDue(tuner);
-}
-
 void RecorderEngine::Step(TOneSegTuner& tuner) {
   if (tuner.State == NotInitialized) {
     tuner.State = Working;
     InitTunerInterface(&tuner);
-  } else if (tuner.State == InterfaceOpen) {
+  } else {
     tuner.State = Working;
     BootTuner(&tuner);
-  } else {
-    WatchdogAct(tuner);
   }
 }
 
+// Measured on the monotonic clock, so that setting the PC's clock neither
+// fires nor holds off any watchdog.
 bool RecorderEngine::WatchdogDue(const TOneSegTuner& tuner) {
-  if (tuner.WatchState != 1 || !EnableWatchDog) return false;
-  const double elapsedDays = std::fabs(clock_.Now() - (tuner.LastTimeStamp + tuner.TimeOffset));
+  if (tuner.WatchState != 1 || !EnableWatchDog || tuner.State != Streaming) return false;
   // Whole seconds, fraction dropped; the small allowance keeps a difference
   // of exactly n seconds from reading as n - 1 after floating-point rounding.
-  const auto elapsed = static_cast<long long>(std::floor(elapsedDays * 86400.0 + 1e-6));
+  const auto elapsed = static_cast<long long>(std::floor(clock_.Monotonic() - tuner.WatchFrom + 1e-6));
   return elapsed > tuner.WatchTimeout;
+}
+
+// The stream starts afresh: the watchdog counts from now.
+void RecorderEngine::RestartWatch(TOneSegTuner& tuner) {
+  tuner.LastTimeStamp = clock_.Now();
+  tuner.TimeOffset = 0;
+  tuner.WatchFrom = clock_.Monotonic();
 }
 
 void RecorderEngine::WatchdogAct(TOneSegTuner& tuner) {
@@ -78,16 +98,14 @@ void RecorderEngine::WatchdogAct(TOneSegTuner& tuner) {
     ops_.StopStream(tuner);
     clock_.Sleep(100);
     ops_.SetChannel(tuner, tuner.Channel);
-    tuner.LastTimeStamp = clock_.Now();
-    tuner.TimeOffset = 0;
+    RestartWatch(tuner);
     tuner.State = Streaming;
     return;
   }
   ReleaseTuner(&tuner);
   SetStatus(tuner, "再初期化");
   Alert(tuner, NoticeCause::Reinitialised);
-  tuner.LastTimeStamp = clock_.Now();
-  tuner.TimeOffset = 0;
+  RestartWatch(tuner);
   tuner.State = NotInitialized;
   tuner.WatchState = 2;
 }
@@ -120,8 +138,8 @@ void RecorderEngine::BootTuner(TOneSegTuner* tuner) {
   if (failure.empty()) {
     tuner->CarryLength = 0;
     SetStatus(*tuner, "初期化完了");
-    tuner->LastTimeStamp = clock_.Now();
-    tuner->TimeOffset = 0;
+    RestartWatch(*tuner);
+    tuner->TimeReadAt = -1;
     tuner->RetryCount = 0;
     tuner->State = Streaming;
     return;
@@ -141,6 +159,7 @@ void RecorderEngine::ReleaseTuner(TOneSegTuner* tuner) {
   ops_.CloseDevice(*tuner);
   CloseTunerFiles(*tuner);
   if (tuner->FileFault) ShowLostPackets(*tuner, "チューナー解放");
+  ShowDrops(*tuner, true);
 }
 
 void RecorderEngine::ChannelComboChange(TOneSegTuner* current, int itemIndex) {
@@ -160,8 +179,8 @@ void RecorderEngine::ChannelComboChange(TOneSegTuner* current, int itemIndex) {
   tuner.CarryLength = 0;
   SetStatus(tuner, "チャンネル変更");
   tuner.PacketCount = 0;
-  tuner.LastTimeStamp = clock_.Now();
-  tuner.TimeOffset = 0;
+  RestartWatch(tuner);
+  tuner.TimeReadAt = -1;
   tuner.RetryCount = 0;
   tuner.State = Streaming;
   tuner.WatchState = 1;

@@ -19,6 +19,12 @@ TDateTime SystemClock::Now() {
          now.tv_nsec / 1e9 / 86400.0;
 }
 
+double SystemClock::Monotonic() {
+  timespec now {};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
 void SystemClock::Sleep(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(oneseg::scaled_ms(ms)));
 }

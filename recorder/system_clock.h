@@ -7,6 +7,7 @@ namespace brannock {
 class SystemClock : public Clock {
  public:
   TDateTime Now() override;
+  double Monotonic() override;
   void Sleep(int ms) override;
 };
 

@@ -34,6 +34,16 @@ struct TEZUSBParam {
 
 class RecordingFile;  // an open .ts or .idx file (file layer of the recording loop)
 
+// Packets a tuner received but the recorder did not store, by cause. Packets
+// lost to a refused write are LostPackets, shown with the write failure.
+struct DropCounts {
+  std::int64_t framing = 0;     // units without the sync byte
+  std::int64_t follower = 0;    // heard by a second tuner while another one writes the channel
+  std::int64_t failedRead = 0;  // partial unit carried into a read that failed
+  std::int64_t beforeTime = 0;  // no time packet since the stream (re)started: no file to put them in
+  bool operator==(const DropCounts&) const = default;
+};
+
 struct TOneSegTuner {
   std::variant<TUSBXPressParam, TEZUSBParam> Param;
   int Kind = UnknownKind;
@@ -67,6 +77,16 @@ struct TOneSegTuner {
   // the files take data again. Packets lost meanwhile are counted.
   bool FileFault = false;
   std::int64_t LostPackets = 0;
+  DropCounts Drops;
+  DropCounts DropsShown;  // as last written to the log, with LostPackets
+  std::int64_t LostShown = 0;
+  double DropsShownAt = 0;  // monotonic seconds
+  // Monotonic seconds: the last pass that read packets from the tuner, the
+  // last time packet since the stream (re)started (negative: none yet), and
+  // what the watchdog counts its silence from.
+  double LastDeliveryAt = 0;
+  double TimeReadAt = -1;
+  double WatchFrom = 0;
 
   TUSBXPressParam* UsbParam() { return std::get_if<TUSBXPressParam>(&Param); }
   TEZUSBParam* EzParam() { return std::get_if<TEZUSBParam>(&Param); }

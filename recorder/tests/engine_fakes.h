@@ -19,16 +19,22 @@
 
 namespace brannock::test {
 
+// Advance moves both clocks; setting `now` alone plays a step of the PC's clock.
 class FakeClock : public Clock {
  public:
   TDateTime now = 0;
+  double monotonic = 1000;
   long long sleptMs = 0;
   TDateTime Now() override { return now; }
+  double Monotonic() override { return monotonic; }
   void Sleep(int ms) override {
     sleptMs += ms;
     Advance(ms / 1000.0);
   }
-  void Advance(double seconds) { now += seconds / 86400.0; }
+  void Advance(double seconds) {
+    now += seconds / 86400.0;
+    monotonic += seconds;
+  }
 };
 
 struct FakeUsbDevice {

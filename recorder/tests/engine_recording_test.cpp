@@ -62,6 +62,7 @@ TEST_F(Recording, FirstTimePacketOpensThePairAndEveryPacketReachesTheFileEachTic
   EXPECT_EQ(idx[5] | idx[6] << 8 | idx[7] << 16 | idx[8] << 24, 0);
   EXPECT_NEAR(tuner->TimeOffset * 86400, 23, 1e-3);
   EXPECT_EQ(tuner->LastTimeStamp, EncodeDateTime(2008, 12, 6, 14, 35, 7));
+  EXPECT_EQ(tuner->Drops, (DropCounts{.beforeTime = 1}));
 }
 
 TEST_F(Recording, UnitsSplitAcrossReadsAndAStartInMidUnit) {
@@ -106,6 +107,7 @@ TEST_F(Recording, BadUnitMidBufferIsDroppedWithoutResync) {
   Tick();
   EXPECT_EQ(tuner->PacketCount, 3);
   ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {tot, a, c});
+  EXPECT_EQ(tuner->Drops, (DropCounts{.framing = 1}));
 }
 
 TEST_F(Recording, ReadStartingWithASpoiledUnitIsNotFramedOnItsContent) {
@@ -285,6 +287,34 @@ TEST_F(Recording, TwoTunersOnOneChannelStoreOneCopyAndTheOtherTakesOver) {
   ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, a, t3, d});
 }
 
+TEST_F(Recording, AFollowerStoresTheChannelOnceTheWriterIsSilentFiveSeconds) {
+  TOneSegTuner& second = rig.StreamingTuner("S", 27, "PCTV-hiwasa Mini");
+  auto sendS = [&](const Packet& p) { AppendUnit(rig.ops.scripts["S"].stream, p, second.UnitSize); };
+  const Packet t1 = TotPacket(2008, 12, 6, 14, 35, 7), t2 = TotPacket(2008, 12, 6, 14, 35, 8);
+  const Packet a = PlainPacket(0x100, 1), b = PlainPacket(0x100, 2), c = PlainPacket(0x100, 3);
+  Send(t1);
+  sendS(t2);
+  Tick();
+  // The writer still streams but hears nothing; the follower hears the channel.
+  rig.clock.Advance(4.9);
+  sendS(a);
+  Tick();
+  EXPECT_FALSE(second.TsStream);
+  rig.clock.Advance(0.2);
+  sendS(b);
+  Tick();
+  const fs::path ts = Pair("081206", "081206143_Ch27", ".ts");
+  ExpectTs(ts, {t1, b});
+  EXPECT_FALSE(tuner->TsStream);
+  EXPECT_EQ(second.Drops, (DropCounts{.follower = 2}));
+  // The old writer hears again: it follows now, and no copy is stored twice.
+  Send(c);
+  sendS(c);
+  Tick();
+  ExpectTs(ts, {t1, b, c});
+  EXPECT_EQ(tuner->Drops, (DropCounts{.follower = 1}));
+}
+
 TEST_F(Recording, IndexThatCannotBeOpenedLeavesTheTsRecording) {
   const fs::path idx = Pair("081206", "081206143_Ch27", ".idx");
   fs::create_directories(idx);  // a folder in the index's place
@@ -388,13 +418,21 @@ TEST_F(Recording, FailedQueueQueryStopsTheTunerButKeepsItsFiles) {
   EXPECT_EQ(tuner->OpenFileBase, "081206143_Ch27");
 }
 
-TEST_F(Recording, FailedReadDropsThatReadOnly) {
+TEST_F(Recording, FailedReadDropsThatReadAndEndsTheTunersPass) {
+  const Packet tot = TotPacket(2008, 12, 6, 14, 35, 7);
+  Send(tot);
+  Send(tot);
+  rig.ops.scripts["R"].readLimit = unitSize + 10;
+  Tick();  // one packet, and part of the next carried
+  EXPECT_EQ(tuner->CarryLength, 10u);
+  for (int k = 0; k < 3; ++k) Send(tot);
   rig.ops.scripts["R"].readResult = 0x02;
-  Send(TotPacket(2008, 12, 6, 14, 35, 7));
   Tick();
-  EXPECT_EQ(tuner->PacketCount, 0);
+  EXPECT_EQ(tuner->PacketCount, 1);
   EXPECT_EQ(tuner->CarryLength, 0u);
-  EXPECT_TRUE(fs::is_empty(rig.Recordings()));
+  EXPECT_EQ(tuner->Drops, (DropCounts{.failedRead = 1}));
+  // No second try in the same pass: each may wait out the device's time-out.
+  EXPECT_EQ(rig.ops.scripts["R"].stream.size(), 3u * unitSize - 20);
 }
 
 TEST_F(Recording, ADeviceThatNeverDeliversCannotHoldTheThread) {
@@ -416,6 +454,24 @@ struct LogLines : RecordingListener {
   std::vector<std::string> lines;
   void Log(const std::string& line) override { lines.push_back(line); }
 };
+
+TEST_F(Recording, DropsAreLoggedByCauseOnceAMinuteAndWhenTheTunerGoes) {
+  LogLines logs;
+  rig.engine.SetListener(&logs);
+  const std::string none = "R: 録画されなかったパケット 枠ずれ 0 追従 0 読み込み失敗 0 書き込み失敗 0 時刻受信前 ";
+  Send(PlainPacket(0x100, 1));
+  Tick();
+  rig.clock.Advance(60);
+  rig.engine.ProbeTimerTimer();
+  Send(PlainPacket(0x100, 1));
+  Tick();
+  rig.clock.Advance(30);
+  rig.engine.ProbeTimerTimer();  // changed, but shown less than a minute ago
+  EXPECT_EQ(logs.lines, (std::vector<std::string>{none + "1"}));
+  rig.engine.ReleaseTuner(tuner);
+  rig.engine.ReleaseTuner(tuner);  // nothing new
+  EXPECT_EQ(logs.lines, (std::vector<std::string>{none + "1", none + "2"}));
+}
 
 TEST_F(Recording, FullDiskIsShownCountedAndRetriedAtEachTimePacket) {
   LogLines logs;

@@ -158,6 +158,33 @@ TEST_F(Watchdog, FourResendsThenReinitialisationThenIdle) {
   EXPECT_EQ(tuner->Status, "コマンド再送信");
 }
 
+TEST_F(Watchdog, StepsOfThePcClockFireNothing) {
+  rig.clock.now += 1.0;  // a day ahead
+  After(1);
+  rig.clock.now -= 2.0;  // and back, a day behind
+  After(1);
+  EXPECT_TRUE(rig.ops.calls.empty());
+  After(14.5);
+  EXPECT_EQ(tuner->Status, "コマンド再送信");
+}
+
+TEST_F(Watchdog, EveryDueOneFiresAtTheTickInDeadlineOrderBeforeOtherSteps) {
+  rig.clock.Advance(2);
+  TOneSegTuner& later = rig.StreamingTuner("V", 27);  // after W in the list
+  rig.clock.Advance(1);
+  AppendUnit(rig.ops.scripts["W"].stream, TotPacket(2008, 12, 6, 14, 35, 7), tuner->UnitSize);
+  rig.engine.RecordTimerTimer();  // W's silence starts a second after V's
+  rig.ops.scripts["N"].initResult = 5;  // a tuner that needs a step every tick
+  rig.usb.devices.insert(rig.usb.devices.begin(), {"PCTV-hiwasa", "N"});
+  rig.clock.Advance(13.5);
+  rig.engine.ProbeTimerTimer();
+  rig.ops.calls.clear();
+  After(3);  // both silences are over 15 s now
+  EXPECT_EQ(rig.ops.calls, (std::vector<std::string>{"Stop V", "SetChannel V 27", "Stop W", "SetChannel W 27",
+                                                     "Init N", "Stop N", "Close N"}));
+  EXPECT_EQ(later.Status, "コマンド再送信");
+}
+
 TEST_F(Watchdog, SwitchedOffItNeverActs) {
   rig.engine.EnableWatchDog = false;
   After(100);

@@ -9,6 +9,7 @@ class ManualClock final : public brannock::Clock {
  public:
   explicit ManualClock(brannock::TDateTime start = 39788.5) : now_(start) {}  // 2008-12-06 12:00
   brannock::TDateTime Now() override { return now_; }
+  double Monotonic() override { return now_ * 86400.0; }
   void Sleep(int ms) override {
     now_ += ms / 86400000.0;
     sleptMs_ += ms;

@@ -60,6 +60,7 @@ TEST(LibusbDevices, OperationSetOverAbsentDevicesReportsFailures) {
   DeviceAccess access = OpenRealDevices(AbsentIds());
   struct : Clock {
     TDateTime Now() override { return 0; }
+    double Monotonic() override { return 0; }
     void Sleep(int) override {}
   } clock;
   auto ops = MakeTunerOperations(*access.usb, *access.driver, clock);
