@@ -242,7 +242,9 @@ def change_channel_setting(config_dir):
 ARCHIVE_SUFFIXES = [".ts", ".idx", ".sub", ".eit", ".html"]
 
 
-BIG_ARCHIVE = "261205230_Ch27.ts"  # due at the first midnight's sweep
+# Due at the first midnight's sweep and not before, however late the tuners
+# first receive: a recording of the start day's first hour.
+BIG_ARCHIVE = "261206000_Ch35.ts"
 
 
 def seed_archive(ts_folder, big_bytes=0):
