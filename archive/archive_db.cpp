@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "bigram_tokenizer.h"
+#include "match_sql.h"
 
 namespace oneseg::archive {
 
@@ -251,6 +252,7 @@ sqlite3* open_handle(const std::filesystem::path& db_file, int flags)
   // Readers (search, the web server) wait for a writer's commit rather than fail.
   sqlite3_busy_timeout(handle, 10000);
   register_bigram_tokenizer(handle);
+  register_match_functions(handle);
   return handle;
 }
 

@@ -184,8 +184,8 @@ int run_follow(int argc, char** argv)
 int run_search(int argc, char** argv)
 {
   constexpr const char* synopsis =
-      "--root DIR [--db FILE] [--station S] [--channel N] [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--json] "
-      "[--limit N] [--] QUERY";
+      "--root DIR [--db FILE] [--station S] [--channel N] [--from yyyy-mm-dd] [--to yyyy-mm-dd] "
+      "[--within SECONDS] [--json] [--limit N] [--] QUERY";
   RootOptions options;
   SearchQuery query;
   query.context = false;  // neither output shows the lines around a hit
@@ -203,6 +203,7 @@ int run_search(int argc, char** argv)
     query.from = take_value(args, "--from");
     query.to = take_value(args, "--to");
     query.limit = number_option(args, "--limit", 50, 0);
+    if (args.end() != std::find(args.begin(), args.end(), "--within")) query.within = number_option(args, "--within", 0, 0);
     json = take_flag(args, "--json");
     no_other_option(args);
     words.insert(words.begin(), args.begin(), args.end());

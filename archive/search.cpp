@@ -7,135 +7,32 @@
 
 #include "broadcast_clock.h"
 #include "caption_keys.h"
+#include "match_sql.h"
 #include "text_normalise.h"
 
 namespace oneseg::archive {
 
 namespace {
 
-constexpr std::size_t longest_query = 500;  // characters
-
-// One word or quoted phrase: its runs of word characters, normalised.
-using Term = std::vector<std::u32string>;
-
-Term term_of(const std::vector<NormalisedChar>& chars, std::size_t first, std::size_t last)
+template <typename T>
+void join_filter(std::optional<T>& parsed, const std::optional<T>& given, const char* name)
 {
-  Term runs;
-  std::u32string run;
-  for (std::size_t i = first; i <= last; ++i) {
-    if (i < last && is_word_char(chars[i].code)) {
-      run += chars[i].code;
-    } else if (!run.empty()) {
-      runs.push_back(std::move(run));
-      run.clear();
-    }
-  }
-  return runs;
+  if (!given) return;
+  if (parsed && *parsed != *given)
+    throw QueryError(std::string(name) + " is given twice, with different values.");
+  parsed = given;
 }
 
-bool is_operator(const std::vector<NormalisedChar>& chars, std::size_t first, std::size_t last,
-                 const std::string& original)
-{
-  // The search language has no operators; the full-text engine's words
-  // standing alone are taken for an attempt at one, and left out.
-  const std::string word = original.substr(chars[first].begin, chars[last - 1].end - chars[first].begin);
-  return word == "AND" || word == "OR" || word == "NOT" || word == "NEAR";
-}
-
-// Words (cut at spaces) and "phrases", each as its runs; quotes that are
-// never closed run to the end.
-std::vector<Term> parse_terms(const std::string& text)
-{
-  std::vector<NormalisedChar> chars;
-  normalise_chars(text, chars);
-  if (chars.size() > longest_query)
-    throw QueryError("The query is too long (at most " + std::to_string(longest_query) + " characters).");
-  std::vector<Term> terms;
-  std::size_t i = 0;
-  while (i < chars.size()) {
-    if (chars[i].code == U' ' || chars[i].code == U'\t') {
-      ++i;
-    } else if (chars[i].code == U'"') {
-      std::size_t end = i + 1;
-      while (end < chars.size() && chars[end].code != U'"') ++end;
-      if (Term t = term_of(chars, i + 1, end); !t.empty()) terms.push_back(std::move(t));
-      i = end + 1;
-    } else {
-      std::size_t end = i;
-      while (end < chars.size() && chars[end].code != U' ' && chars[end].code != U'\t' && chars[end].code != U'"')
-        ++end;
-      if (Term t = term_of(chars, i, end); !t.empty() && !is_operator(chars, i, end, text)) terms.push_back(std::move(t));
-      i = end;
-    }
-  }
-  return terms;
-}
-
-std::string utf8_of(const std::u32string& s)
-{
-  std::string out;
-  for (const char32_t c : s) append_utf8(out, c);
-  return out;
-}
-
-// The full-text expression: every term a phrase (its runs hold nothing but
-// word characters, so no quote or operator of the engine gets through); a
-// term ending in a lone character matches it at the start of a pair.
-std::string match_expression(const std::vector<Term>& terms)
-{
-  std::string expression;
-  for (const Term& t : terms) {
-    if (!expression.empty()) expression += " AND ";
-    expression += '"';
-    for (std::size_t i = 0; i < t.size(); ++i) expression += (i > 0 ? " " : "") + utf8_of(t[i]);
-    expression += '"';
-    if (t.back().size() == 1) expression += '*';
-  }
-  return expression;
-}
-
-struct Filter {
-  std::string where;
-  bool needs_recordings = false;
-  bool needs_captions = false;
-};
-
-std::optional<std::int64_t> day_of(const std::optional<std::string>& text, const char* what)
+std::optional<std::pair<std::int64_t, std::int64_t>> day_of(const std::optional<std::string>& text, const char* what)
 {
   if (!text || text->empty()) return std::nullopt;
   const auto day = parse_day(*text);
   if (!day) throw QueryError(std::string(what) + " must be a date yyyy-mm-dd, not \"" + *text + "\".");
-  return day;
+  return std::pair{*day, *day + seconds_per_day};
 }
 
-Filter filter_of(const SearchQuery& q, std::optional<std::int64_t> from, std::optional<std::int64_t> to)
-{
-  Filter f;
-  // A caption's row number lies within seconds of its time (caption_keys.h),
-  // which lets the index skip to the dates; the exact test follows.
-  if (from) f.where += " AND caption_index.rowid >= ?3 AND " ONESEG_CAPTION_TIME " >= ?4";
-  if (to) f.where += " AND caption_index.rowid < ?5 AND " ONESEG_CAPTION_TIME " < ?6";
-  if (q.channel) f.where += " AND r.channel = ?7";
-  if (!q.station.empty()) f.where += " AND r.station = ?8";
-  if (q.only_rows) f.where += " AND caption_index.rowid BETWEEN ?12 AND ?13 AND c.recording BETWEEN ?14 AND ?15";
-  f.needs_captions = from || to || q.only_rows;
-  f.needs_recordings = q.channel || !q.station.empty();
-  return f;
-}
-
-constexpr std::int64_t key_margin = 3600 * caption_keys_per_second;  // an hour of spilled row numbers
-
-void bind_filter(Statement& s, const SearchQuery& q, std::optional<std::int64_t> from, std::optional<std::int64_t> to)
-{
-  if (from) s.bind(3, first_caption_key(*from) - key_margin).bind(4, *from);
-  if (to) s.bind(5, first_caption_key(*to) + key_margin).bind(6, *to);
-  if (q.channel) s.bind(7, *q.channel);
-  if (!q.station.empty()) s.bind(8, q.station);
-  if (const auto& w = q.only_rows) s.bind(12, w->first_row).bind(13, w->last_row).bind(14, w->first_recording).bind(15, w->last_recording);
-}
-
-// The lines just before or after a hit in its recording; prepared once per
-// search, not once per hit.
+// The lines just before or after a stretch of a recording; prepared once
+// per search, not once per hit.
 Statement neighbours_statement(ArchiveDb& db, bool before)
 {
   return db.prepare(
@@ -145,85 +42,125 @@ Statement neighbours_statement(ArchiveDb& db, bool before)
                " AND recording = ?1 ORDER BY id LIMIT 2");
 }
 
-std::vector<std::string> neighbours(Statement& s, std::int64_t recording, std::int64_t id, bool before)
+#define ONESEG_HIT_COLUMNS \
+  "c.id, " ONESEG_CAPTION_TIME ", c.text, r.id, r.channel, r.station, r.day, r.name, r.start, r.health"
+
+// Makes hits of rows of ONESEG_HIT_COLUMNS, with the programme on the air
+// and the lines around them.
+class HitReader {
+ public:
+  // context: also the lines before and after each hit.
+  HitReader(ArchiveDb& db, bool context)
+      : context_(context),
+        programme_(db.prepare("SELECT title FROM programmes WHERE recording = ?1 AND start <= ?2"
+                              " AND start + duration > ?2 ORDER BY start DESC LIMIT 1")),
+        before_(neighbours_statement(db, true)),
+        after_(neighbours_statement(db, false)),
+        window_(db.prepare("SELECT text FROM captions WHERE recording = ?1 AND id > ?2 AND id <= ?3 ORDER BY id"))
+  {
+  }
+
+  // last: the caption id of the window's last line (the hit's own without within).
+  SearchHit read(const Statement& row, std::int64_t last)
+  {
+    SearchHit h;
+    const std::int64_t id = row.integer(0), time = row.integer(1), recording = row.integer(3);
+    h.time = format_broadcast_time(time);
+    h.text = row.text(2);
+    h.channel = static_cast<int>(row.integer(4));
+    h.station = row.text(5);
+    h.day = row.text(6);
+    h.name = row.text(7);
+    h.recording = h.day + "/" + h.name + ".ts";
+    h.offset = static_cast<int>(std::max<std::int64_t>(0, time - row.integer(8)));
+    h.health = row.text(9);
+    programme_.bind(1, recording).bind(2, time);
+    if (programme_.step()) h.programme = programme_.text(0);
+    programme_.reset();
+    if (last > id) h.window = lines(window_.bind(3, last), recording, id);
+    if (context_) {
+      h.before = lines(before_, recording, id);
+      std::reverse(h.before.begin(), h.before.end());
+      h.after = lines(after_, recording, last);
+    }
+    return h;
+  }
+
+ private:
+  static std::vector<std::string> lines(Statement& s, std::int64_t recording, std::int64_t id)
+  {
+    s.bind(1, recording).bind(2, id);
+    std::vector<std::string> out;
+    while (s.step()) out.push_back(s.text(0));
+    s.reset();
+    return out;
+  }
+
+  bool context_;
+  Statement programme_, before_, after_, window_;
+};
+
+SearchResult line_search(ArchiveDb& db, const SearchQuery& q, const ParsedQuery& parsed)
 {
-  s.bind(1, recording).bind(2, id);
-  std::vector<std::string> lines;
-  while (s.step()) lines.push_back(s.text(0));
-  s.reset();
-  if (before) std::reverse(lines.begin(), lines.end());
-  return lines;
+  const LineMatch match(parsed);
+  SearchResult result;
+  // Counting every hit of a common word over years costs more than the page
+  // itself; past a number no reader pages through, the count stops.
+  Statement count = db.prepare("SELECT count(*) FROM (SELECT 1" + match.from_where(false, false) + " LIMIT ?20)");
+  match.bind(count);
+  count.bind(20, counted_hits_limit + 1);
+  count.step();
+  result.total = std::min(count.integer(0), counted_hits_limit);
+  result.total_exact = count.integer(0) <= counted_hits_limit;
+
+  Statement page = db.prepare("SELECT " ONESEG_HIT_COLUMNS + match.from_where(true, true) +
+                              " ORDER BY caption_index.rowid DESC LIMIT ?20 OFFSET ?21");
+  match.bind(page);
+  page.bind(20, std::clamp(q.limit, 0, 10000)).bind(21, std::max(q.offset, 0));
+  HitReader reader(db, q.context);
+  while (page.step()) result.hits.push_back(reader.read(page, page.integer(0)));
+  return result;
+}
+
+SearchResult window_search(ArchiveDb& db, const SearchQuery& q, const ParsedQuery& parsed)
+{
+  const std::vector<CaptionWindow> windows = find_windows(db, parsed);
+  SearchResult result;
+  result.total = static_cast<std::int64_t>(windows.size());
+  Statement line = db.prepare("SELECT " ONESEG_HIT_COLUMNS " FROM captions AS c CROSS JOIN recordings AS r"
+                              " ON r.id = c.recording WHERE c.id = ?1");
+  HitReader reader(db, q.context);
+  const std::size_t first = static_cast<std::size_t>(std::max(q.offset, 0));
+  const std::size_t end = std::min(windows.size(), first + static_cast<std::size_t>(std::clamp(q.limit, 0, 10000)));
+  for (std::size_t i = first; i < end; ++i) {
+    line.bind(1, windows[i].first);
+    if (line.step()) result.hits.push_back(reader.read(line, windows[i].last));
+    line.reset();
+  }
+  return result;
 }
 
 }  // namespace
 
-std::vector<std::string> query_terms(const std::string& query_text)
+ParsedQuery parsed_query(const SearchQuery& q)
 {
-  std::vector<std::string> out;
-  for (const Term& t : parse_terms(query_text)) {
-    std::string joined;
-    for (std::size_t i = 0; i < t.size(); ++i) joined += (i > 0 ? " " : "") + utf8_of(t[i]);
-    out.push_back(joined);
-  }
-  return out;
+  ParsedQuery parsed = parse_query(q.text);
+  if (parsed.groups.empty()) throw QueryError("The query has no word to search for: \"" + q.text + "\".");
+  join_filter(parsed.station, q.station.empty() ? std::nullopt : std::optional(q.station), "station");
+  join_filter(parsed.channel, q.channel, "ch");
+  join_filter(parsed.within, q.within, "within");
+  parsed.only_rows = q.only_rows;
+  // Dates narrow each other: the later from and the earlier to both hold.
+  if (const auto from = day_of(q.from, "--from")) parsed.from = std::max(parsed.from.value_or(from->first), from->first);
+  if (const auto to = day_of(q.to, "--to")) parsed.to = std::min(parsed.to.value_or(to->second), to->second);
+  return parsed;
 }
 
 SearchResult search(ArchiveDb& db, const SearchQuery& q)
 {
   const auto started = std::chrono::steady_clock::now();
-  const std::vector<Term> terms = parse_terms(q.text);
-  if (terms.empty()) throw QueryError("The query has no word to search for: \"" + q.text + "\".");
-  const auto from = day_of(q.from, "--from");
-  auto to = day_of(q.to, "--to");
-  if (to) *to += seconds_per_day;  // the whole last day
-  const std::string expression = match_expression(terms);
-  const Filter f = filter_of(q, from, to);
-
-  SearchResult result;
-  const std::string joins = std::string(f.needs_captions || f.needs_recordings ? " CROSS JOIN captions AS c ON c.id = caption_index.rowid" : "") +
-                            (f.needs_recordings ? " CROSS JOIN recordings AS r ON r.id = c.recording" : "");
-  // Counting every hit of a common word over years costs more than the page
-  // itself; past a number no reader pages through, the count stops.
-  Statement count = db.prepare("SELECT count(*) FROM (SELECT 1 FROM caption_index" + joins +
-                               " WHERE caption_index MATCH ?1" + f.where + " LIMIT ?11)");
-  count.bind(1, expression).bind(11, counted_hits_limit + 1);
-  bind_filter(count, q, from, to);
-  count.step();
-  result.total = std::min(count.integer(0), counted_hits_limit);
-  result.total_exact = count.integer(0) <= counted_hits_limit;
-
-  Statement page = db.prepare(
-      "SELECT c.id, " ONESEG_CAPTION_TIME ", c.text, r.id, r.channel, r.station, r.day, r.name, r.start, r.health"
-      " FROM caption_index CROSS JOIN captions AS c ON c.id = caption_index.rowid"
-      " CROSS JOIN recordings AS r ON r.id = c.recording"
-      " WHERE caption_index MATCH ?1" + f.where + " ORDER BY caption_index.rowid DESC LIMIT ?9 OFFSET ?10");
-  page.bind(1, expression).bind(9, std::clamp(q.limit, 0, 10000)).bind(10, std::max(q.offset, 0));
-  bind_filter(page, q, from, to);
-  Statement programme = db.prepare(
-      "SELECT title FROM programmes WHERE recording = ?1 AND start <= ?2 AND start + duration > ?2"
-      " ORDER BY start DESC LIMIT 1");
-  Statement lines_before = neighbours_statement(db, true), lines_after = neighbours_statement(db, false);
-  while (page.step()) {
-    SearchHit h;
-    const std::int64_t time = page.integer(1), recording = page.integer(3);
-    h.time = format_broadcast_time(time);
-    h.text = page.text(2);
-    h.channel = static_cast<int>(page.integer(4));
-    h.station = page.text(5);
-    h.day = page.text(6);
-    h.name = page.text(7);
-    h.recording = h.day + "/" + h.name + ".ts";
-    h.offset = static_cast<int>(std::max<std::int64_t>(0, time - page.integer(8)));
-    h.health = page.text(9);
-    programme.bind(1, recording).bind(2, time);
-    if (programme.step()) h.programme = programme.text(0);
-    programme.reset();
-    if (q.context) {
-      h.before = neighbours(lines_before, recording, page.integer(0), true);
-      h.after = neighbours(lines_after, recording, page.integer(0), false);
-    }
-    result.hits.push_back(std::move(h));
-  }
+  const ParsedQuery parsed = parsed_query(q);
+  SearchResult result = uses_windows(parsed) ? window_search(db, q, parsed) : line_search(db, q, parsed);
   result.took_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   return result;
 }
@@ -231,14 +168,41 @@ SearchResult search(ArchiveDb& db, const SearchQuery& q)
 std::string to_json(const SearchResult& result)
 {
   nlohmann::ordered_json hits = nlohmann::ordered_json::array();
-  for (const SearchHit& h : result.hits)
+  for (const SearchHit& h : result.hits) {
     hits.push_back({{"time", h.time}, {"channel", h.channel}, {"station", h.station}, {"recording", h.recording},
                     {"day", h.day}, {"name", h.name}, {"text", h.text}, {"programme", h.programme},
                     {"offset", h.offset}, {"health", h.health}});
+    if (!h.window.empty()) hits.back()["window"] = h.window;
+  }
   const nlohmann::ordered_json out = {{"total", result.total}, {"total_exact", result.total_exact},
                                       {"took_ms", result.took_ms}, {"hits", std::move(hits)}};
   // Caption text from the air may hold bytes that are not UTF-8; they are replaced, never fatal.
   return out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+namespace {
+
+std::vector<Term> searched_terms(const std::string& query_text)
+{
+  std::vector<Term> terms;
+  try {
+    for (const auto& group : parse_query(query_text).groups) terms.insert(terms.end(), group.begin(), group.end());
+  } catch (const QueryError&) {
+  }
+  return terms;
+}
+
+}  // namespace
+
+std::vector<std::string> query_terms(const std::string& query_text)
+{
+  std::vector<std::string> out;
+  for (const Term& t : searched_terms(query_text)) {
+    std::string joined;
+    for (std::size_t i = 0; i < t.size(); ++i) joined += (i > 0 ? " " : "") + utf8_of(t[i]);
+    out.push_back(joined);
+  }
+  return out;
 }
 
 std::vector<TextSpan> highlight_spans(const std::string& line, const std::string& query_text)
@@ -246,13 +210,7 @@ std::vector<TextSpan> highlight_spans(const std::string& line, const std::string
   std::vector<NormalisedChar> chars;
   normalise_chars(line, chars);
   std::vector<TextSpan> spans;
-  std::vector<Term> terms;
-  try {
-    terms = parse_terms(query_text);
-  } catch (const QueryError&) {
-    return spans;
-  }
-  for (const Term& t : terms)
+  for (const Term& t : searched_terms(query_text))
     for (const std::u32string& run : t)
       for (std::size_t i = 0; i + run.size() <= chars.size(); ++i) {
         std::size_t k = 0;

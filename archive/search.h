@@ -1,7 +1,6 @@
 #pragma once
-// Caption search: a query of words (all must occur) and "quoted phrases"
-// (must occur as written), with station, channel and date filters, newest
-// hits first.
+// Caption search in the language of query_parser.h, with station, channel
+// and date filters also given apart from the text, newest hits first.
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -9,29 +8,16 @@
 #include <vector>
 
 #include "archive_db.h"
+#include "query_parser.h"
 
 namespace oneseg::archive {
-
-// A query that cannot be searched (nothing but punctuation or operators,
-// a bad date); what() is a message for the user.
-class QueryError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Caption rows numbered first_row..last_row of the recordings numbered
-// first_recording..last_recording (both ends included): the lines one
-// write added, when new lines are matched against saved searches.
-struct RowWindow {
-  std::int64_t first_row = 0, last_row = -1;
-  std::int64_t first_recording = 0, last_recording = -1;
-};
 
 struct SearchQuery {
   std::string text;
   std::string station;             // exact station name, "" = all
   std::optional<int> channel;
   std::optional<std::string> from, to;  // yyyy-mm-dd, both days included
+  std::optional<int> within;       // seconds, as within: in the text
   int limit = 50;
   int offset = 0;
   std::optional<RowWindow> only_rows;  // absent: every line
@@ -49,6 +35,7 @@ struct SearchHit {
   std::string programme;   // title on the air, or ""
   int offset = 0;          // seconds into the recording
   std::string health;      // "要確認" or ""
+  std::vector<std::string> window;  // with within: the window's lines after the hit's own
   std::vector<std::string> before, after;  // neighbouring caption lines of the recording
 };
 
@@ -62,7 +49,12 @@ struct SearchResult {
   bool total_exact = true;
 };
 
-// Throws QueryError for a query without a searchable character.
+// The text parsed, with the filters given apart from it joined in; throws
+// QueryError for what search refuses (also a query without a word to look
+// for, or a filter given twice with different values).
+ParsedQuery parsed_query(const SearchQuery& query);
+
+// Throws QueryError as parsed_query does.
 SearchResult search(ArchiveDb& db, const SearchQuery& query);
 
 // {"total": N, "total_exact": B, "took_ms": F, "hits": [{...}]} (before/after left out).
@@ -76,7 +68,7 @@ struct TextSpan {
 };
 std::vector<TextSpan> highlight_spans(const std::string& line, const std::string& query_text);
 
-// The words and phrases of a query after normalisation, as searched.
+// The words and phrases a query looks for after normalisation, as searched.
 std::vector<std::string> query_terms(const std::string& query_text);
 
 }  // namespace oneseg::archive

@@ -64,6 +64,7 @@ string query_link(const SearchRequest& request, int page) {
   if (q.channel) link += "&channel=" + std::to_string(*q.channel);
   if (q.from) link += "&from=" + url_encode(*q.from);
   if (q.to) link += "&to=" + url_encode(*q.to);
+  if (q.within) link += "&within=" + std::to_string(*q.within);
   if (page > 1) link += "&page=" + std::to_string(page);
   return link;
 }
@@ -92,6 +93,8 @@ string hit_html(const SearchHit& hit, const string& query_text) {
   out += "</div>";
   for (const auto& line : hit.before) out += "<p class=\"context\">" + html_escape(line) + "</p>";
   out += "<p class=\"line\">" + highlight(hit.text, highlight_spans(hit.text, query_text)) + "</p>";
+  // A window of lines close in time: each of its lines marked as the hit's own.
+  for (const auto& line : hit.window) out += "<p class=\"line window\">" + highlight(line, highlight_spans(line, query_text)) + "</p>";
   for (const auto& line : hit.after) out += "<p class=\"context\">" + html_escape(line) + "</p>";
   return out + "</div></div>\n";
 }

@@ -160,6 +160,10 @@ std::variant<SearchRequest, std::string> search_request(const Parameters& parame
       *field = date;
     }
   }
+  if (const auto within = parameters("within"); !within.empty()) {
+    query.within = whole_number(within, 0, longest_within);
+    if (!query.within) return "within は 0〜" + std::to_string(longest_within) + " の秒数で指定してください";
+  }
   if (const auto page = parameters("page"); !page.empty()) {
     const auto number = whole_number(page, 1, 500);
     if (!number) return "ページ番号が正しくありません";

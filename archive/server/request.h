@@ -58,7 +58,7 @@ struct SearchRequest {
   int page = 1;
 };
 
-// The search parameters q, station, channel, from, to, page; a message for the
+// The search parameters q, station, channel, from, to, within, page; a message for the
 // user when one is not acceptable.
 std::variant<SearchRequest, std::string> search_request(const Parameters& parameters);
 

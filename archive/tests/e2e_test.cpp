@@ -11,11 +11,18 @@
 #include <fstream>
 #include <sstream>
 
+#include <functional>
+#include <set>
+
+#include "broadcast_clock.h"
+#include "eucjp.h"
 #include "health.h"
 #include "indexer.h"
+#include "recording_files.h"
 #include "recordings.h"
 #include "search.h"
 #include "synthesize.h"
+#include "text_normalise.h"
 
 namespace {
 
@@ -280,3 +287,109 @@ TEST_F(ArchiveEndToEnd, FollowReadsARecordingAsItIsWrittenThenAnalysesItOnce)
 }
 
 }  // namespace
+
+// What the analyser wrote, read apart from the index: the oracle of the query forms.
+struct SubLine {
+  std::string name, station, text, normalised;
+  std::int64_t time = 0;
+  std::string genres, title;   // of the programme on the air, from the .eit
+};
+
+std::vector<SubLine> sub_lines(const fs::path& day)
+{
+  std::vector<SubLine> out;
+  EucJpDecoder decoder;
+  for (const auto& entry : fs::directory_iterator(day)) {
+    if (entry.path().extension() != ".sub") continue;
+    const RecordingName id = parse_recording_name(entry.path().stem().string()).value();
+    auto eit = read_whole_file(fs::path(entry.path()).replace_extension(".eit"));
+    const std::vector<ListingEntry> listing = parse_listing(eit.value_or(""), decoder);
+    for (const CaptionRecord& c : parse_captions(read_whole_file(entry.path()).value(), id.start, decoder)) {
+      SubLine line{id.name, id.channel == 27 ? "ひばりテレビ" : "みなとテレビ", c.text, normalise(c.text), c.time, {}, {}};
+      for (const ListingEntry& e : listing)
+        if (e.start && *e.start <= c.time && c.time < *e.start + e.duration_s) {
+          line.genres = e.genres;
+          line.title = e.title;
+        }
+      out.push_back(std::move(line));
+    }
+  }
+  return out;
+}
+
+using HitSet = std::set<std::string>;
+
+HitSet expected(const std::vector<SubLine>& lines, const std::function<bool(const SubLine&)>& keep)
+{
+  HitSet out;
+  for (const SubLine& l : lines)
+    if (keep(l)) out.insert(format_broadcast_time(l.time) + " " + l.name + " " + l.text);
+  return out;
+}
+
+TEST_F(ArchiveEndToEnd, EveryQueryFormFindsExactlyTheLinesOfTheSubFiles)
+{
+  ArchiveDb db = ArchiveDb::open(db_file);
+  index_root(db, root);
+  const std::vector<SubLine> lines = sub_lines(day);
+  ASSERT_GT(lines.size(), 100u);
+  const auto has = [](const SubLine& l, const char* word) { return l.normalised.find(word) != std::string::npos; };
+  const auto found = [&](const std::string& text, std::optional<int> within = std::nullopt) {
+    HitSet out;
+    for (const SearchHit& h : search(db, {.text = text, .within = within, .limit = 10000}).hits)
+      out.insert(h.time + " " + h.name + " " + h.text);
+    return out;
+  };
+  const auto check = [&](const std::string& text, const std::function<bool(const SubLine&)>& keep) {
+    const HitSet want = expected(lines, keep);
+    EXPECT_FALSE(want.empty()) << text;
+    const HitSet got = found(text);
+    std::vector<std::string> differ;
+    std::set_symmetric_difference(got.begin(), got.end(), want.begin(), want.end(), std::back_inserter(differ));
+    EXPECT_TRUE(differ.empty()) << text << ": " << differ.size() << " differ, first " << differ.front();
+  };
+  check("解説 パス", [&](auto& l) { return has(l, "解説") && has(l, "パス"); });
+  check("ゴール OR パス", [&](auto& l) { return has(l, "ゴール") || has(l, "パス"); });
+  EXPECT_EQ(found("ゴール｜パス"), found("ゴール OR パス"));
+  check("解説 -パス", [&](auto& l) { return has(l, "解説") && !has(l, "パス"); });
+  check("\"見事なパス\" OR 守備", [&](auto& l) { return has(l, "見事なパス") || has(l, "守備"); });
+  check("\"時間は１５分\"", [&](auto& l) { return has(l, "時間は15分"); });
+  EXPECT_TRUE(found("\"パスでした見事\"").empty());
+  check("す station:みなとテレビ", [&](auto& l) { return has(l, "す") && l.station == "みなとテレビ"; });
+  check("ゴール ch:27", [&](auto& l) { return has(l, "ゴール") && l.name.ends_with("Ch27"); });
+  check("す programme:サッカー", [&](auto& l) { return has(l, "す") && normalise(l.title).find("サッカー") != std::string::npos; });
+  check("す genre:スポーツ", [&](auto& l) { return has(l, "す") && l.genres.find("スポーツ") != std::string::npos; });
+  check("ゴール from:2026-12-07T18 to:2026-12-07", [&](auto& l) { return has(l, "ゴール"); });
+  EXPECT_TRUE(found("ゴール to:2026-12-07T17").empty());
+  EXPECT_TRUE(found("ゴール from:2026-12-08").empty());
+
+  // Words in lines up to ten seconds apart, in one recording only: each
+  // "見事なパス" followed within the seconds by "後半戦" of the same file.
+  const auto windows = [&](std::int64_t within) {
+    return expected(lines, [&](const SubLine& l) {
+      return has(l, "見事") && std::any_of(lines.begin(), lines.end(), [&](const SubLine& next) {
+               return next.name == l.name && has(next, "後半戦") && next.time >= l.time && next.time <= l.time + within;
+             });
+    });
+  };
+  EXPECT_EQ(found("見事 後半戦", 10), windows(10));
+  EXPECT_EQ(found("見事 後半戦 within:10"), windows(10));
+  EXPECT_GT(windows(10).size(), 10u);
+  EXPECT_TRUE(found("見事 後半戦", 9).empty());
+  EXPECT_EQ(found("見事 後半戦 within:10").count("2026-12-07 18:09:50 261207180_Ch27 解説：見事なパスでした。"), 0u);
+  const SearchResult r = search(db, {.text = "見事 後半戦", .channel = 27, .within = 10, .limit = 1});
+  ASSERT_EQ(r.hits.size(), 1u);
+  EXPECT_EQ(r.hits[0].window, (std::vector<std::string>{"実況：さあ、後半戦が始まりました。"}));
+  EXPECT_EQ(r.total, static_cast<std::int64_t>(windows(10).size()));
+
+  // The command line reads the same language; a query it cannot parse is a usage error.
+  const std::string search_command = std::string("'") + ARCHIVE_PROGRAM + "' search --root '" + root.string() +
+                                     "' --db '" + db_file.string() + "' ";
+  int status = 0;
+  std::string out = run(search_command + "--within 10 --json 見事 後半戦 ch:27", status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find("\"window\":[\"実況：さあ、後半戦が始まりました。\"]"), std::string::npos) << out;
+  out = run(search_command + "見事 ch:x", status);
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(out.find("ch: needs a channel number, not \"x\""), std::string::npos) << out;
+}

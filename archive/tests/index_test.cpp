@@ -113,14 +113,20 @@ TEST_F(ArchiveIndex, HostileQueriesGiveAClearErrorOrAnAnswer)
 {
   write_sub("261207180_Ch27", {"18:00:05 近くの天気", "18:00:06 ＮＥＡＲ"});
   index_root(db, root, {.health = false});
-  for (const std::string q : {"", "   ", "\"", "\"\"", "*", "-", "NEAR", "AND OR NOT", "()", "^:*\"-", "、。！？"})
+  for (const std::string q : {"", "   ", "\"", "\"\"", "*", "-", "NEAR", "AND OR NOT", "()", "^:*\"-", "、。！？", "-天気",
+                              "OR 天気", "天気 OR", "天気 OR OR 近く", "天気 ｜", "天気 station:", "天気 ch:abc", "天気 ch:0",
+                              "天気 from:2026-02-30", "天気 to:2026-12-07T24", "天気 within:601", "天気 -station:x",
+                              "天気 station:\"\"", "天気 -近く OR 遠く"})
     EXPECT_THROW(search(db, {.text = q}), QueryError) << q;
   EXPECT_THROW(search(db, {.text = std::string(600, 'a')}), QueryError);
   EXPECT_THROW(search(db, {.text = "天気", .from = "2026-02-30"}), QueryError);
   // Operators of the engine are never obeyed, only left out or searched as text.
   EXPECT_EQ(total("天気 NEAR 近く"), 1);
   EXPECT_EQ(total("\"NEAR\""), 1);
-  EXPECT_EQ(total("-天気"), 1);
+  EXPECT_EQ(total("天気 -近く"), 0);
+  EXPECT_EQ(total("天気 station:\"ない 局\""), 0);
+  EXPECT_EQ(total("天気 10:30 http://x"), 0);  // a colon of no filter is only text
+  EXPECT_THROW(search(db, {.text = "天気 ch:22", .channel = 27}), QueryError);
   EXPECT_EQ(total("天気*"), 1);
   EXPECT_EQ(total("\"天気"), 1);
   EXPECT_EQ(total(std::string("天気\xff\xfe")), 1);

@@ -1,0 +1,152 @@
+#include "match_sql.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+
+#include "caption_keys.h"
+#include "text_normalise.h"
+
+namespace oneseg::archive {
+
+namespace {
+
+// A caption's row number lies within seconds of its time (caption_keys.h),
+// which lets the index skip to the dates; the exact test follows.
+constexpr std::int64_t key_margin = 3600 * caption_keys_per_second;  // an hour of spilled row numbers
+
+// The programme on the air at the line's time, as the hits name it.
+std::string on_the_air(const char* column)
+{
+  return std::string("(SELECT ") + column +
+         " FROM programmes WHERE recording = c.recording AND start <= " ONESEG_CAPTION_TIME
+         " AND start + duration > " ONESEG_CAPTION_TIME " ORDER BY start DESC LIMIT 1)";
+}
+
+bool needs_captions(const ParsedQuery& q) { return q.from || q.to || q.programme || q.genre || q.only_rows; }
+bool needs_recordings(const ParsedQuery& q) { return q.channel || q.station; }
+
+}  // namespace
+
+LineMatch::LineMatch(const ParsedQuery& query, std::optional<std::size_t> group)
+    : query_(query),
+      expression_(group ? match_expression({query.groups.at(*group)}, query.excluded)
+                        : match_expression(query.groups, query.excluded))
+{
+}
+
+std::string LineMatch::from_where(bool captions, bool recordings) const
+{
+  recordings = recordings || needs_recordings(query_);
+  captions = captions || recordings || needs_captions(query_);
+  std::string sql = " FROM caption_index";
+  if (captions) sql += " CROSS JOIN captions AS c ON c.id = caption_index.rowid";
+  if (recordings) sql += " CROSS JOIN recordings AS r ON r.id = c.recording";
+  sql += " WHERE caption_index MATCH ?1";
+  if (query_.from) sql += " AND caption_index.rowid >= ?2 AND " ONESEG_CAPTION_TIME " >= ?3";
+  if (query_.to) sql += " AND caption_index.rowid < ?4 AND " ONESEG_CAPTION_TIME " < ?5";
+  if (query_.channel) sql += " AND r.channel = ?6";
+  if (query_.station) sql += " AND r.station = ?7";
+  if (query_.programme) sql += " AND oneseg_contains(" + on_the_air("title") + ", ?8)";
+  if (query_.genre) sql += " AND oneseg_contains(" + on_the_air("genres") + ", ?9)";
+  if (query_.only_rows) sql += " AND caption_index.rowid BETWEEN ?10 AND ?11 AND c.recording BETWEEN ?12 AND ?13";
+  return sql;
+}
+
+void LineMatch::bind(Statement& s) const
+{
+  s.bind(1, expression_);
+  if (query_.from) s.bind(2, first_caption_key(*query_.from) - key_margin).bind(3, *query_.from);
+  if (query_.to) s.bind(4, first_caption_key(*query_.to) + key_margin).bind(5, *query_.to);
+  if (query_.channel) s.bind(6, *query_.channel);
+  if (query_.station) s.bind(7, *query_.station);
+  if (query_.programme) s.bind(8, *query_.programme);
+  if (query_.genre) s.bind(9, *query_.genre);
+  if (const auto& w = query_.only_rows)
+    s.bind(10, w->first_row).bind(11, w->last_row).bind(12, w->first_recording).bind(13, w->last_recording);
+}
+
+bool uses_windows(const ParsedQuery& query) { return query.groups.size() > 1 && query.within.value_or(0) > 0; }
+
+namespace {
+
+struct MatchedLine {
+  std::int64_t recording = 0, time = 0, id = 0;
+  std::uint32_t groups = 0;   // bit g: group g matches the line
+};
+
+std::vector<MatchedLine> matched_lines(ArchiveDb& db, const ParsedQuery& query)
+{
+  std::map<std::int64_t, MatchedLine> lines;
+  for (std::size_t g = 0; g < query.groups.size(); ++g) {
+    const LineMatch match(query, g);
+    Statement s = db.prepare("SELECT c.id, c.recording, " ONESEG_CAPTION_TIME + match.from_where(true, false));
+    match.bind(s);
+    while (s.step()) {
+      MatchedLine& line = lines[s.integer(0)];
+      line = {s.integer(1), s.integer(2), s.integer(0), line.groups | (1u << g)};
+    }
+  }
+  std::vector<MatchedLine> out;
+  out.reserve(lines.size());
+  for (const auto& [id, line] : lines) out.push_back(line);
+  std::sort(out.begin(), out.end(), [](const MatchedLine& a, const MatchedLine& b) {
+    return std::tie(a.recording, a.time, a.id) < std::tie(b.recording, b.time, b.id);
+  });
+  return out;
+}
+
+}  // namespace
+
+std::vector<CaptionWindow> find_windows(ArchiveDb& db, const ParsedQuery& query)
+{
+  constexpr std::size_t most_groups = 16;
+  if (query.groups.size() > most_groups)
+    throw QueryError("Words within seconds of each other: at most " + std::to_string(most_groups) + " words.");
+  const std::vector<MatchedLine> lines = matched_lines(db, query);
+  const std::uint32_t all = (1u << query.groups.size()) - 1;
+  const std::int64_t within = query.within.value_or(0);
+  std::vector<CaptionWindow> windows;
+  for (std::size_t i = 0; i < lines.size();) {
+    std::uint32_t seen = 0;
+    std::size_t j = i;
+    for (; j < lines.size() && lines[j].recording == lines[i].recording && lines[j].time <= lines[i].time + within; ++j)
+      if ((seen |= lines[j].groups) == all) break;
+    if (seen == all) {
+      windows.push_back({lines[i].recording, lines[i].id, lines[j].id, lines[i].time});
+      i = j + 1;
+    } else {
+      ++i;
+    }
+  }
+  std::sort(windows.begin(), windows.end(),
+            [](const CaptionWindow& a, const CaptionWindow& b) { return a.first > b.first; });
+  return windows;
+}
+
+namespace {
+
+void contains(sqlite3_context* context, int, sqlite3_value** values)
+{
+  const auto* text = sqlite3_value_text(values[0]);
+  const auto* part = sqlite3_value_text(values[1]);
+  if (text == nullptr || part == nullptr) {
+    sqlite3_result_int(context, 0);
+    return;
+  }
+  const std::string haystack = normalise(reinterpret_cast<const char*>(text));
+  sqlite3_result_int(context, haystack.find(reinterpret_cast<const char*>(part)) != std::string::npos);
+}
+
+}  // namespace
+
+void register_match_functions(sqlite3* db)
+{
+  if (sqlite3_create_function(db, "oneseg_contains", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, contains, nullptr,
+                              nullptr) != SQLITE_OK)
+    throw DbError(std::string("cannot register the text functions: ") + sqlite3_errmsg(db));
+}
+
+}  // namespace oneseg::archive

@@ -1,0 +1,54 @@
+#pragma once
+// What searches, timelines and facets share: the caption lines a parsed
+// query matches, as SQL over the full-text index, and its windows of lines
+// close in time within one recording.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive_db.h"
+#include "query_parser.h"
+
+struct sqlite3;
+
+namespace oneseg::archive {
+
+class LineMatch {
+ public:
+  // Lines where every group matches (or only the one group given) and no
+  // excluded term does, within the query's filters.
+  explicit LineMatch(const ParsedQuery& query, std::optional<std::size_t> group = std::nullopt);
+
+  // " FROM caption_index ... WHERE caption_index MATCH ?1 AND ...": the
+  // captions as c and the recordings as r are joined when asked for or when
+  // a filter needs them. Parameters ?1 to ?13 are taken.
+  std::string from_where(bool captions, bool recordings) const;
+  void bind(Statement& s) const;
+
+ private:
+  const ParsedQuery& query_;
+  std::string expression_;
+};
+
+// Lines whose words may fall in different caption lines close in time: only
+// for two or more groups and a within of a second or more.
+bool uses_windows(const ParsedQuery& query);
+
+// A stretch of lines of one recording, from a line that matches a group up
+// to the first line by which every group has matched, at most within
+// seconds later; windows do not overlap. Caption ids of the first and last.
+struct CaptionWindow {
+  std::int64_t recording = 0;
+  std::int64_t first = 0, last = 0;
+  std::int64_t time = 0;   // broadcast seconds of the first line
+};
+
+// Newest first.
+std::vector<CaptionWindow> find_windows(ArchiveDb& db, const ParsedQuery& query);
+
+// oneseg_contains(text, part): whether the normalised text holds part
+// (already normalised), for the programme and genre filters.
+void register_match_functions(sqlite3* db);
+
+}  // namespace oneseg::archive
