@@ -1,5 +1,8 @@
 #include "recordings.h"
 
+#include <functional>
+#include <unordered_map>
+
 #include "broadcast_clock.h"
 #include "caption_keys.h"
 #include "health.h"
@@ -13,18 +16,29 @@ constexpr const char* summary_columns =
     "r.id, r.day, r.name, r.channel, r.station, r.start, r.end, r.ts_size, r.health, r.has_html, r.thumbnails,"
     " r.caption_count";
 
-std::vector<Programme> programmes_of(ArchiveDb& db, std::int64_t recording)
+// A recording's listing holds its station's whole schedule; only the
+// programmes on the air during the recording are read, for a whole set of
+// recordings in one statement (`which`: a condition on the recording r).
+void add_programmes_on_the_air(ArchiveDb& db, const std::string& which, const std::function<void(Statement&)>& bind,
+                               std::vector<RecordingSummary>& recordings, const std::vector<std::int64_t>& ids)
 {
+  if (recordings.empty()) return;
+  std::unordered_map<std::int64_t, std::size_t> at;
+  for (std::size_t i = 0; i < ids.size(); ++i) at.emplace(ids[i], i);
   Statement s = db.prepare(
-      "SELECT start, duration, title, description, genres FROM programmes WHERE recording = ?1 ORDER BY start");
-  s.bind(1, recording);
-  std::vector<Programme> out;
-  while (s.step())
-    out.push_back({format_broadcast_time(s.integer(0)), static_cast<int>(s.integer(1)), s.text(2), s.text(3), s.text(4)});
-  return out;
+      "SELECT p.recording, p.start, p.duration, p.title, p.description, p.genres FROM recordings AS r"
+      " JOIN programmes AS p ON p.recording = r.id WHERE p.start <= r.end AND p.start + p.duration > r.start AND " +
+      which + " ORDER BY p.recording, p.start");
+  bind(s);
+  while (s.step()) {
+    const auto found = at.find(s.integer(0));
+    if (found == at.end()) continue;
+    recordings[found->second].programmes.push_back(
+        {format_broadcast_time(s.integer(1)), static_cast<int>(s.integer(2)), s.text(3), s.text(4), s.text(5)});
+  }
 }
 
-RecordingSummary summary_of(ArchiveDb& db, const Statement& s)
+RecordingSummary summary_of(const Statement& s)
 {
   RecordingSummary r;
   r.day = s.text(1);
@@ -39,8 +53,14 @@ RecordingSummary summary_of(ArchiveDb& db, const Statement& s)
   r.has_page = s.integer(9) != 0;
   r.has_thumbnails = !s.text(10).empty();
   r.captions = static_cast<int>(s.integer(11));
-  r.programmes = programmes_of(db, s.integer(0));
   return r;
+}
+
+RecordingSummary with_programmes(ArchiveDb& db, RecordingSummary summary, std::int64_t id)
+{
+  std::vector<RecordingSummary> one{std::move(summary)};
+  add_programmes_on_the_air(db, "r.id = ?1", [id](Statement& s) { s.bind(1, id); }, one, {id});
+  return std::move(one.front());
 }
 
 std::optional<RecordingSummary> first_summary(ArchiveDb& db, const std::string& sql, const std::string& name)
@@ -48,7 +68,7 @@ std::optional<RecordingSummary> first_summary(ArchiveDb& db, const std::string& 
   Statement s = db.prepare(sql);
   s.bind(1, name);
   if (!s.step()) return std::nullopt;
-  return summary_of(db, s);
+  return with_programmes(db, summary_of(s), s.integer(0));
 }
 
 std::vector<std::string> split_lines(const std::string& text)
@@ -65,22 +85,41 @@ std::vector<std::string> split_lines(const std::string& text)
 
 }  // namespace
 
+// Each step seeks the next older day in the index on day, instead of reading
+// every recording's entry to find the distinct ones.
+constexpr const char* days_sql =
+    "WITH RECURSIVE days(day) AS (SELECT max(day) FROM recordings"
+    " UNION ALL SELECT (SELECT max(day) FROM recordings WHERE day < days.day) FROM days WHERE days.day IS NOT NULL)"
+    " SELECT day FROM days WHERE day IS NOT NULL";
+
 std::vector<std::string> list_days(ArchiveDb& db)
 {
-  Statement s = db.prepare("SELECT DISTINCT day FROM recordings ORDER BY day DESC");
+  Statement s = db.prepare(days_sql);
   std::vector<std::string> days;
   while (s.step()) days.push_back(s.text(0));
   return days;
 }
 
-std::vector<RecordingSummary> recordings_of_day(ArchiveDb& db, const std::string& day)
+std::vector<RecordingSummary> recordings_of_days(ArchiveDb& db, const std::string& first_day,
+                                                 const std::string& last_day)
 {
   Statement s = db.prepare(std::string("SELECT ") + summary_columns +
-                           " FROM recordings AS r WHERE r.day = ?1 ORDER BY r.name, r.channel");
-  s.bind(1, day);
+                           " FROM recordings AS r WHERE r.day BETWEEN ?1 AND ?2 ORDER BY r.day, r.name, r.channel");
+  s.bind(1, first_day).bind(2, last_day);
   std::vector<RecordingSummary> out;
-  while (s.step()) out.push_back(summary_of(db, s));
+  std::vector<std::int64_t> ids;
+  while (s.step()) {
+    out.push_back(summary_of(s));
+    ids.push_back(s.integer(0));
+  }
+  add_programmes_on_the_air(
+      db, "r.day BETWEEN ?1 AND ?2", [&](Statement& p) { p.bind(1, first_day).bind(2, last_day); }, out, ids);
   return out;
+}
+
+std::vector<RecordingSummary> recordings_of_day(ArchiveDb& db, const std::string& day)
+{
+  return recordings_of_days(db, day, day);
 }
 
 std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string& name)
@@ -92,7 +131,7 @@ std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string
   s.bind(1, name);
   if (!s.step()) return std::nullopt;
   RecordingDetail d;
-  d.summary = summary_of(db, s);
+  d.summary = with_programmes(db, summary_of(s), s.integer(0));
   d.files = {s.integer(12) != 0, s.integer(13) != 0, s.integer(14) != 0, s.integer(15) != 0, d.summary.has_page,
              split_lines(s.text(10))};
   d.health.measured = s.integer(16) != 0;
@@ -144,16 +183,15 @@ std::optional<RecordingSummary> newest_recording(ArchiveDb& db, int channel)
 }
 
 // Counting the caption rows themselves reads the whole table (a second over a
-// year); each recording keeps its count.
+// year); each recording keeps its count, and the recordings' figures come from
+// one pass over them. The days are found by seeking the index on day.
 ArchiveStats archive_stats(ArchiveDb& db)
 {
   Statement s = db.prepare(
-      "SELECT (SELECT count(*) FROM recordings), (SELECT coalesce(sum(caption_count), 0) FROM recordings),"
-      " (SELECT count(*) FROM programmes),"
-      " (SELECT count(DISTINCT day) FROM recordings), (SELECT count(DISTINCT station) FROM recordings),"
-      " (SELECT count(*) FROM recordings WHERE health <> '')");
+      "SELECT count(*), coalesce(sum(caption_count), 0), count(DISTINCT station), coalesce(sum(health <> ''), 0),"
+      " (SELECT count(*) FROM programmes), (SELECT count(*) FROM (" + std::string(days_sql) + ")) FROM recordings");
   s.step();
-  return {s.integer(0), s.integer(1), s.integer(2), s.integer(3), s.integer(4), s.integer(5)};
+  return {s.integer(0), s.integer(1), s.integer(4), s.integer(5), s.integer(2), s.integer(3)};
 }
 
 bool is_known_file(ArchiveDb& db, std::string_view relative_path)

@@ -32,7 +32,7 @@ struct RecordingSummary {
   std::string health;      // "要確認" or ""
   bool has_page = false;
   bool has_thumbnails = false;
-  std::vector<Programme> programmes;
+  std::vector<Programme> programmes;  // those on the air during the recording
 };
 
 struct CaptionLine {
@@ -77,8 +77,13 @@ struct ArchiveStats {
 // Day folders ("yymmdd") with at least one recording, newest first.
 std::vector<std::string> list_days(ArchiveDb& db);
 
-// Recordings of a day in time order, then channel.
+// Recordings of a day in time order, then channel. Each summary carries the
+// programmes on the air during the recording (not its station's whole listing).
 std::vector<RecordingSummary> recordings_of_day(ArchiveDb& db, const std::string& day);
+// The same for the days from first_day to last_day (yymmdd, inclusive), oldest
+// day first, read in two statements whatever their number.
+std::vector<RecordingSummary> recordings_of_days(ArchiveDb& db, const std::string& first_day,
+                                                 const std::string& last_day);
 
 // name: "261207180_Ch27".
 std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string& name);

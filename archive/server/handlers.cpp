@@ -56,25 +56,9 @@ Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json,
   return {200, html_type, search_page(model)};
 }
 
-namespace {
-
-// Every recording as it is shown: with the programmes of its own ten minutes.
-RecordingSummary shown(RecordingSummary recording) {
-  recording.programmes = on_the_air(recording.programmes, recording.start, recording.end);
-  return recording;
-}
-
-std::vector<RecordingSummary> shown(std::vector<RecordingSummary> recordings) {
-  for (auto& r : recordings) r = shown(std::move(r));
-  return recordings;
-}
-
-}  // namespace
-
 Reply recording_reply(ArchiveDb& db, const Route& route, const Parameters& parameters) {
   auto detail = recording_detail(db, route.name);
   if (!detail) return not_found_reply(false);
-  detail->summary = shown(std::move(detail->summary));
   RecordingPageModel model{std::move(*detail), previous_recording(db, route.name), next_recording(db, route.name), {}};
   if (const auto t = parameters("t"); !t.empty()) {
     model.moment = moment_parameter(t);
@@ -87,7 +71,7 @@ Reply recordings_api_reply(ArchiveDb& db, const Parameters& parameters) {
   const auto day = parameters("day");
   if (day.empty()) return {200, json_type, days_json(list_days(db))};
   if (!is_day(day)) return {400, json_type, error_json("day は yymmdd で指定してください")};
-  return {200, json_type, recordings_json(day, shown(recordings_of_day(db, day)))};
+  return {200, json_type, recordings_json(day, recordings_of_day(db, day))};
 }
 
 Reply stats_api_reply(ArchiveDb& db) { return {200, json_type, stats_json(archive_stats(db))}; }
@@ -147,19 +131,6 @@ std::optional<long long> seconds_of(const std::string& date_time) {
   const long long day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
   const long long days = era * 146097 + day_of_era - 719468;
   return days * 86400 + h * 3600 + mi * 60 + s;
-}
-
-std::vector<Programme> on_the_air(const std::vector<Programme>& listing, const std::string& start,
-                                  const std::string& end) {
-  const auto from = seconds_of(start);
-  const auto to = seconds_of(end);
-  if (!from || !to) return listing;
-  std::vector<Programme> airing;
-  for (const auto& p : listing) {
-    const auto begins = seconds_of(p.start);
-    if (begins && *begins <= *to && *begins + p.duration_s > *from) airing.push_back(p);
-  }
-  return airing;
 }
 
 std::string content_type_of(const std::filesystem::path& file) {

@@ -45,11 +45,6 @@ std::optional<ClipSource> clip_source(ArchiveDb& db, const std::filesystem::path
 // Seconds of "yyyy-mm-dd hh:mm:ss" since 1970 (as if UTC); nullopt when malformed.
 std::optional<long long> seconds_of(const std::string& date_time);
 
-// The programmes of a listing on the air between start and end (a
-// recording's listing holds the station's whole schedule).
-std::vector<Programme> on_the_air(const std::vector<Programme>& listing, const std::string& start,
-                                  const std::string& end);
-
 std::string content_type_of(const std::filesystem::path& file);
 
 }  // namespace oneseg::archive::web

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "answer_cache.h"
 #include "api_json.h"
 #include "archive_db.h"
 #include "ffmpeg_commands.h"
@@ -112,6 +113,7 @@ struct ArchiveServer::Impl {
         slots(setup.ffmpeg_runs),
         thumbnails(setup.thumbnail_folder, starter, slots),
         pool(setup.db),
+        answers([this] { return ArchiveDb::open_to_read(setup.db); }),
         server([this](const HttpRequest& request, HttpResponse& response) { handle(request, response); },
                limits_of(setup)) {}
 
@@ -129,6 +131,7 @@ struct ArchiveServer::Impl {
   FfmpegSlots slots;
   ThumbnailCache thumbnails;
   DbPool pool;
+  AnswerCache answers;
   HttpCore server;
   std::mutex stations_mutex;
   std::vector<std::string> station_names;
@@ -205,10 +208,14 @@ void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& res
   switch (found->page) {
     case Page::search: return send(response, search_reply(*db, parameters, false, stations(*db)));
     case Page::api_search: return send(response, search_reply(*db, parameters, true));
-    case Page::browse: return send(response, browse_reply(*db, parameters));
+    case Page::browse:
+      return send(response, answers.answer("browse?" + parameters("day") + "&" + parameters("date"),
+                                           [&] { return browse_reply(*db, parameters); }));
     case Page::recording: return send(response, recording_reply(*db, *found, parameters));
-    case Page::api_recordings: return send(response, recordings_api_reply(*db, parameters));
-    case Page::api_stats: return send(response, stats_api_reply(*db));
+    case Page::api_recordings:
+      return send(response, answers.answer("recordings?" + parameters("day"),
+                                           [&] { return recordings_api_reply(*db, parameters); }));
+    case Page::api_stats: return send(response, answers.answer("stats", [&] { return stats_api_reply(*db); }));
     case Page::live: return send(response, live_reply(*db, written_on_disk(*db, setup.root), std::chrono::system_clock::now()));
     case Page::live_station:
       return send(response, live_station_reply(*db, *found, written_on_disk(*db, setup.root), std::chrono::system_clock::now()));

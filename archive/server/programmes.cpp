@@ -113,28 +113,29 @@ DayGrid day_grid(ArchiveDb& db, const std::string& day) {
     statement->bind(1, day);
     if (statement->step() && !statement->is_null(0)) *field = statement->text(0);
   }
-  const auto day_start = minute_seconds(day + "0000");
   std::map<int, StationDay> stations;
   for (auto& r : recordings) {
     StationDay& station = stations[r.channel];
     station.channel = r.channel;
     if (station.station.empty() || !r.programmes.empty()) station.station = r.station;
-    for (auto& p : r.programmes) {
-      const auto begins = seconds_of(p.start);
-      const bool in_day = begins && day_start && *begins < *day_start + seconds_per_day &&
-                          *begins + p.duration_s > *day_start;
-      const bool known = std::any_of(station.programmes.begin(), station.programmes.end(),
-                                     [&](const Programme& seen) { return seen.start == p.start; });
-      if (in_day && !known) station.programmes.push_back(std::move(p));
-    }
     r.programmes.clear();
     station.recordings.push_back(std::move(r));
   }
-  for (auto& [channel, station] : stations) {
-    std::sort(station.programmes.begin(), station.programmes.end(),
-              [](const Programme& a, const Programme& b) { return a.start < b.start; });
-    grid.stations.push_back(std::move(station));
+  // Every recording repeats its station's listing: each programme of the day
+  // once (as the day's first recording lists it), in one statement.
+  if (const auto day_start = minute_seconds(day + "0000")) {
+    Statement listed = db.prepare(
+        "SELECT r.channel, p.start, p.duration, p.title, p.description, p.genres, min(r.name) FROM recordings AS r"
+        " JOIN programmes AS p ON p.recording = r.id WHERE r.day = ?1 AND p.start < ?3 AND p.start + p.duration > ?2"
+        " GROUP BY r.channel, p.start ORDER BY r.channel, p.start");
+    listed.bind(1, day).bind(2, *day_start).bind(3, *day_start + seconds_per_day);
+    while (listed.step()) {
+      if (const auto station = stations.find(static_cast<int>(listed.integer(0))); station != stations.end()) {
+        station->second.programmes.push_back(programme_of(listed, 1));
+      }
+    }
   }
+  for (auto& [channel, station] : stations) grid.stations.push_back(std::move(station));
   return grid;
 }
 

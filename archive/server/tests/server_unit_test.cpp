@@ -2,8 +2,14 @@
 // the index's text reaches a page.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+
+#include "answer_cache.h"
+#include "archive_db.h"
+#include "broadcast_clock.h"
 #include "byte_ranges.h"
 #include "child_process.h"
 #include "ffmpeg_commands.h"
@@ -12,6 +18,7 @@
 #include "html_text.h"
 #include "http_core.h"
 #include "pages.h"
+#include "recordings.h"
 #include "request.h"
 #include "serve_options.h"
 #include "thumbnails.h"
@@ -174,16 +181,6 @@ TEST(Media, ClipsJoinTheNextRecordingAndPicturesComeFromThePageBuilderFirst) {
   EXPECT_FALSE(page_builder_picture(names, 100));
   EXPECT_FALSE(page_builder_picture({"40.jpg"}, 39));
 
-  const std::vector<Programme> listing{{"2026-12-07 17:00:00", 3600, "ended at the start", "", ""},
-                                      {"2026-12-07 17:30:00", 3600, "running through", "", ""},
-                                      {"2026-12-07 18:09:59", 60, "begun before the end", "", ""},
-                                      {"2026-12-07 18:10:01", 60, "after", "", ""},
-                                      {"2026-12-07 bad", 60, "unreadable", "", ""}};
-  const auto airing = on_the_air(listing, "2026-12-07 18:00:00", "2026-12-07 18:10:00");
-  ASSERT_EQ(airing.size(), 2u);
-  EXPECT_EQ(airing[0].title, "running through");
-  EXPECT_EQ(airing[1].title, "begun before the end");
-
   EXPECT_EQ(*seconds_of("2026-12-08 00:00:00") - *seconds_of("2026-12-07 23:59:55"), 5);
   EXPECT_EQ(*seconds_of("2028-03-01 00:00:00") - *seconds_of("2028-02-28 00:00:00"), 2 * 86400);
   EXPECT_EQ(*seconds_of("1970-01-01 00:00:01"), 1);
@@ -275,4 +272,64 @@ TEST(Requests, PercentDecoding) {
   EXPECT_EQ(percent_decoded("%E5%85%88%", true), "\xE5\x85\x88%");  // a cut escape stays
   EXPECT_EQ(percent_decoded("%zz%4", true), "%zz%4");
   EXPECT_EQ(percent_decoded("x%00y", true), std::string("x\0y", 3));
+}
+
+namespace {
+
+// A recording row of ten minutes from hh:m0 of 2026-12-dd, with a listing.
+void add_recording(ArchiveDb& db, int id, int day, int hour, int tens, int channel,
+                   const std::vector<std::pair<std::int64_t, int>>& listing) {
+  char name[32];
+  std::snprintf(name, sizeof name, "2612%02d%02d%d_Ch%d", day, hour, tens, channel);
+  const auto start = broadcast_seconds(2026, 12, day, hour, tens * 10);
+  db.prepare("INSERT INTO recordings VALUES (?1, ?2, ?3, ?4, 'st', ?5, ?6, '', 0, 0, 1, 0, 1, 1, 0, '', 0, 0, 0, 0, 0,"
+             " NULL, NULL, 0, '', 0, 0, -1)")
+      .bind(1, id).bind(2, std::string_view(name, 6)).bind(3, std::string_view(name)).bind(4, channel)
+      .bind(5, start).bind(6, start + 600).run();
+  int n = 0;
+  for (const auto& [begins, duration] : listing) {
+    db.prepare("INSERT INTO programmes VALUES (?1, ?2, ?3, ?4, '', '')")
+        .bind(1, id).bind(2, begins).bind(3, duration).bind(4, std::string_view("p" + std::to_string(n++))).run();
+  }
+}
+
+}  // namespace
+
+TEST(ReadSide, RecordingsCarryTheProgrammesOnTheAirAndAnswersAreKeptUntilTheIndexChanges) {
+  const auto folder = std::filesystem::temp_directory_path() / ("oneseg_read_side_" + std::to_string(::getpid()));
+  std::filesystem::remove_all(folder);
+  {
+    ArchiveDb db = ArchiveDb::open(folder / "a.sqlite");
+    const auto six = broadcast_seconds(2026, 12, 7, 18);
+    // ended at the start, running through, begun before the end, begun after the end
+    add_recording(db, 1, 7, 18, 0, 27, {{six - 3600, 3600}, {six - 1800, 3600}, {six + 599, 60}, {six + 601, 60}});
+    add_recording(db, 2, 7, 18, 1, 27, {{six - 1800, 3600}});
+    add_recording(db, 3, 5, 9, 0, 22, {});
+    add_recording(db, 4, 8, 0, 0, 22, {});
+    const auto recordings = recordings_of_days(db, "261205", "261207");
+    ASSERT_EQ(recordings.size(), 3u);
+    EXPECT_EQ(recordings[0].name, "261205090_Ch22");
+    EXPECT_EQ(recordings[1].name, "261207180_Ch27");
+    ASSERT_EQ(recordings[1].programmes.size(), 2u);
+    EXPECT_EQ(recordings[1].programmes[0].title, "p1");
+    EXPECT_EQ(recordings[1].programmes[1].title, "p2");
+    ASSERT_EQ(recordings[2].programmes.size(), 1u);  // each its own listing
+    EXPECT_EQ(recording_detail(db, "261207180_Ch27")->summary.programmes.size(), 2u);
+
+    EXPECT_EQ(list_days(db), (std::vector<std::string>{"261208", "261207", "261205"}));
+
+    // Answers kept until some connection commits; refusals never kept.
+    AnswerCache cache([&folder] { return ArchiveDb::open_to_read(folder / "a.sqlite"); });
+    int made = 0;
+    const auto count = [&made] { return Reply{200, "text/plain", std::to_string(++made)}; };
+    EXPECT_EQ(cache.answer("k", count).body, "1");
+    EXPECT_EQ(cache.answer("k", count).body, "1");
+    EXPECT_EQ(cache.answer("other", count).body, "2");
+    add_recording(db, 5, 9, 0, 0, 22, {});
+    EXPECT_EQ(cache.answer("k", count).body, "3");
+    EXPECT_EQ(cache.answer("k", count).body, "3");
+    EXPECT_EQ(cache.answer("no", [] { return Reply{404, "text/plain", "x"}; }).status, 404);
+    EXPECT_EQ(cache.answer("no", count).body, "4");
+  }
+  std::filesystem::remove_all(folder);
 }
