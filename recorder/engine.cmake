@@ -9,6 +9,7 @@ add_library(recorder_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/discovery.cpp
   ${CMAKE_CURRENT_LIST_DIR}/supervisor.cpp
   ${CMAKE_CURRENT_LIST_DIR}/time_packet.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ts_framer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_folder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_loop.cpp
@@ -44,7 +45,8 @@ add_executable(recorder_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_notice_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_recording_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_retention_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_settings_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_settings_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/ts_framer_test.cpp)
 target_link_libraries(recorder_engine_tests PRIVATE recorder_engine GTest::gtest_main)
 if(TARGET brannock)
   # The window-less program as a real process.

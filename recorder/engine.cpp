@@ -2,8 +2,8 @@
 
 namespace brannock {
 
-// Carried bytes (under one unit) followed by one read of at most 65,536 bytes.
-constexpr std::size_t kReadBufferSize = 65536 + 200;
+// One read of at most 65,536 bytes (the framer keeps what it carries).
+constexpr std::size_t kReadBufferSize = 65536;
 
 RecorderEngine::RecorderEngine(EngineParts parts)
     : clock_(parts.clock), usb_(parts.usb), driver_(parts.driver), ops_(parts.ops), files_(parts.files),

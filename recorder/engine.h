@@ -134,7 +134,6 @@ class RecorderEngine {
   bool WatchdogDue(const TOneSegTuner& tuner);
   void Alert(TOneSegTuner& tuner, NoticeCause cause);
   void RecordTuner(TOneSegTuner& tuner);
-  void FrameUnits(TOneSegTuner& tuner, std::uint32_t total);
   void HandlePacket(TOneSegTuner& tuner, const std::uint8_t* packet);
   void TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet);
   bool RotateFiles(TOneSegTuner& tuner);

@@ -22,39 +22,7 @@ constexpr double kWriterSilence = 5;
 constexpr double kFreshTimePacket = 15;
 constexpr double kDropReportEvery = 60;
 
-bool UsableUnitSize(std::uint16_t unitSize) { return unitSize >= kPacketSize && unitSize <= sizeof(TOneSegTuner::CarryBuffer); }
-
-// Of the unit starts from p that lie in the buffer (three at most), how many
-// there are and how many hold a sync byte.
-struct StrideEvidence {
-  int present = 0;
-  int synced = 0;
-};
-
-StrideEvidence EvidenceAt(const std::uint8_t* p, std::uint32_t total, std::uint32_t unit) {
-  StrideEvidence e;
-  for (std::uint32_t at = 0; at < total && e.present < 3; at += unit, ++e.present) e.synced += p[at] == kSyncByte;
-  return e;
-}
-
-// The read continues the stride the last one left off at (the device delivers
-// whole units), so its start is kept unless two unit starts from it lack the
-// sync byte. A spoiled unit at the start, or a lone one in a short read, is
-// then dropped like any other instead of sending the search into its content
-// or its device framing, where a constant byte 0x47 would hold the wrong
-// stride for as long as that byte stays 0x47.
-bool KeepsStride(const std::uint8_t* p, std::uint32_t total, std::uint32_t unit) {
-  const StrideEvidence e = EvidenceAt(p, total, unit);
-  return e.present - e.synced < 2;
-}
-
-// Elsewhere a unit start holds the sync byte, and where three unit starts lie
-// in the buffer at least two of them do, so a sync byte inside a packet's
-// content is not taken for one.
-bool LooksLikeUnitStart(const std::uint8_t* p, std::uint32_t total, std::uint32_t unit) {
-  const StrideEvidence e = EvidenceAt(p, total, unit);
-  return *p == kSyncByte && (e.present < 3 || e.synced >= 2);
-}
+bool UsableUnitSize(std::uint16_t unitSize) { return unitSize >= kPacketSize && unitSize <= kMaxUnitSize; }
 
 }  // namespace
 
@@ -81,45 +49,29 @@ void RecorderEngine::RecordTuner(TOneSegTuner& tuner) {
     Alert(tuner, NoticeCause::TunerError);
     return;
   }
+  if (tuner.Framer.UnitSize() != tuner.UnitSize) tuner.Framer = TsFramer(tuner.UnitSize);
+  const auto handle = [&](const std::uint8_t* packet) { HandlePacket(tuner, packet); };
+  // A read that fails with nothing or comes empty leaves the framer's carried
+  // bytes for the next one.
   for (int reads = 0; waiting >= tuner.UnitSize && reads < kMaxReadsPerPass; ++reads) {
     const std::uint32_t count = std::min(waiting, kMaxRead);
-    const std::uint32_t carried = tuner.CarryLength;
-    std::memcpy(readBuffer_.data(), tuner.CarryBuffer, carried);
-    tuner.CarryLength = 0;
     std::uint32_t got = 0;
-    const int status = ops_.ReadStream(tuner, readBuffer_.data() + carried, count, got);
+    const int status = ops_.ReadStream(tuner, readBuffer_.data(), count, got);
     if (status != 0) {
       // A failing device is tried again next pass, not here: each try can
       // wait out the device's time-out while the other tuners wait too.
-      tuner.Drops.failedRead += carried > 0 ? 1 : 0;
+      // Bytes it handed over are not framed, and what follows them no longer
+      // continues the carried bytes.
+      got = std::min(got, count);
+      tuner.Drops.failedRead += (got + tuner.UnitSize - 1) / tuner.UnitSize;
+      if (got > 0) tuner.Framer.Gap();
       break;
     }
     if (got == 0) break;  // nothing came although the queue said so
-    FrameUnits(tuner, carried + std::min(got, count));
+    tuner.Framer.Feed(readBuffer_.data(), std::min(got, count), handle);
+    tuner.Drops.framing = tuner.Framer.Drops().bytes / tuner.UnitSize;
     if (ops_.CheckRxQueue(tuner, waiting) != 0) waiting = 0;
   }
-}
-
-void RecorderEngine::FrameUnits(TOneSegTuner& tuner, std::uint32_t total) {
-  const std::uint32_t unit = tuner.UnitSize;
-  const std::uint8_t* p = readBuffer_.data();
-  if (!KeepsStride(p, total, unit)) {
-    while (total >= unit && !LooksLikeUnitStart(p, total, unit)) {
-      ++p;
-      --total;
-    }
-  }
-  while (total >= unit) {
-    if (*p == kSyncByte) {
-      HandlePacket(tuner, p);
-    } else {
-      ++tuner.Drops.framing;
-    }
-    p += unit;
-    total -= unit;
-  }
-  std::memcpy(tuner.CarryBuffer, p, total);
-  tuner.CarryLength = total;
 }
 
 void RecorderEngine::HandlePacket(TOneSegTuner& tuner, const std::uint8_t* packet) {

@@ -98,6 +98,7 @@ void RecorderEngine::WatchdogAct(TOneSegTuner& tuner) {
     ops_.StopStream(tuner);
     clock_.Sleep(100);
     ops_.SetChannel(tuner, tuner.Channel);
+    tuner.Framer.Reset();  // the device was flushed
     RestartWatch(tuner);
     tuner.State = Streaming;
     return;
@@ -136,7 +137,7 @@ void RecorderEngine::BootTuner(TOneSegTuner* tuner) {
     if (const int tuned = ops_.SetChannel(*tuner, tuner->Channel); tuned != 0) failure = ErrorStatus("SetChannel", tuned);
   }
   if (failure.empty()) {
-    tuner->CarryLength = 0;
+    tuner->Framer.Reset();
     SetStatus(*tuner, "初期化完了");
     RestartWatch(*tuner);
     tuner->TimeReadAt = -1;
@@ -176,7 +177,7 @@ void RecorderEngine::ChannelComboChange(TOneSegTuner* current, int itemIndex) {
   WriteSetting(section, "FriendlyName", tuner.FriendlyName);
   ops_.StopStream(tuner);
   if (tuner.Channel != -1) ops_.SetChannel(tuner, tuner.Channel);
-  tuner.CarryLength = 0;
+  tuner.Framer.Reset();
   SetStatus(tuner, "チャンネル変更");
   tuner.PacketCount = 0;
   RestartWatch(tuner);

@@ -8,6 +8,7 @@
 
 #include "clock.h"
 #include "isdbt_driver.h"
+#include "ts_framer.h"
 #include "usbxpress.h"
 
 namespace brannock {
@@ -37,9 +38,9 @@ class RecordingFile;  // an open .ts or .idx file (file layer of the recording l
 // Packets a tuner received but the recorder did not store, by cause. Packets
 // lost to a refused write are LostPackets, shown with the write failure.
 struct DropCounts {
-  std::int64_t framing = 0;     // units without the sync byte
+  std::int64_t framing = 0;     // units' worth of bytes the framer dropped (see FramingDrops)
   std::int64_t follower = 0;    // heard by a second tuner while another one writes the channel
-  std::int64_t failedRead = 0;  // partial unit carried into a read that failed
+  std::int64_t failedRead = 0;  // units' worth (rounded up) of bytes a failing read handed over
   std::int64_t beforeTime = 0;  // no time packet since the stream (re)started: no file to put them in
   bool operator==(const DropCounts&) const = default;
 };
@@ -69,8 +70,7 @@ struct TOneSegTuner {
   std::shared_ptr<RecordingFile> TsStream;
   std::shared_ptr<RecordingFile> IdxStream;
   std::int64_t PacketCount = 0;  // 32 bits would overflow after about 90 days
-  std::uint8_t CarryBuffer[200] = {};
-  std::uint32_t CarryLength = 0;
+  TsFramer Framer;  // made afresh for UnitSize by the recording loop
   TDateTime TimeOffset = 0;
   int RetryCount = 0;
   // A .ts/.idx write or open failed and nothing is being stored; cleared when

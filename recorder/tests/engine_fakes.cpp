@@ -41,6 +41,7 @@ int ScriptedOps::ReadStream(TOneSegTuner& t, std::uint8_t* buffer, std::uint32_t
   TunerScript& s = scripts[t.TunerID];
   std::uint32_t n = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(s.stream.size()));
   if (s.readLimit > 0) n = std::min(n, s.readLimit);
+  if (s.readResult != 0 && !s.failedReadsDeliver) n = 0;
   std::copy_n(s.stream.begin(), n, buffer);
   s.stream.erase(s.stream.begin(), s.stream.begin() + n);
   got = n;

@@ -81,6 +81,7 @@ struct TunerScript {
   std::deque<std::uint8_t> stream;
   // Largest single read handed out (0 = as asked), to split units across reads.
   std::uint32_t readLimit = 0;
+  bool failedReadsDeliver = true;  // a failing read still hands over (and takes) its bytes
 };
 
 class ScriptedOps : public TunerOperations {

@@ -73,7 +73,7 @@ TEST_F(Recording, UnitsSplitAcrossReadsAndAStartInMidUnit) {
   for (const Packet& p : sent) Send(p);
   Tick();
   EXPECT_EQ(tuner->PacketCount, 21);
-  EXPECT_EQ(tuner->CarryLength, 0u);
+  EXPECT_EQ(tuner->Framer.Carried(), 0u);
   ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), sent);
 
   // One unit and a half now, the rest at the next tick.
@@ -84,13 +84,19 @@ TEST_F(Recording, UnitsSplitAcrossReadsAndAStartInMidUnit) {
   std::deque<std::uint8_t> rest(Stream().begin() + 197 + 150, Stream().end());
   Stream().erase(Stream().begin() + 197 + 150, Stream().end());
   Tick();
-  EXPECT_EQ(tuner->CarryLength, 150u);
+  EXPECT_EQ(tuner->Framer.Carried(), 150u);
+  rig.ops.scripts["R"].readResult = 0x02;  // a read failing with nothing keeps what was carried
+  rig.ops.scripts["R"].failedReadsDeliver = false;
+  Stream().assign(unitSize, 0x47);
+  Tick();
+  rig.ops.scripts["R"].readResult = 0;
+  EXPECT_EQ(tuner->Framer.Carried(), 150u);
   Stream() = rest;
   const Packet late3 = PlainPacket(0x200, 0x79);
   Send(late3);  // the queue is read once it holds a whole unit's worth again
   Tick();
   EXPECT_EQ(tuner->PacketCount, 24);
-  EXPECT_EQ(tuner->CarryLength, 0u);
+  EXPECT_EQ(tuner->Framer.Carried(), 0u);
   sent.insert(sent.end(), {late1, late2, late3});
   ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), sent);
 }
@@ -123,7 +129,7 @@ TEST_F(Recording, ReadStartingWithASpoiledUnitIsNotFramedOnItsContent) {
   Send(b);
   Tick();
   EXPECT_EQ(tuner->PacketCount, 3);
-  EXPECT_EQ(tuner->CarryLength, 0u);
+  EXPECT_EQ(tuner->Framer.Carried(), 0u);
   ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {tot, a, b});
 }
 
@@ -143,9 +149,9 @@ TEST_F(Recording, ShortReadsStartingWithASpoiledUnitKeepTheStride) {
   sendFramed(expected[1]);
   sendFramed(spoiled);  // a read of two units begins here...
   sendFramed(expected[2]);
-  sendFramed(spoiled);  // ...and a read of one unit here
+  sendFramed(spoiled);  // ...and a read of one unit here, which waits for its successor
   Tick();
-  EXPECT_EQ(tuner->CarryLength, 0u);
+  EXPECT_EQ(tuner->Framer.Carried(), unitSize);
   sendFramed(expected[3]);
   Tick();
   EXPECT_EQ(tuner->PacketCount, 4);
@@ -159,11 +165,15 @@ TEST_F(Recording, StrayBytesBetweenReadsAreSkippedBySearch) {
   Send(a);
   Tick();
   Stream().insert(Stream().end(), {0x00, 0x47, 0x00});  // a sync byte among them must not be taken
-  Send(b);
-  Send(c);
-  Tick();
-  EXPECT_EQ(tuner->PacketCount, 4);
-  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {tot, a, b, c});
+  // Lock comes back on five packet starts in a row: until then they wait.
+  const std::vector<Packet> more{b, c, PlainPacket(0x300, 4), PlainPacket(0x300, 5), PlainPacket(0x300, 6)};
+  for (std::size_t i = 0; i < more.size(); ++i) {
+    Send(more[i]);
+    Tick();
+    EXPECT_EQ(tuner->PacketCount, i + 1 < more.size() ? 2 : 7);
+  }
+  EXPECT_EQ(tuner->Framer.Drops().bytes, 3);
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {tot, a, b, c, more[2], more[3], more[4]});
 }
 
 TEST_F(Recording, TdtAndBadCrcTotGiveNoTime) {
@@ -424,13 +434,15 @@ TEST_F(Recording, FailedReadDropsThatReadAndEndsTheTunersPass) {
   Send(tot);
   rig.ops.scripts["R"].readLimit = unitSize + 10;
   Tick();  // one packet, and part of the next carried
-  EXPECT_EQ(tuner->CarryLength, 10u);
+  EXPECT_EQ(tuner->Framer.Carried(), 10u);
   for (int k = 0; k < 3; ++k) Send(tot);
   rig.ops.scripts["R"].readResult = 0x02;
   Tick();
   EXPECT_EQ(tuner->PacketCount, 1);
-  EXPECT_EQ(tuner->CarryLength, 0u);
-  EXPECT_EQ(tuner->Drops, (DropCounts{.failedRead = 1}));
+  // What it handed over is lost, and the carried part unit no longer joins what follows.
+  EXPECT_EQ(tuner->Framer.Carried(), 0u);
+  EXPECT_EQ(tuner->Drops, (DropCounts{.framing = 0, .failedRead = 2}));
+  EXPECT_EQ(tuner->Framer.Drops().bytes, 10);
   // No second try in the same pass: each may wait out the device's time-out.
   EXPECT_EQ(rig.ops.scripts["R"].stream.size(), 3u * unitSize - 20);
 }
@@ -585,7 +597,7 @@ TEST_F(Recording, ArbitraryBytesNeverBreakTheLoop) {
     Tick();
   }
   EXPECT_GT(tuner->PacketCount, 0);
-  EXPECT_LT(tuner->CarryLength, 197u);
+  EXPECT_LT(tuner->Framer.Carried(), 5u * 197u);
 }
 
 }  // namespace

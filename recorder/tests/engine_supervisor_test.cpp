@@ -117,7 +117,10 @@ TEST_F(Watchdog, FifteenSecondsIsNotEnoughSixteenIs) {
   EXPECT_TRUE(rig.ops.calls.empty());
   After(0.9);  // 15.9 s: still 15 whole seconds
   EXPECT_TRUE(rig.ops.calls.empty());
+  const std::uint8_t partUnit[100] = {0x47};
+  tuner->Framer.Feed(partUnit, sizeof partUnit, [](const std::uint8_t*) {});
   After(0.1);
+  EXPECT_EQ(tuner->Framer.Carried(), 0u);  // the re-send flushed the device
   EXPECT_EQ(tuner->Status, "コマンド再送信");
   EXPECT_EQ(tuner->RetryCount, 1);
   EXPECT_EQ(tuner->State, Streaming);
