@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "bigram_tokenizer.h"
+#include "user_tables.h"
 #include "match_sql.h"
 
 namespace oneseg::archive {
@@ -71,7 +72,8 @@ CREATE VIRTUAL TABLE IF NOT EXISTS caption_index USING fts5(
 )sql";
 
 // The files are the source of truth: a database of an older schema is
-// emptied and filled again by the next index run.
+// emptied and filled again by the next index run. The users' own tables
+// (user_tables.h) are not the index's and are never named here.
 constexpr const char* drop_sql = R"sql(
 DROP TABLE IF EXISTS caption_index; DROP TABLE IF EXISTS captions; DROP TABLE IF EXISTS programmes;
 DROP TABLE IF EXISTS recordings; DROP TABLE IF EXISTS schema_version;
@@ -119,6 +121,7 @@ void create_schema(ArchiveDb& db)
     db.prepare("INSERT INTO schema_version(version) VALUES (?1)").bind(1, schema_version).run();
     set_index_setting(db, "automerge", usual_automerge);
   }
+  db.exec(user_tables_sql);
   t.commit();
 }
 
@@ -307,6 +310,8 @@ void ArchiveDb::exec(const char* sql)
 }
 
 std::int64_t ArchiveDb::last_insert_id() const { return sqlite3_last_insert_rowid(db_); }
+
+int ArchiveDb::changes() const { return sqlite3_changes(db_); }
 
 ArchiveDb::Transaction::Transaction(ArchiveDb& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
 

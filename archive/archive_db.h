@@ -77,6 +77,7 @@ class ArchiveDb {
   Statement prepare(std::string_view sql) { return Statement(db_, sql); }
   void exec(const char* sql);
   std::int64_t last_insert_id() const;
+  int changes() const;  // rows the last statement changed
   sqlite3* handle() const { return db_; }
 
   // All or nothing: rolled back unless commit() is called.

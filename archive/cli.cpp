@@ -27,7 +27,8 @@ void refuse_repeat(const std::vector<std::string>& args, const std::string& name
   if (std::find(args.begin(), args.end(), name) != args.end()) throw UsageError(name + " is given twice");
 }
 
-// Takes "--name VALUE" out of args; nullopt when absent.
+}  // namespace
+
 std::optional<std::string> take_value(std::vector<std::string>& args, const std::string& name)
 {
   const auto it = std::find(args.begin(), args.end(), name);
@@ -47,6 +48,8 @@ bool take_flag(std::vector<std::string>& args, const std::string& name)
   refuse_repeat(args, name);
   return true;
 }
+
+namespace {
 
 int number_option(std::vector<std::string>& args, const std::string& name, int fallback, int lowest)
 {

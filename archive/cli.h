@@ -28,4 +28,12 @@ class UsageError : public std::runtime_error {
 // Throws UsageError when --root is missing or not a folder, or an option lacks its value.
 RootOptions take_root_options(std::vector<std::string>& args);
 
+// Takes "--name VALUE" (or the flag) out of args; nullopt (false) when
+// absent. Throws UsageError when the value is missing or the option repeated.
+std::optional<std::string> take_value(std::vector<std::string>& args, const std::string& name);
+bool take_flag(std::vector<std::string>& args, const std::string& name);
+
+// oneseg-archive watch add|list|remove: saved searches (alerts.h).
+int run_watch(int argc, char** argv);
+
 }  // namespace oneseg::archive

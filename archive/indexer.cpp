@@ -6,6 +6,7 @@
 #include <set>
 #include <tuple>
 
+#include "alerts.h"
 #include "broadcast_clock.h"
 #include "caption_keys.h"
 #include "eucjp.h"
@@ -120,7 +121,7 @@ class IndexWriter {
   std::string station_of(const RecordingOnDisk& r, const std::vector<ListingEntry>& listing);
   std::int64_t insert_recording(const RecordingOnDisk& r, const std::string& station,
                                 const std::optional<StreamHealth>& health);
-  void insert_captions(std::vector<ReadRecording>& recordings);
+  std::optional<RowWindow> insert_captions(std::vector<ReadRecording>& recordings);
   std::int64_t insert_line(std::int64_t recording, const CaptionRecord& line, std::int64_t previous);
   std::int64_t free_key_from(std::int64_t key);
   void add_programmes(std::int64_t recording, const std::vector<ListingEntry>& listing);
@@ -253,7 +254,7 @@ void IndexWriter::carry(const LiveLines& lines, std::int64_t from, std::int64_t 
 // All lines of the batch in order of time, channel and line, so that rows
 // are appended rather than wedged between others (which leaves pages half
 // full), and numbered as caption_keys.h says.
-void IndexWriter::insert_captions(std::vector<ReadRecording>& recordings)
+std::optional<RowWindow> IndexWriter::insert_captions(std::vector<ReadRecording>& recordings)
 {
   struct Line {
     std::int64_t time;
@@ -284,6 +285,8 @@ void IndexWriter::insert_captions(std::vector<ReadRecording>& recordings)
     caption_range_.bind(1, recordings[r].id).bind(2, static_cast<std::int64_t>(recordings[r].captions.size()));
     caption_range_.bind(3, ranges[r].first).bind(4, ranges[r].second).run();
   }
+  if (lines.empty()) return std::nullopt;
+  return RowWindow{lowest, previous, recordings.front().id, recordings.back().id};
 }
 
 bool IndexWriter::read(ReadRecording& r, IndexReport& report)
@@ -332,7 +335,7 @@ void IndexWriter::write(const std::vector<std::pair<const RecordingOnDisk*, cons
     carry(kept, 0, r.id);
     add_programmes(r.id, r.listing);
   }
-  insert_captions(recordings);
+  if (const auto window = insert_captions(recordings)) make_alerts(db_, *window);
   transaction.commit();
   for (const ReadRecording& r : recordings) {
     ++(r.old != nullptr ? report.updated : report.added);
@@ -376,9 +379,11 @@ std::optional<RowWindow> IndexWriter::append_growing(std::int64_t id, const Reco
   for (const ListingEntry& e : listing)
     if (!e.provider.empty()) u.bind(13, e.provider);
   u.run();
+  const std::optional<RowWindow> window =
+      lines.empty() ? std::nullopt : std::optional<RowWindow>(RowWindow{lowest, highest, id, id});
+  if (window) make_alerts(db_, *window);
   transaction.commit();
-  if (lines.empty()) return std::nullopt;
-  return RowWindow{lowest, highest, id, id};
+  return window;
 }
 
 // A day's changes are written together; so many recordings' worth of lines

@@ -18,12 +18,13 @@ constexpr Subcommand subcommands[] = {
     {"follow", oneseg::archive::run_follow},
     {"search", oneseg::archive::run_search},
     {"stats", oneseg::archive::run_stats},
+    {"watch", oneseg::archive::run_watch},
     {"serve", run_serve},
 };
 
 int usage()
 {
-  std::fputs("usage: oneseg-archive index|follow|search|stats|serve --root DIR [--db FILE] ...\n", stderr);
+  std::fputs("usage: oneseg-archive index|follow|search|stats|watch|serve --root DIR [--db FILE] ...\n", stderr);
   return 2;
 }
 

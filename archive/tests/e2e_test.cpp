@@ -16,6 +16,7 @@
 
 #include "broadcast_clock.h"
 #include "eucjp.h"
+#include "alerts.h"
 #include "health.h"
 #include "indexer.h"
 #include "recording_files.h"
@@ -249,6 +250,8 @@ TEST_F(ArchiveEndToEnd, FollowReadsARecordingAsItIsWrittenThenAnalysesItOnce)
   });
   ASSERT_GT(late.shown_time, start + 450);
 
+  const std::int64_t watch = add_watch(db, "\"" + early.text + "\"", "", "");
+
   // Being written: its lines are searchable as they are read, and only once.
   follower.tick();
   EXPECT_EQ(starter.runs, 0);
@@ -263,6 +266,8 @@ TEST_F(ArchiveEndToEnd, FollowReadsARecordingAsItIsWrittenThenAnalysesItOnce)
   EXPECT_EQ(archive_stats(db).captions, static_cast<std::int64_t>(clean.captions.size()));
   ASSERT_EQ(found(late).size(), 1u);
   const std::vector<std::string> live_hits = found(early);
+  const std::size_t live_alerts = alerts_after(db, 0, watch, 1000).size();
+  EXPECT_GE(live_alerts, 1u);
   EXPECT_EQ(recording_detail(db, "261207180_Ch27")->summary.station, "ひばりテレビ");
   // Health counted once over the bytes: read on, never again from the start.
   EXPECT_EQ(recording_detail(db, "261207180_Ch27")->health.packets, measure_health(growing)->packets);
@@ -276,6 +281,7 @@ TEST_F(ArchiveEndToEnd, FollowReadsARecordingAsItIsWrittenThenAnalysesItOnce)
   EXPECT_TRUE(recording_detail(db, "261207180_Ch27")->files.sub);
   EXPECT_EQ(archive_stats(db).captions, static_cast<std::int64_t>(clean.captions.size()));
   EXPECT_EQ(found(early), live_hits);
+  EXPECT_EQ(alerts_after(db, 0, watch, 1000).size(), live_alerts);
   EXPECT_EQ(recording_detail(db, "261207180_Ch27")->summary.station, "ひばりテレビ");
 
   // Retention removes it; nothing is started again.

@@ -10,6 +10,7 @@
 #include <iconv.h>
 #include "broadcast_time.h"
 #include "health.h"
+#include "alerts.h"
 #include "indexer.h"
 #include "keep_current.h"
 #include "recordings.h"
@@ -361,6 +362,62 @@ TEST_F(ArchiveIndex, TheStreamsClockPlacesEveryLine)
   EXPECT_EQ(right.time, "2026-12-07 19:00:10");
   EXPECT_EQ(right.offset, 8);
   EXPECT_FALSE(recording_detail(db, "261207190_Ch27")->health.clock_disagrees);
+}
+
+TEST_F(ArchiveIndex, WatchesAlertOncePerMinuteAndNeverTwiceForALine)
+{
+  const auto times = [&](std::int64_t watch) {
+    std::vector<std::string> out;
+    for (const Alert& a : newest_alerts(db, watch, 100)) out.push_back(a.time + " " + a.text);
+    return out;
+  };
+  const auto touch = [&](const std::string& name, int seconds) {
+    fs::last_write_time(root / name.substr(0, 6) / (name + ".sub"), fs::file_time_type::clock::now() + std::chrono::seconds(seconds));
+  };
+  const std::int64_t weather = add_watch(db, "天気", "", "");
+  const std::int64_t elsewhere = add_watch(db, "天気", "みなとテレビ", "港");
+  EXPECT_THROW(add_watch(db, "\"", "", ""), QueryError);
+  write_sub("261207180_Ch27", {"18:00:05 明日の天気は晴れ", "18:00:30 天気の続き", "18:00:40 ニュース", "18:01:10 また天気",
+                               "18:03:00 終わり"});
+  write_eit("261207180_Ch27", "ひばりテレビ", "2026/12/7 18:00:00", "夕方のニュース");
+  index_root(db, root, {.health = false});
+  EXPECT_EQ(times(weather), (std::vector<std::string>{"2026-12-07 18:01:10 また天気", "2026-12-07 18:00:05 明日の天気は晴れ"}));
+  EXPECT_TRUE(times(elsewhere).empty());
+  const Alert first = newest_alerts(db, weather, 1).at(0);
+  EXPECT_EQ(first.station, "ひばりテレビ");
+  EXPECT_EQ(first.programme, "夕方のニュース");
+  EXPECT_EQ(alert_path(first), "/recording/261207/261207180_Ch27?t=70");
+
+  // Indexed again (the .sub rewritten, or the database rebuilt): nothing twice.
+  touch("261207180_Ch27", 5);
+  index_root(db, root, {.health = false});
+  EXPECT_EQ(times(weather).size(), 2u);
+  EXPECT_EQ(last_alert_id(db), first.id);
+
+  // A watch saved now looks ahead: a line said over a minute before the newest makes none, even indexed again.
+  const std::int64_t news = add_watch(db, "ニュース", "", "");
+  touch("261207180_Ch27", 10);
+  index_root(db, root, {.health = false});
+  EXPECT_TRUE(times(news).empty());
+  write_sub("261207190_Ch27", {"19:00:00 ニュースです", "19:00:01 天気"});
+  index_root(db, root, {.health = false});
+  EXPECT_EQ(times(news), (std::vector<std::string>{"2026-12-07 19:00:00 ニュースです"}));
+  std::vector<std::int64_t> ids;
+  for (const Alert& a : alerts_after(db, 0, std::nullopt, 100)) ids.push_back(a.id);
+  EXPECT_EQ(ids.size(), 4u);
+  EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+  EXPECT_EQ(alerts_after(db, ids[1], news, 100).size(), 1u);
+
+  // The watches and alerts outlive a rebuild of the index's own tables.
+  EXPECT_TRUE(rename_watch(db, news, "夜"));
+  db.exec("UPDATE schema_version SET version = 1");
+  db = ArchiveDb::open(root.string() + ".sqlite");
+  EXPECT_EQ(archive_stats(db).captions, 0);
+  EXPECT_EQ(find_watch(db, news)->label, "夜");
+  EXPECT_EQ(alerts_after(db, 0, std::nullopt, 100).size(), 4u);
+  EXPECT_TRUE(remove_watch(db, weather));
+  EXPECT_FALSE(remove_watch(db, weather));
+  EXPECT_EQ(alerts_after(db, 0, std::nullopt, 100).size(), 1u);
 }
 
 }  // namespace
