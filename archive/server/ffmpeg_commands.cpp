@@ -24,7 +24,12 @@ std::vector<std::string> with_output(std::vector<std::string> input) {
 }  // namespace
 
 std::vector<std::string> live_command() {
-  return with_output({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-f", "mpegts", "-i", "pipe:0"});
+  // What ffmpeg reads to learn the streams must lie within the bytes a
+  // viewer starts behind the air: with its defaults (5 MB, 5 s of streams
+  // that may carry no time stamps, such as the captions) it would wait on
+  // the growing recording for a minute or more before its first picture.
+  return with_output({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-probesize", "200000",
+                      "-analyzeduration", "3000000", "-f", "mpegts", "-i", "pipe:0"});
 }
 
 std::vector<std::string> clip_command(const std::filesystem::path& recording,

@@ -21,3 +21,26 @@ add_test(NAME archive_browser_test
                  ${CMAKE_BINARY_DIR}/archive_browser_test)
 set_tests_properties(archive_server_api_test archive_browser_test PROPERTIES
                      FIXTURES_REQUIRED archive_web_material TIMEOUT 300 ENVIRONMENT "TZ=Asia/Tokyo")
+
+# Live and whole-programme pages in Chromium, each over a root of its own:
+# the live test writes its growing recordings into an empty one; the
+# programme test serves the recordings above with the third of its programme.
+set(_live_material ${CMAKE_BINARY_DIR}/archive_live_material)
+add_test(NAME archive_live_material COMMAND sh -c [[rm -rf "$1" && mkdir -p "$1/rec/261207" &&
+  ln "$2/rec/261207/261207180_Ch27.ts" "$1/source.ts" && ln "$2/rec/261207/261207180_Ch27.sub" "$1/source.sub" &&
+  ln "$2/ch27.truth.json" "$1/ch27.truth.json"]] sh ${_live_material} ${_material})
+set(_programme_material ${CMAKE_BINARY_DIR}/archive_programme_material)
+add_test(NAME archive_programme_material COMMAND sh -c [[rm -rf "$1" && mkdir -p "$1/rec/261207" &&
+  ln "$2"/rec/261207/* "$2"/programme/261207/* "$1/rec/261207/" && ln "$2/ch27.truth.json" "$1/"]]
+  sh ${_programme_material} ${_material})
+set_tests_properties(archive_live_material PROPERTIES FIXTURES_SETUP archive_live_material
+                     FIXTURES_REQUIRED archive_web_material)
+set_tests_properties(archive_programme_material PROPERTIES FIXTURES_SETUP archive_programme_material
+                     FIXTURES_REQUIRED archive_web_material)
+foreach(_group live programme)
+  add_test(NAME archive_${_group}_browser_test
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/browser/run_archive_test.sh $<TARGET_FILE_DIR:oneseg-archive>
+                   ${_${_group}_material} ${CMAKE_BINARY_DIR}/archive_${_group}_browser_test)
+  set_tests_properties(archive_${_group}_browser_test PROPERTIES FIXTURES_REQUIRED archive_${_group}_material
+                       TIMEOUT 300 ENVIRONMENT "TZ=Asia/Tokyo;ONESEG_BROWSER_SCRIPT=${_group}_test.mjs")
+endforeach()
