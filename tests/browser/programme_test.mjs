@@ -4,14 +4,10 @@
 // programme search and the programme page fit a phone's width.
 //   node programme_test.mjs BASE_URL TRUTH.json
 import assert from "node:assert/strict";
-import puppeteer from "puppeteer-core";
+import { launchChromium } from "./chromium.mjs";
 
 const [base] = process.argv.slice(2);
-const browser = await puppeteer.launch({
-  executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-  headless: true,
-  args: ["--no-sandbox", "--autoplay-policy=no-user-gesture-required", "--lang=ja"],
-});
+const browser = await launchChromium();
 
 try {
   const page = await browser.newPage();
