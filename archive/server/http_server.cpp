@@ -11,6 +11,7 @@
 #include "archive_db.h"
 #include "ffmpeg_commands.h"
 #include "ffmpeg_slots.h"
+#include "alert_pages.h"
 #include "handlers.h"
 #include "http_core.h"
 #include "live_pages.h"
@@ -70,6 +71,12 @@ void send(HttpResponse& response, const Reply& reply) {
   response.set_content(reply.body, reply.content_type.c_str());
 }
 
+// The requests that change saved searches, the only ones posted.
+bool changes_watches(const std::string& path) {
+  const auto found = route(path);
+  return found && (found->page == Page::api_watches || found->page == Page::watch_change);
+}
+
 bool wants_json(const std::string& path) { return path.starts_with("/api/"); }
 
 // Sends what `next` makes while it makes it (as Child::read_output: -1 none
@@ -120,6 +127,7 @@ struct ArchiveServer::Impl {
   void handle(const HttpRequest& request, HttpResponse& response);
   bool admitted(const HttpRequest& request, HttpResponse& response);
   void dispatch(const HttpRequest& request, HttpResponse& response);
+  void dispatch_post(const HttpRequest& request, HttpResponse& response);
   void send_clip(const Route& route, int t, ArchiveDb& db, HttpResponse& response);
   void send_live(const Route& route, ArchiveDb& db, HttpResponse& response);
   void send_thumbnail(const Route& route, int t, ArchiveDb& db, HttpResponse& response);
@@ -152,13 +160,14 @@ std::vector<std::string> ArchiveServer::Impl::stations(ArchiveDb& db) {
 
 void ArchiveServer::Impl::handle(const HttpRequest& request, HttpResponse& response) {
   const bool json = wants_json(request.path);
-  if (request.method != "GET" && request.method != "HEAD") {
-    response.set_header("Allow", "GET, HEAD");
+  const bool post = request.method == "POST" && changes_watches(request.path);
+  if (request.method != "GET" && request.method != "HEAD" && !post) {
+    response.set_header("Allow", changes_watches(request.path) ? "POST" : "GET, HEAD");
     return send(response, json ? Reply{405, "application/json; charset=UTF-8", error_json("GET で問い合わせてください")}
                                : Reply{405, "text/plain; charset=UTF-8", "GET or HEAD only\n"});
   }
   try {
-    if (admitted(request, response)) dispatch(request, response);
+    if (admitted(request, response)) post ? dispatch_post(request, response) : dispatch(request, response);
   } catch (const std::exception& error) {
     // The index could not answer (a broken or busy database): said as the
     // request's failure, in the form the request expects.
@@ -223,6 +232,15 @@ void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& res
     case Page::live_stream: return send_live(*found, *db, response);
     case Page::programme: return send(response, programme_reply(*db, *found));
     case Page::programmes: return send(response, programmes_reply(*db, parameters));
+    case Page::alerts: return send(response, alerts_page_reply(*db, parameters));
+    case Page::watches: return send(response, watches_page_reply(*db));
+    case Page::api_alerts: return send(response, alerts_api_reply(*db, parameters));
+    case Page::api_watches: return send(response, watches_api_reply(*db));
+    case Page::feed:
+      return send(response, feed_reply(*db, *found, "http://" + request.get_header_value("Host"), parameters("token")));
+    case Page::watch_change:
+      response.set_header("Allow", "POST");
+      return send(response, {405, "application/json; charset=UTF-8", error_json("POST で送ってください")});
     case Page::asset: return;
     case Page::file: {
       const auto file = served_file(*db, setup.root, found->file);
@@ -235,6 +253,20 @@ void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& res
       return found->page == Page::clip ? send_clip(*found, *t, *db, response) : send_thumbnail(*found, *t, *db, response);
     }
   }
+}
+
+// Saving, renaming and removing a watch. A page of another site may post a
+// form here through the user's browser: only the archive's own pages may.
+void ArchiveServer::Impl::dispatch_post(const HttpRequest& request, HttpResponse& response) {
+  const std::string origin = request.get_header_value("Origin");
+  if (!origin.empty() && origin != "http://" + request.get_header_value("Host")) {
+    return send(response, {403, "application/json; charset=UTF-8", error_json("forbidden origin")});
+  }
+  const Parameters parameters = [&request](const char* name) {
+    return request.has_param(name) ? request.get_param_value(name) : std::string();
+  };
+  auto db = pool.take();
+  send(response, watch_change_reply(*db, *route(request.path), parameters));
 }
 
 void ArchiveServer::Impl::send_clip(const Route& route, int t, ArchiveDb& db, HttpResponse& response) {

@@ -18,7 +18,7 @@ string layout(const string& title, const string& body, const string& page_script
          html_escape(title) +
          " - ワンセグ字幕アーカイブ</title>\n<link rel=\"stylesheet\" href=\"/static/style.css\">\n</head>\n<body>\n"
          "<header class=\"top\"><a class=\"brand\" href=\"/\">ワンセグ字幕アーカイブ</a>"
-         "<a href=\"/\">検索</a><a href=\"/browse\">録画一覧</a><a href=\"/programmes\">番組</a><a href=\"/live\">ライブ</a>"
+         "<a href=\"/\">検索</a><a href=\"/browse\">録画一覧</a><a href=\"/programmes\">番組</a><a href=\"/live\">ライブ</a><a href=\"/alerts\">通知</a>"
          "</header>\n<main>\n" + body + "</main>\n<script src=\"/static/app.js\"></script>\n" +
          (page_script.empty() ? "" : "<script" + attribute("src", "/static/" + page_script) + "></script>\n") +
          "</body>\n</html>\n";
@@ -105,7 +105,10 @@ string results_html(const SearchPageModel& model) {
   const auto& request = model.request;
   char took[32];
   std::snprintf(took, sizeof took, "%.1f", result.took_ms);
-  string out = "<p class=\"summary\">" + std::to_string(result.total) + " 件（" + took + " ミリ秒）</p>\n";
+  // Saved as it was asked: new lines it finds become alerts (/alerts).
+  string out = "<p class=\"summary\">" + std::to_string(result.total) + " 件（" + took + " ミリ秒） " +
+               "<button type=\"button\" class=\"save-search\"" + attribute("data-q", request.query.text) +
+               attribute("data-station", request.query.station) + ">この検索を保存</button></p>\n";
   if (result.hits.empty()) out += "<p>見つかりませんでした。</p>\n";
   string open;
   for (const auto& hit : result.hits) {

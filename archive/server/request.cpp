@@ -4,6 +4,8 @@
 #include <charconv>
 #include <vector>
 
+#include "alert_pages.h"
+
 namespace oneseg::archive::web {
 namespace {
 
@@ -138,7 +140,7 @@ std::optional<Route> route(std::string_view path) {
   if (path.starts_with("/clip/")) return recording_route(Page::clip, path, "/clip/", ".mp4");
   if (path.starts_with("/thumbnail/")) return recording_route(Page::thumbnail, path, "/thumbnail/", ".jpg");
   if (path.starts_with("/files/")) return file_route(path);
-  return std::nullopt;
+  return alert_route(path);
 }
 
 std::variant<SearchRequest, std::string> search_request(const Parameters& parameters) {

@@ -30,6 +30,12 @@ enum class Page {
   api_live_captions, // "/api/live/<channel>/captions"
   programme,         // "/programme/<channel>/<yymmddhhmm>"
   programmes,        // "/programmes"
+  alerts,            // "/alerts"
+  watches,           // "/watches"
+  api_alerts,        // "/api/alerts"
+  api_watches,       // "/api/watches" (POST: save one)
+  feed,              // "/feed.atom", "/feed/<watch>.atom"
+  watch_change,      // POST "/api/watches/<id>/rename", "/api/watches/<id>/delete"
 };
 
 struct Route {

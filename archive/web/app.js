@@ -59,3 +59,35 @@
     play(start);
   }
 })();
+
+// Saved searches: "この検索を保存" on the search page, renaming and removing
+// on /watches. Each is one POST; the page then says what happened.
+(function () {
+  function post(path, values) {
+    const query = new URLSearchParams(values).toString();
+    return fetch(path + (query ? "?" + query : ""), { method: "POST" }).then(function (answer) {
+      return answer.json().then(function (body) {
+        if (!answer.ok) throw new Error(body.error || answer.status);
+        return body;
+      });
+    });
+  }
+  document.addEventListener("click", function (event) {
+    const save = event.target.closest("button.save-search");
+    if (save) {
+      const name = window.prompt("保存する名前（空でもかまいません）", save.dataset.q) || "";
+      post("/api/watches", { q: save.dataset.q, station: save.dataset.station, name: name }).then(
+        function () { save.textContent = "保存しました"; save.disabled = true; },
+        function (error) { save.textContent = "保存できません：" + error.message; });
+      return;
+    }
+    const button = event.target.closest("tr[data-watch] button[data-action]");
+    if (!button) return;
+    const row = button.closest("tr[data-watch]");
+    const path = "/api/watches/" + row.dataset.watch + "/" + button.dataset.action;
+    const values = button.dataset.action === "rename" ? { name: row.querySelector("input").value } : {};
+    post(path, values).then(
+      function () { if (button.dataset.action === "delete") row.remove(); else button.textContent = "変えました"; },
+      function (error) { button.textContent = error.message; });
+  });
+})();

@@ -39,6 +39,10 @@ TEST(Routes, NameOnlyRecordingsAndTheirKnownCompanions) {
   ASSERT_TRUE(picture);
   EXPECT_EQ(picture->file, "261207/261207180_Ch27thm/35.jpg");
   EXPECT_EQ(route("/files/261207/261207180_Ch27.sub")->file, "261207/261207180_Ch27.sub");
+  EXPECT_EQ(route("/feed/12.atom")->name, "12");
+  EXPECT_EQ(route("/feed.atom")->page, Page::feed);
+  EXPECT_EQ(route("/api/watches/7/rename")->file, "rename");
+  EXPECT_EQ(route("/api/watches/7/delete")->name, "7");
 
   for (const char* refused :
        {"/files/../etc/passwd", "/files/261207/../../etc/passwd", "/files/261207/..", "/files/261207/261207180_Ch27.ts/x",
@@ -46,7 +50,8 @@ TEST(Routes, NameOnlyRecordingsAndTheirKnownCompanions) {
         "/files/261207/261207180_Ch27thm/../x.jpg", "/files/261207/261207180_Ch27thm/a5.jpg",
         "/files/261207/261207180_Ch27thm/35.sh", "/files/261307/261307180_Ch27.ts", "/recording/261207/261207180",
         "/recording/261207/261207180_Ch27/", "/recording/261207/261207240_Ch27", "/clip/261207/261207180_Ch27",
-        "/static/../x", "/api/searchx", "", "//"}) {
+        "/static/../x", "/api/searchx", "", "//", "/feed/.atom", "/feed/x.atom", "/feed/1", "/feed/1.atom/",
+        "/api/watches/1", "/api/watches/x/delete", "/api/watches/1/drop", "/api/watches//rename", "/alerts/1"}) {
     EXPECT_FALSE(route(refused)) << refused;
   }
 }
