@@ -11,6 +11,7 @@ add_library(recorder_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/time_packet.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ts_framer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/write_queue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_folder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_loop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/retention.cpp
@@ -46,7 +47,8 @@ add_executable(recorder_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_recording_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_retention_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_settings_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/ts_framer_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/tests/ts_framer_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_write_queue_test.cpp)
 target_link_libraries(recorder_engine_tests PRIVATE recorder_engine GTest::gtest_main)
 if(TARGET brannock)
   # The window-less program as a real process.

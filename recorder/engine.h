@@ -144,6 +144,7 @@ class RecorderEngine {
   bool OpenTs(TOneSegTuner& tuner);
   void FlushTunerFiles(TOneSegTuner& tuner);
   void CloseTunerFiles(TOneSegTuner& tuner);
+  void SettleClosedFiles(TOneSegTuner& tuner);
   void ReportFileFault(TOneSegTuner& tuner, const std::string& what, NoticeCause cause = NoticeCause::WriteFailure);
   void EndFileFault(TOneSegTuner& tuner);
   void ShowLostPackets(TOneSegTuner& tuner, const std::string& what);

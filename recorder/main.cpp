@@ -19,6 +19,7 @@
 #include "settings.h"
 #include "system_clock.h"
 #include "usb_ids.h"
+#include "write_queue.h"
 #ifdef BRANNOCK_WITH_WINDOW
 #include "window_main.h"
 #endif
@@ -102,7 +103,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const auto ops = MakeTunerOperations(*devices.usb, *devices.driver, clock);
-  PosixFileSystem files;
+  PosixFileSystem disk;
+  QueuedFileSystem files(disk);  // a slow disk must not hold up the tuners
   RecorderEngine engine({clock, *devices.usb, *devices.driver, *ops, files});
   engine.RaisePriority = RaiseRecorderPriority;
 

@@ -27,6 +27,12 @@ class RecordingFile {
   virtual bool Flush() = 0;
   // Forgets the pending bytes (an index whose packets could not be stored).
   virtual void DropPending() = 0;
+  // Where writes complete later than Flush (a write queue): true once none of
+  // this file waits any more and every failure was reported by a Flush.
+  virtual bool Settled() const { return true; }
+  // This file is the index of `recording`: where writes complete later, none
+  // of its records is written once a write of the recording failed.
+  virtual void IndexOf(RecordingFile& /*recording*/) {}
 };
 
 enum class EntryKind { File, Folder, Link, Other };

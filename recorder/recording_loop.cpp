@@ -38,6 +38,7 @@ void RecorderEngine::RecordTimerTimer() {
     }
     FlushTunerFiles(tuner);
   }
+  for (auto& entry : Tuners) SettleClosedFiles(*entry);
 }
 
 void RecorderEngine::RecordTuner(TOneSegTuner& tuner) {
@@ -153,6 +154,7 @@ bool RecorderEngine::RotateFiles(TOneSegTuner& tuner) {
     ReportFileFault(tuner, base + ".idx");
     return false;
   }
+  tuner.IdxStream->IndexOf(*tuner.TsStream);
   return true;
 }
 
@@ -254,8 +256,24 @@ void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
   }
 }
 
+// A closed recording's queued writes can still fail: their losses are shown
+// like those of the open one.
+void RecorderEngine::SettleClosedFiles(TOneSegTuner& tuner) {
+  std::erase_if(tuner.Closing, [&](const ClosedRecording& closed) {
+    const std::uint64_t packets = closed.file->Pending() / kPacketSize;
+    if (!closed.file->Flush()) {
+      tuner.LostPackets += static_cast<std::int64_t>(packets);
+      ReportFileFault(tuner, closed.path);
+    }
+    return closed.file->Settled();
+  });
+}
+
 void RecorderEngine::CloseTunerFiles(TOneSegTuner& tuner) {
   FlushTunerFiles(tuner);
+  if (tuner.TsStream && !tuner.TsStream->Settled()) {
+    tuner.Closing.push_back({tuner.TsStream, JoinPath(JoinPath(TSFolder, tuner.OpenDateFolder), tuner.OpenFileBase) + ".ts"});
+  }
   tuner.TsStream.reset();
   tuner.IdxStream.reset();
   tuner.OpenFileBase.clear();

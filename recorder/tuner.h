@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "clock.h"
 #include "isdbt_driver.h"
@@ -45,6 +46,12 @@ struct DropCounts {
   bool operator==(const DropCounts&) const = default;
 };
 
+// A closed .ts whose writes may still be waiting (and failing).
+struct ClosedRecording {
+  std::shared_ptr<RecordingFile> file;
+  std::string path;
+};
+
 struct TOneSegTuner {
   std::variant<TUSBXPressParam, TEZUSBParam> Param;
   int Kind = UnknownKind;
@@ -69,6 +76,7 @@ struct TOneSegTuner {
   std::string OpenDateFolder;  // the open pair's day folder: DateFolder moves on at midnight first
   std::shared_ptr<RecordingFile> TsStream;
   std::shared_ptr<RecordingFile> IdxStream;
+  std::vector<ClosedRecording> Closing;
   std::int64_t PacketCount = 0;  // 32 bits would overflow after about 90 days
   TsFramer Framer;  // made afresh for UnitSize by the recording loop
   TDateTime TimeOffset = 0;

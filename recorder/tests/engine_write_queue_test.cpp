@@ -1,0 +1,158 @@
+// The write queue under the recording loop: a held-up disk stops no tuner and
+// loses only what does not fit; a failed write is shown and counted even when
+// it fails after its file was closed, and no index record outlives its packets.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "datetime.h"
+#include "engine_fakes.h"
+#include "ini.h"
+#include "time_packet.h"
+#include "write_queue.h"
+
+namespace brannock::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A disk whose writes wait until it is let go.
+class HeldDisk : public RecordingFileSystem {
+ public:
+  explicit HeldDisk(RecordingFileSystem& inner) : inner_(inner) {}
+  void Hold() {
+    const std::lock_guard lock(mutex_);
+    held_ = true;
+  }
+  void Release() {
+    {
+      const std::lock_guard lock(mutex_);
+      held_ = false;
+    }
+    released_.notify_all();
+  }
+  bool IsFolder(const std::string& path) override { return inner_.IsFolder(path); }
+  bool MakeFolder(const std::string& path) override { return inner_.MakeFolder(path); }
+  std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) override { return inner_.OpenFolder(path); }
+  std::shared_ptr<RecordingFile> OpenShared(const std::string& path) override {
+    auto file = inner_.OpenShared(path);
+    return file ? std::make_shared<HeldFile>(*this, std::move(file)) : nullptr;
+  }
+
+ private:
+  struct HeldFile : RecordingFile {
+    HeldFile(HeldDisk& disk, std::shared_ptr<RecordingFile> inner) : disk(disk), inner(std::move(inner)) {}
+    void Append(const std::uint8_t* data, std::size_t size) override { inner->Append(data, size); }
+    std::uint64_t Length() const override { return inner->Length(); }
+    std::size_t Pending() const override { return inner->Pending(); }
+    void DropPending() override { inner->DropPending(); }
+    bool Flush() override {
+      std::unique_lock lock(disk.mutex_);
+      disk.released_.wait(lock, [this] { return !disk.held_; });
+      return inner->Flush();
+    }
+    HeldDisk& disk;
+    std::shared_ptr<RecordingFile> inner;
+  };
+  RecordingFileSystem& inner_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool held_ = false;
+};
+
+struct QueueRig {
+  TempFolder folder;
+  FakeClock clock;
+  FakeUsb usb;
+  FakeDriver driver;
+  ScriptedOps ops;
+  PosixFileSystem disk;
+  FaultInjectingFileSystem faults{disk};
+  HeldDisk held{faults};
+  QueuedFileSystem queue;
+  RecorderEngine engine{{clock, usb, driver, ops, queue}};
+
+  explicit QueueRig(std::size_t queueBytes) : queue(held, queueBytes) {
+    fs::create_directories(folder.path() / "rec");
+    oneseg::ini_write_string((folder.path() / "OneSeg_Config.ini").string(), "Config", "TSFolder", (folder.path() / "rec").string());
+    clock.now = EncodeDateTime(2008, 12, 6, 14, 35, 30);
+    engine.FormCreate(folder.str());
+  }
+  ~QueueRig() { held.Release(); }
+  TOneSegTuner& Tuner(const std::string& serial, int channel) {
+    oneseg::ini_write_string((folder.path() / "OneSeg_Config.ini").string(), TunerSection(serial), "Channel", std::to_string(channel));
+    usb.devices.push_back({"PCTV-hiwasa", serial});
+    engine.ScanTuners();
+    TOneSegTuner& tuner = *engine.FindTunerById(serial);
+    tuner.State = Streaming;
+    return tuner;
+  }
+  void Send(TOneSegTuner& tuner, const Packet& packet) { AppendUnit(ops.scripts[tuner.TunerID].stream, packet, tuner.UnitSize); }
+  fs::path Pair(const std::string& base, const char* ext) { return folder.path() / "rec" / "081206" / (base + ext); }
+};
+
+TEST(WriteQueue, AHeldUpDiskStopsNoTunerAndLosesOnlyWhatDoesNotFit) {
+  QueueRig rig(40 * kPacketSize);
+  TOneSegTuner& r = rig.Tuner("R", 27);
+  TOneSegTuner& s = rig.Tuner("S", 20);
+  rig.held.Hold();
+  const Packet a = PlainPacket(0x100, 1);
+  for (int pass = 0; pass < 10; ++pass) {
+    for (TOneSegTuner* t : {&r, &s}) {
+      rig.Send(*t, TotPacket(2008, 12, 6, 14, 35, pass));
+      for (int k = 0; k < 3; ++k) rig.Send(*t, a);
+    }
+    rig.engine.RecordTimerTimer();  // returns although nothing reaches the disk
+  }
+  EXPECT_EQ(r.PacketCount, 40);
+  EXPECT_EQ(s.PacketCount, 40);
+  // About half fits; the rest is refused, shown and counted.
+  EXPECT_GT(r.LostPackets + s.LostPackets, 30);
+  EXPECT_EQ(s.Status.rfind("Error:録画ファイル書き込み失敗 ", 0), 0u);
+  rig.held.Release();
+  rig.queue.Drain();
+  for (TOneSegTuner* t : {&r, &s}) {
+    const std::string base = "081206143_Ch" + std::to_string(t->Channel);
+    const auto ts = ReadWholeFile(rig.Pair(base, ".ts"));
+    const auto idx = ReadWholeFile(rig.Pair(base, ".idx"));
+    EXPECT_EQ(ts.size(), (40 - t->LostPackets) * kPacketSize) << base;
+    for (std::size_t at = 0; at + 9 <= idx.size(); at += 9) {
+      const std::size_t offset = idx[at + 5] | idx[at + 6] << 8 | idx[at + 7] << 16;
+      ASSERT_LT(offset, ts.size()) << base;
+      EXPECT_EQ(ts[offset + 5], 0x73) << base;  // every record points at a time packet
+    }
+  }
+}
+
+TEST(WriteQueue, WritesFailingLaterAreShownAndCountedAndTakeTheirIndexWithThem) {
+  QueueRig rig(1 << 20);
+  TOneSegTuner& r = rig.Tuner("R", 27);
+  const Packet t1 = TotPacket(2008, 12, 6, 14, 35, 7), a = PlainPacket(0x100, 1);
+  rig.Send(r, t1);
+  rig.Send(r, a);
+  rig.engine.RecordTimerTimer();
+  rig.queue.Drain();
+  rig.faults.writeBudget = 100;  // the disk is full from now on
+  rig.held.Hold();
+  rig.Send(r, a);
+  rig.Send(r, TotPacket(2008, 12, 6, 14, 40, 0));  // the next pair: the first one closes
+  rig.Send(r, a);
+  rig.engine.RecordTimerTimer();
+  EXPECT_FALSE(r.FileFault);  // nothing has failed yet
+  rig.held.Release();
+  rig.queue.Drain();
+  rig.engine.RecordTimerTimer();
+  EXPECT_EQ(r.LostPackets, 3);  // one in the closed pair, two in the open one
+  EXPECT_TRUE(r.FileFault);
+  EXPECT_TRUE(r.Closing.empty());
+  std::vector<std::uint8_t> first(t1);
+  first.insert(first.end(), a.begin(), a.end());
+  EXPECT_EQ(ReadWholeFile(rig.Pair("081206143_Ch27", ".ts")), first);
+  EXPECT_EQ(ReadWholeFile(rig.Pair("081206144_Ch27", ".ts")).size(), 0u);
+  EXPECT_EQ(ReadWholeFile(rig.Pair("081206144_Ch27", ".idx")).size(), 0u);
+}
+
+}  // namespace
+}  // namespace brannock::test
