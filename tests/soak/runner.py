@@ -10,12 +10,14 @@ import json
 import os
 import signal
 import subprocess
+import sys
 import threading
 import time
 
 from scenario import USB_TUNERS, change_channel_setting
 
 POLL = 0.005
+HARNESS_LAG = 0.25  # seconds between two looks of the watcher that count as its own lag
 
 
 class Disk:
@@ -108,12 +110,13 @@ def proc_sample(pid):
 
 class Run:
     FIELDS = ("lines", "samples", "growth_gaps", "disk_applied", "channel_changed_at", "exit_status", "stderr",
-              "parts", "folder_appeared_at", "folder_error", "midnight_filled_at", "free_bytes")
+              "parts", "folder_appeared_at", "folder_error", "midnight_filled_at", "free_bytes", "harness_lags")
 
     def __init__(self):
         self.lines = []          # (seconds since start, text)
         self.samples = []        # (seconds, fds, threads, rss kB)
         self.growth_gaps = []    # (seconds at end of gap, gap seconds)
+        self.harness_lags = []   # (seconds at end, seconds) the watcher itself did not look
         self.disk_applied = []   # (start, end) as really applied
         self.channel_changed_at = None
         self.parts = []           # the parts of the scenario this run had
@@ -247,11 +250,16 @@ def run_recorder(brannock, scenario, sim_path, config_dir, work, disk, delivery_
     sizes = {path: 0 for path in delivery_logs}
     last_growth = None
     next_sample = 0.0
+    looked = 0.0
     try:
         while True:
             now = clock()
             if now >= scenario.real_seconds or proc.poll() is not None:
                 break
+            # A machine too busy to run the watcher makes it see gaps that are its own.
+            if now - looked > HARNESS_LAG:
+                run.harness_lags.append((now, now - looked))
+            looked = now
             grew = False
             for path in delivery_logs:
                 try:
@@ -289,3 +297,25 @@ def run_recorder(brannock, scenario, sim_path, config_dir, work, disk, delivery_
         reader.join(timeout=5)
         run.stderr = proc.stderr.read().decode("utf-8", "replace")
     return run
+
+
+class Load:
+    """What a busy machine runs beside the recorder: CPU-bound processes and a
+    writer that syncs 64 MB at a time to the disk under the work folder."""
+
+    def __init__(self, work, cpus=2):
+        target = os.path.join(work, "load.dd")
+        writer = "while :; do dd if=/dev/zero of=%s bs=1M count=64 conv=fsync status=none; done" % target
+        self.procs = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(cpus)]
+        self.procs.append(subprocess.Popen(["sh", "-c", writer], start_new_session=True))
+        self.target = target
+
+    def stop(self):
+        for proc in self.procs:
+            try:
+                os.killpg(proc.pid, signal.SIGTERM) if proc.args[0] == "sh" else proc.terminate()
+            except ProcessLookupError:
+                pass
+            proc.wait()
+        if os.path.exists(self.target):
+            os.unlink(self.target)

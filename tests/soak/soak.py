@@ -33,6 +33,8 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--without", action="append", default=[], choices=sc.PARTS,
                     help="leave a part of the unattended run out (repeatable)")
+    ap.add_argument("--load", action="store_true",
+                    help="run two CPU-bound processes and a 64 MB syncing writer beside the recorder")
     ap.add_argument("--keep", action="store_true", help="keep the recordings (and their disk) afterwards")
     ap.add_argument("--check-only", action="store_true", help="check a kept run again")
     args = ap.parse_args()
@@ -87,7 +89,12 @@ def soak(args, work, ts_folder):
                "%d windows on a %d MB ext4" % (len(scen.disk_windows), size_mb) if disk.mounted else
                "not injected (cannot mount an ext4 image: %s)" % disk.why_not),
               flush=True)
-        run = runner.run_recorder(args.brannock, scen, sim_path, config_dir, work, disk, logs, staging, ts_folder)
+        load = runner.Load(work) if args.load else None
+        try:
+            run = runner.run_recorder(args.brannock, scen, sim_path, config_dir, work, disk, logs, staging, ts_folder)
+        finally:
+            if load:
+                load.stop()
         run.save(os.path.join(work, "run.json"))
         with open(os.path.join(work, "brannock.out"), "w") as f:
             f.writelines("%.3f %s\n" % line for line in run.lines)

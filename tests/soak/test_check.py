@@ -170,6 +170,26 @@ class PacketAccounting(unittest.TestCase):
             f.write(struct.pack("<I", 188))
         self.assertTrue(any("badly indexed" in f for f in self.verdict().failures))
 
+    def test_a_missing_index_fails_unless_the_recorder_showed_it(self):
+        self.deliver(range(0, 80))
+        self.record(range(0, 80))
+        idx = os.path.join(self.ts, "261206", "261206210_Ch27.idx")
+        os.unlink(idx)
+        self.assertTrue(any("1 recorded packets badly indexed" in f for f in self.verdict().failures))
+        shown = FakeRun([(1.0, "SOAKA1: 録画ファイル書き込み失敗 %s (失われたパケット 0)" % idx)])
+        self.assertEqual(self.verdict(shown).failures, [])
+
+    def test_a_loss_is_named_only_as_far_as_the_recorder_counted_it(self):
+        self.deliver(range(0, 200))
+        self.record([s for s in range(0, 200) if not 77 <= s < 80])
+
+        def counted(follower):
+            return FakeRun([(9.0, "SOAKA1: 録画されなかったパケット 枠ずれ 0 追従 %d 読み込み失敗 0 書き込み失敗 0 "
+                                  "時刻受信前 0" % follower)])
+        self.assertEqual(self.verdict(counted(3)).failures, [])
+        failures = self.verdict(counted(2)).failures
+        self.assertTrue(any("1 delivered packets missing" in f for f in failures), failures)
+
 
 class Markers(unittest.TestCase):
     def test_time_packet_keeps_marker_and_time(self):
