@@ -14,6 +14,9 @@ constexpr std::uint32_t kMaxRead = 65536;
 // A device that keeps reporting data without delivering it must not hold the
 // thread: one pass reads a tuner at most this often.
 constexpr int kMaxReadsPerPass = 64;
+// Nor may a slow one: after this many seconds of its pass a tuner starts no
+// further read, so the others are read again within a second.
+constexpr double kPassBudget = 0.2;
 constexpr std::size_t kIndexRecordSize = 9;
 // Seconds a writer may deliver nothing before a follower hearing the channel
 // takes over, and how recent the follower's own time packet must be for the
@@ -54,7 +57,9 @@ void RecorderEngine::RecordTuner(TOneSegTuner& tuner) {
   const auto handle = [&](const std::uint8_t* packet) { HandlePacket(tuner, packet); };
   // A read that fails with nothing or comes empty leaves the framer's carried
   // bytes for the next one.
-  for (int reads = 0; waiting >= tuner.UnitSize && reads < kMaxReadsPerPass; ++reads) {
+  const double start = clock_.Monotonic();
+  for (int reads = 0; waiting >= tuner.UnitSize && reads < kMaxReadsPerPass && clock_.Monotonic() - start < kPassBudget;
+       ++reads) {
     const std::uint32_t count = std::min(waiting, kMaxRead);
     std::uint32_t got = 0;
     const int status = ops_.ReadStream(tuner, readBuffer_.data(), count, got);

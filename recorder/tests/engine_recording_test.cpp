@@ -462,6 +462,30 @@ TEST_F(Recording, ADeviceThatNeverDeliversCannotHoldTheThread) {
   EXPECT_EQ(engine.Tuners[0]->PacketCount, 0);
 }
 
+TEST_F(Recording, ASlowTunerStartsNoReadAfterAFifthOfASecondOfItsPass) {
+  // Each read of R takes 0.15 s and hands over one unit.
+  struct Slow : ScriptedOps {
+    explicit Slow(FakeClock& clock) : clock(clock) {}
+    int ReadStream(TOneSegTuner& t, std::uint8_t* buffer, std::uint32_t count, std::uint32_t& got) override {
+      if (t.TunerID == "R") clock.Advance(0.15);
+      return ScriptedOps::ReadStream(t, buffer, count, got);
+    }
+    FakeClock& clock;
+  } slow(rig.clock);
+  RecorderEngine engine({rig.clock, rig.usb, rig.driver, slow, rig.files});
+  engine.FormCreate(rig.folder.str());
+  TOneSegTuner& r = *engine.FindTunerById("R");
+  r.State = Streaming;
+  slow.scripts["R"].readLimit = r.UnitSize;
+  for (int k = 0; k < 10; ++k) AppendUnit(slow.scripts["R"].stream, PlainPacket(0x100), r.UnitSize);
+  const double before = rig.clock.Monotonic();
+  engine.RecordTimerTimer();
+  EXPECT_EQ(r.PacketCount, 2);  // reads started at 0 and 0.15 s; none at 0.30 s
+  EXPECT_LE(rig.clock.Monotonic() - before, 0.3 + 1e-9);
+  for (int pass = 0; pass < 4; ++pass) engine.RecordTimerTimer();
+  EXPECT_EQ(r.PacketCount, 10);  // the rest follows in later passes
+}
+
 struct LogLines : RecordingListener {
   std::vector<std::string> lines;
   void Log(const std::string& line) override { lines.push_back(line); }
