@@ -6,6 +6,7 @@
 #include <atomic>
 #include <iostream>
 
+#include "alert_delivery.h"
 #include "archive_db.h"
 #include "indexer.h"
 #include "keep_current.h"
@@ -150,13 +151,15 @@ int run_index(int argc, char** argv)
 
 int run_follow(int argc, char** argv)
 {
-  constexpr const char* synopsis = "--root DIR [--db FILE] [--interval SECONDS]";
+  constexpr const char* synopsis = "--root DIR [--db FILE] [--interval SECONDS] [--on-alert PROGRAM]";
   RootOptions options;
   int interval = 0;
+  std::string on_alert;
   try {
     std::vector<std::string> args = arguments(argc, argv);
     options = take_root_options(args);
     interval = number_option(args, "--interval", 2, 1);
+    on_alert = take_value(args, "--on-alert").value_or("");
     no_more(args);
   } catch (const UsageError& e) {
     return usage_error("follow", e, synopsis);
@@ -172,10 +175,12 @@ int run_follow(int argc, char** argv)
     Follower follower(db, options.root, starter, follow);
     std::cout << "following " << options.root.string() << " into " << options.db.string() << std::endl;
     KeepCurrentHooks hooks;
-    hooks.on_report = [](const IndexReport& r) {
-      if (r.added + r.updated + r.removed > 0 || !r.errors.empty()) print_report(r);
-    };
     hooks.log = [](const std::string& line) { std::cerr << "oneseg-archive follow: " << line << std::endl; };
+    AlertDelivery alerts(db, on_alert, "", "", hooks.log);
+    hooks.on_report = [&alerts](const IndexReport& r) {
+      if (r.added + r.updated + r.removed > 0 || !r.errors.empty()) print_report(r);
+      alerts.deliver_new();
+    };
     keep_current(follower, stop_requested, std::chrono::seconds(interval), hooks);
     return 0;
   } catch (const std::exception& e) {

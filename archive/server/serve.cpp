@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli.h"
+#include "alert_delivery.h"
 #include "http_server.h"
 #include "indexer.h"
 #include "keep_current.h"
@@ -20,12 +21,14 @@ using namespace oneseg::archive;
 
 int usage(const std::string& message) {
   std::fprintf(stderr, "oneseg-archive serve: %s\n", message.c_str());
-  std::fputs("usage: oneseg-archive serve --root DIR [--db FILE] [--listen 127.0.0.1:8470] [--token TOKEN]\n", stderr);
+  std::fputs("usage: oneseg-archive serve --root DIR [--db FILE] [--listen 127.0.0.1:8470] [--token TOKEN] [--on-alert PROGRAM]\n", stderr);
   return 2;
 }
 
-// Keeps the index current on its own connection while the server reads.
-void follow(const RootOptions& paths, const std::atomic<bool>& stop) {
+// Keeps the index current on its own connection while the server reads,
+// and delivers the alerts it makes; links lead to `base`.
+void follow(const RootOptions& paths, const web::ServeOptions& served, const std::string& base,
+            const std::atomic<bool>& stop) {
   try {
     ArchiveDb db = ArchiveDb::open(paths.db);
     RealProcessStarter analyser_starter;
@@ -35,6 +38,8 @@ void follow(const RootOptions& paths, const std::atomic<bool>& stop) {
     Follower follower(db, paths.root, analyser_starter, options);
     KeepCurrentHooks hooks;
     hooks.log = [](const std::string& line) { std::fprintf(stderr, "oneseg-archive serve: %s\n", line.c_str()); };
+    AlertDelivery alerts(db, served.on_alert, base, served.token, hooks.log);
+    hooks.on_report = [&](const IndexReport&) { alerts.deliver_new(); };
     keep_current(follower, stop, std::chrono::seconds(2), hooks);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "oneseg-archive serve: the index is no longer kept current: %s\n", error.what());
@@ -90,7 +95,8 @@ int run_serve(int argc, char** argv) {
 
   std::atomic<bool> stop{false};
   std::atomic<bool> signalled{false};
-  std::thread follower([&] { follow(paths, stop); });
+  const std::string base = "http://" + host + ":" + std::to_string(port);
+  std::thread follower([&] { follow(paths, options, base, stop); });
   std::thread signals([&] {
     int received = 0;
     sigwait(&stop_signals, &received);
