@@ -30,10 +30,17 @@ namespace {
 // index would write a segment of its own for every row).
 constexpr const char* schema_sql = R"sql(
 CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS roots(
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL UNIQUE,
+  path TEXT NOT NULL,
+  available INTEGER NOT NULL,
+  mount_point INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS recordings(
   id INTEGER PRIMARY KEY,
+  root INTEGER NOT NULL,
   day TEXT NOT NULL,
-  name TEXT NOT NULL UNIQUE,
+  name TEXT NOT NULL,
   channel INTEGER NOT NULL,
   station TEXT NOT NULL,
   start INTEGER NOT NULL,
@@ -51,9 +58,10 @@ CREATE TABLE IF NOT EXISTS recordings(
   health TEXT NOT NULL,
   caption_count INTEGER NOT NULL DEFAULT 0,
   caption_first INTEGER NOT NULL DEFAULT 0,
-  caption_last INTEGER NOT NULL DEFAULT -1);
+  caption_last INTEGER NOT NULL DEFAULT -1,
+  UNIQUE(name, root));
 CREATE INDEX IF NOT EXISTS recordings_by_day ON recordings(day, start, channel);
-CREATE INDEX IF NOT EXISTS recordings_by_channel ON recordings(channel, name);
+CREATE INDEX IF NOT EXISTS recordings_by_channel ON recordings(channel, root, name);
 CREATE TABLE IF NOT EXISTS captions(
   id INTEGER PRIMARY KEY,
   recording INTEGER NOT NULL,
@@ -76,7 +84,7 @@ CREATE VIRTUAL TABLE IF NOT EXISTS caption_index USING fts5(
 // (user_tables.h) are not the index's and are never named here.
 constexpr const char* drop_sql = R"sql(
 DROP TABLE IF EXISTS caption_index; DROP TABLE IF EXISTS captions; DROP TABLE IF EXISTS programmes;
-DROP TABLE IF EXISTS recordings; DROP TABLE IF EXISTS schema_version;
+DROP TABLE IF EXISTS recordings; DROP TABLE IF EXISTS roots; DROP TABLE IF EXISTS schema_version;
 )sql";
 
 // Merging the full-text segments less eagerly than by default makes building

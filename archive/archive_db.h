@@ -99,7 +99,7 @@ class ArchiveDb {
   sqlite3* db_ = nullptr;
 };
 
-inline constexpr int schema_version = 3;
+inline constexpr int schema_version = 4;
 
 // The full-text index's merging: usual (a little after every write), or bulk
 // (none until merge_index, for a whole build; cheaper by far in all). A

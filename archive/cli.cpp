@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <iostream>
+#include <map>
 
-#include "alert_delivery.h"
 #include "archive_db.h"
 #include "indexer.h"
 #include "keep_current.h"
@@ -112,12 +112,22 @@ extern "C" void request_stop(int) { stop_requested = true; }
 
 RootOptions take_root_options(std::vector<std::string>& args)
 {
-  const auto root = take_value(args, "--root");
-  if (!root) throw UsageError("--root DIR is required");
-  std::error_code ec;
-  if (!fs::is_directory(*root, ec)) throw UsageError("--root " + *root + " is not a folder");
+  RootOptions options;
+  try {
+    for (auto it = std::find(args.begin(), args.end(), "--root"); it != args.end();
+         it = std::find(args.begin(), args.end(), "--root")) {
+      if (it + 1 == args.end()) throw UsageError("--root needs a value");
+      options.roots.push_back(parse_root_spec(*(it + 1)));
+      args.erase(it, it + 2);
+    }
+    check_distinct(options.roots);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(e.what());
+  }
+  if (options.roots.empty()) throw UsageError("--root DIR is required");
   const auto db = take_value(args, "--db");
-  return {fs::path(*root), db ? fs::path(*db) : default_db_path(*root)};
+  options.db = db ? fs::path(*db) : default_db_path(options.roots.front().path);
+  return options;
 }
 
 // The root options and nothing else (index, stats); none after a usage
@@ -130,7 +140,7 @@ std::optional<RootOptions> only_root_options(int argc, char** argv, const char* 
     no_more(args);
     return options;
   } catch (const UsageError& e) {
-    usage_error(command, e, "--root DIR [--db FILE]");
+    usage_error(command, e, "--root [NAME=]DIR ... [--db FILE]");
     return std::nullopt;
   }
 }
@@ -139,9 +149,16 @@ int run_index(int argc, char** argv)
 {
   const auto options = only_root_options(argc, argv, "index");
   if (!options) return 2;
+  for (const RootSpec& root : options->roots) {
+    std::error_code ec;
+    if (!fs::is_directory(root.path, ec)) {
+      std::cerr << "oneseg-archive index: --root " << root.path.string() << " is not a folder\n";
+      return 2;
+    }
+  }
   try {
     ArchiveDb db = ArchiveDb::open(options->db);
-    print_report(index_root(db, options->root));
+    for (const ArchiveRoot& root : register_roots(db, options->roots, true)) print_report(index_root(db, root));
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "oneseg-archive index: " << e.what() << '\n';
@@ -151,15 +168,13 @@ int run_index(int argc, char** argv)
 
 int run_follow(int argc, char** argv)
 {
-  constexpr const char* synopsis = "--root DIR [--db FILE] [--interval SECONDS] [--on-alert PROGRAM]";
+  constexpr const char* synopsis = "--root [NAME=]DIR ... [--db FILE] [--interval SECONDS]";
   RootOptions options;
   int interval = 0;
-  std::string on_alert;
   try {
     std::vector<std::string> args = arguments(argc, argv);
     options = take_root_options(args);
     interval = number_option(args, "--interval", 2, 1);
-    on_alert = take_value(args, "--on-alert").value_or("");
     no_more(args);
   } catch (const UsageError& e) {
     return usage_error("follow", e, synopsis);
@@ -167,21 +182,23 @@ int run_follow(int argc, char** argv)
   std::signal(SIGINT, request_stop);
   std::signal(SIGTERM, request_stop);
   try {
-    ArchiveDb db = ArchiveDb::open(options.db);
-    RealProcessStarter starter;
+    std::vector<ArchiveRoot> roots;
+    {
+      ArchiveDb db = ArchiveDb::open(options.db);
+      roots = register_roots(db, options.roots, true);
+    }
     Follower::Options follow;
     follow.skerrow = find_skerrow();
-    follow.index.stop = &stop_requested;
-    Follower follower(db, options.root, starter, follow);
-    std::cout << "following " << options.root.string() << " into " << options.db.string() << std::endl;
+    for (const ArchiveRoot& root : roots)
+      std::cout << "following " << root.name << " (" << root.path.string() << ") into " << options.db.string() << '\n';
+    std::cout.flush();
     KeepCurrentHooks hooks;
-    hooks.log = [](const std::string& line) { std::cerr << "oneseg-archive follow: " << line << std::endl; };
-    AlertDelivery alerts(db, on_alert, "", "", hooks.log);
-    hooks.on_report = [&alerts](const IndexReport& r) {
+    hooks.on_report = [](const IndexReport& r) {
       if (r.added + r.updated + r.removed > 0 || !r.errors.empty()) print_report(r);
-      alerts.deliver_new();
+      for (const std::string& notice : r.notices) std::cerr << "oneseg-archive follow: " << notice << std::endl;
     };
-    keep_current(follower, stop_requested, std::chrono::seconds(interval), hooks);
+    hooks.log = [](const std::string& line) { std::cerr << "oneseg-archive follow: " << line << std::endl; };
+    keep_roots_current(options.db, roots, follow, stop_requested, std::chrono::seconds(interval), hooks);
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "oneseg-archive follow: " << e.what() << '\n';
@@ -192,7 +209,7 @@ int run_follow(int argc, char** argv)
 int run_search(int argc, char** argv)
 {
   constexpr const char* synopsis =
-      "--root DIR [--db FILE] [--station S] [--channel N] [--from yyyy-mm-dd] [--to yyyy-mm-dd] "
+      "--root [NAME=]DIR ... [--db FILE] [--station S] [--channel N] [--from yyyy-mm-dd] [--to yyyy-mm-dd] "
       "[--within SECONDS] [--json] [--limit N] [--] QUERY";
   RootOptions options;
   SearchQuery query;
@@ -226,9 +243,11 @@ int run_search(int argc, char** argv)
     if (json) {
       std::cout << to_json(result) << '\n';
     } else {
+      std::map<std::string, fs::path> folders;
+      for (const ArchiveRoot& root : known_roots(db)) folders[root.name] = root.path;
       for (const SearchHit& h : result.hits)
         std::cout << h.time << '\t' << h.channel << '\t' << printable(h.station) << '\t'
-                  << (options.root / h.recording).string() << '\t' << printable(h.text) << '\n';
+                  << (folders[h.root] / h.recording).string() << '\t' << printable(h.text) << '\n';
     }
     return result.total > 0 ? 0 : 1;
   } catch (const QueryError& e) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "roots.h"
+
 namespace oneseg::archive {
 
 int run_index(int argc, char** argv);
@@ -16,16 +18,18 @@ int run_follow(int argc, char** argv);
 int run_search(int argc, char** argv);
 int run_stats(int argc, char** argv);
 
-// The options every subcommand shares, taken out of args (the rest stays).
+// The options every subcommand shares, taken out of args (the rest stays):
+// --root [NAME=]DIR, repeated for several recording folders, and --db.
 struct RootOptions {
-  std::filesystem::path root;
-  std::filesystem::path db;   // default_db_path(root) unless --db is given
+  std::vector<RootSpec> roots;
+  std::filesystem::path db;   // default_db_path(first root) unless --db is given
 };
 class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-// Throws UsageError when --root is missing or not a folder, or an option lacks its value.
+// Throws UsageError when --root is missing or malformed, two roots share a
+// name or folder, or an option lacks its value.
 RootOptions take_root_options(std::vector<std::string>& args);
 
 // Takes "--name VALUE" (or the flag) out of args; nullopt (false) when

@@ -36,11 +36,12 @@ void merge(IndexReport& report, const IndexReport& r)
   report.unchanged += r.unchanged;
   report.captions += r.captions;
   report.errors.insert(report.errors.end(), r.errors.begin(), r.errors.end());
+  report.notices.insert(report.notices.end(), r.notices.begin(), r.notices.end());
 }
 
 }  // namespace
 
-Follower::Follower(ArchiveDb& db, fs::path root, ProcessStarter& starter, Options options, Clock clock)
+Follower::Follower(ArchiveDb& db, ArchiveRoot root, ProcessStarter& starter, Options options, Clock clock)
     : db_(db), root_(std::move(root)), starter_(starter), options_(std::move(options)), clock_(std::move(clock)),
       growing_(std::make_unique<GrowingRecordings>(db_, root_))
 {
@@ -59,9 +60,9 @@ IndexReport Follower::tick()
   // Each folder's time is taken before the folder is read, so a change made
   // while it is read is seen by the next tick.
   std::map<std::string, fs::file_time_type> times;
-  for (const std::string& day : list_day_folders(root_)) {
+  for (const std::string& day : list_day_folders(root_.path)) {
     std::error_code ec;
-    times[day] = fs::last_write_time(root_ / day, ec);
+    times[day] = fs::last_write_time(root_.path / day, ec);
   }
   if (!scanned_ || now_ - last_full_scan_ >= options_.full_scan_every) {
     days_.clear();
@@ -95,7 +96,7 @@ IndexReport Follower::tick()
 bool Follower::pictures_changed(const std::string& day, const Day& d) const
 {
   for (const auto& [name, mtime] : d.pictures)
-    if (folder_mtime_ns(root_ / day / (name + "thm")) != mtime) return true;
+    if (folder_mtime_ns(root_.path / day / (name + "thm")) != mtime) return true;
   return false;
 }
 
@@ -125,7 +126,7 @@ void Follower::scanned(const std::string& day, const std::vector<RecordingOnDisk
 void Follower::analyse(const RecordingName& id)
 {
   if (!analysed_.insert(id.name).second) return;
-  starter_.run(options_.skerrow, {(root_ / id.day / (id.name + ".ts")).string()});
+  starter_.run(options_.skerrow, {(root_.path / id.day / (id.name + ".ts")).string()});
 }
 
 std::string find_skerrow()

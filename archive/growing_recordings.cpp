@@ -42,7 +42,8 @@ struct GrowingRecordings::Recording {
   Recording& operator=(const Recording&) = delete;
 };
 
-GrowingRecordings::GrowingRecordings(ArchiveDb& db, fs::path root) : db_(db), root_(std::move(root)), writer_(db, root_) {}
+GrowingRecordings::GrowingRecordings(ArchiveDb& db, const ArchiveRoot& root)
+    : db_(db), root_(root.path), writer_(db, root) {}
 
 GrowingRecordings::~GrowingRecordings() = default;
 

@@ -18,7 +18,7 @@ namespace oneseg::archive {
 
 class GrowingRecordings {
  public:
-  GrowingRecordings(ArchiveDb& db, std::filesystem::path root);
+  GrowingRecordings(ArchiveDb& db, const ArchiveRoot& root);
   ~GrowingRecordings();
 
   // From its start (its earlier rows replaced); nothing when followed already.

@@ -1,5 +1,7 @@
 #include "indexer.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -12,6 +14,7 @@
 #include "eucjp.h"
 #include "health.h"
 #include "recording_files.h"
+#include "roots.h"
 
 namespace oneseg::archive {
 
@@ -39,8 +42,8 @@ struct ReadRecording {
 
 class IndexWriter {
  public:
-  IndexWriter(ArchiveDb& db, const fs::path& root, const IndexOptions& options)
-      : db_(db), root_(root), options_(options),
+  IndexWriter(ArchiveDb& db, const ArchiveRoot& root, const IndexOptions& options)
+      : db_(db), root_(root.path), root_id_(root.id), options_(options),
         unindex_captions_(db.prepare(
             "INSERT INTO caption_index(caption_index, rowid, text) SELECT 'delete', id, text FROM captions"
             " WHERE id BETWEEN (SELECT caption_first FROM recordings WHERE id = ?1)"
@@ -56,9 +59,9 @@ class IndexWriter {
         add_recording_(db.prepare(
             "INSERT INTO recordings(day, name, channel, station, start, end, fingerprint, ts_size, ts_mtime,"
             " has_ts, has_idx, has_sub, has_eit, has_html, thumbnails, health_measured, packets,"
-            " continuity_errors, transport_errors, sync_losses, first_time, last_time, longest_gap, health)"
+            " continuity_errors, transport_errors, sync_losses, first_time, last_time, longest_gap, health, root)"
             " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20,"
-            " ?21, ?22, ?23, ?24)")),
+            " ?21, ?22, ?23, ?24, ?25)")),
         caption_range_(db.prepare(
             "UPDATE recordings SET caption_count = caption_count + ?2,"
             " caption_first = CASE WHEN caption_count = 0 THEN ?3 ELSE min(caption_first, ?3) END,"
@@ -71,7 +74,8 @@ class IndexWriter {
             "INSERT INTO programmes(recording, start, duration, title, description, genres)"
             " VALUES (?1, ?2, ?3, ?4, ?5, ?6)")),
         neighbour_station_(db.prepare(
-            "SELECT station FROM recordings WHERE channel = ?1 AND has_eit = 1 ORDER BY abs(start - ?2) LIMIT 1")),
+            "SELECT station FROM recordings WHERE channel = ?1 AND root = ?3 AND has_eit = 1"
+            " ORDER BY abs(start - ?2) LIMIT 1")),
         stored_health_(db.prepare(
             "SELECT packets, continuity_errors, transport_errors, sync_losses, first_time, last_time, longest_gap"
             " FROM recordings WHERE id = ?1 AND health_measured = 1")),
@@ -90,8 +94,9 @@ class IndexWriter {
   std::map<std::string, IndexedRecording> indexed_day(const std::string& day)
   {
     std::map<std::string, IndexedRecording> rows;
-    Statement s = db_.prepare("SELECT id, name, fingerprint, ts_size, ts_mtime FROM recordings WHERE day = ?1");
-    s.bind(1, day);
+    Statement s = db_.prepare(
+        "SELECT id, name, fingerprint, ts_size, ts_mtime FROM recordings WHERE day = ?1 AND root = ?2");
+    s.bind(1, day).bind(2, root_id_);
     while (s.step()) rows[s.text(1)] = {s.integer(0), s.text(2), s.integer(3), s.integer(4), std::nullopt};
     return rows;
   }
@@ -137,6 +142,7 @@ class IndexWriter {
 
   ArchiveDb& db_;
   fs::path root_;
+  std::int64_t root_id_;
   IndexOptions options_;
   EucJpDecoder decoder_;
   Statement unindex_captions_, remove_captions_, index_captions_, remove_programmes_, remove_recording_, add_recording_, caption_range_, add_caption_,
@@ -169,7 +175,7 @@ std::string IndexWriter::station_of(const RecordingOnDisk& r, const std::vector<
   for (const ListingEntry& e : listing)
     if (!e.provider.empty()) return e.provider;
   // Not analysed yet: the name the station has in the listings nearest in time.
-  neighbour_station_.bind(1, r.id.channel).bind(2, r.id.start);
+  neighbour_station_.bind(1, r.id.channel).bind(2, r.id.start).bind(3, root_id_);
   std::string station = neighbour_station_.step() ? neighbour_station_.text(0) : "Ch" + std::to_string(r.id.channel);
   neighbour_station_.reset();
   return station;
@@ -191,7 +197,7 @@ std::int64_t IndexWriter::insert_recording(const RecordingOnDisk& r, const std::
   const StreamHealth h = health.value_or(StreamHealth{});
   s.bind(17, h.packets).bind(18, h.continuity_errors).bind(19, h.transport_errors).bind(20, h.sync_losses);
   if (h.first_time) s.bind(21, *h.first_time).bind(22, *h.last_time);
-  s.bind(23, h.longest_gap_s).bind(24, health ? health_mark(h, r.id.start) : "");
+  s.bind(23, h.longest_gap_s).bind(24, health ? health_mark(h, r.id.start) : "").bind(25, root_id_);
   s.run();
   return db_.last_insert_id();
 }
@@ -346,8 +352,8 @@ void IndexWriter::write(const std::vector<std::pair<const RecordingOnDisk*, cons
 std::int64_t IndexWriter::start_growing(const RecordingOnDisk& files)
 {
   ArchiveDb::Transaction transaction(db_);
-  Statement existing = db_.prepare("SELECT id FROM recordings WHERE name = ?1");
-  existing.bind(1, files.id.name);
+  Statement existing = db_.prepare("SELECT id FROM recordings WHERE name = ?1 AND root = ?2");
+  existing.bind(1, files.id.name).bind(2, root_id_);
   if (existing.step()) remove(existing.integer(0));
   existing.reset();
   const std::int64_t id = insert_recording(files, station_of(files, {}), std::nullopt);
@@ -390,11 +396,56 @@ std::optional<RowWindow> IndexWriter::append_growing(std::int64_t id, const Reco
 // at most, to bound the memory a batch holds.
 constexpr std::size_t batch_captions = 100000;
 
-void index_day_with(IndexWriter& writer, ArchiveDb& db, const std::string& day,
-                    const std::vector<RecordingOnDisk>& on_disk, const IndexOptions& options, IndexReport& report)
+bool is_mount_point(const fs::path& folder)
 {
-  if (options.scanned) options.scanned(day, on_disk);
+  struct stat self {}, parent {};
+  if (::stat(folder.c_str(), &self) != 0 || ::stat((folder / "..").c_str(), &parent) != 0) return false;
+  return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
+}
+
+// A root can be read when its folder lists to its end, unless it was a
+// mount point and is now an empty folder (the share is not mounted). A
+// folder emptied by retention is read as it is.
+bool root_readable(ArchiveDb& db, const ArchiveRoot& root, const std::optional<std::vector<std::string>>& days)
+{
+  if (!days) return false;
+  const bool mounted = is_mount_point(root.path);
+  Statement was = db.prepare("SELECT mount_point FROM roots WHERE id = ?1");
+  was.bind(1, root.id);
+  const bool was_mounted = was.step() && was.integer(0) != 0;
+  was.reset();
+  if (was_mounted && !mounted && days->empty()) return false;
+  if (was_mounted != mounted) db.prepare("UPDATE roots SET mount_point = ?2 WHERE id = ?1").bind(1, root.id).bind(2, int{mounted}).run();
+  return true;
+}
+
+// Writes the root's state when it changed, and says so.
+void note_availability(ArchiveDb& db, const ArchiveRoot& root, bool available, IndexReport& report)
+{
+  Statement s = db.prepare("SELECT available FROM roots WHERE id = ?1");
+  s.bind(1, root.id);
+  if (!s.step() || (s.integer(0) != 0) == available) return;
+  s.reset();
+  db.prepare("UPDATE roots SET available = ?2 WHERE id = ?1").bind(1, root.id).bind(2, int{available}).run();
+  report.notices.push_back("root " + root.name + " (" + root.path.string() + ")" +
+                           (available ? " is available again"
+                                      : " cannot be read: marked unavailable, its recordings stay in the index"));
+}
+
+// listed: the day folder's recordings, nullopt when it could not be read.
+void index_day_with(IndexWriter& writer, ArchiveDb& db, const ArchiveRoot& root, const std::string& day,
+                    const std::optional<std::vector<RecordingOnDisk>>& listed, const IndexOptions& options,
+                    IndexReport& report)
+{
   std::map<std::string, IndexedRecording> indexed = writer.indexed_day(day);
+  // A day folder that cannot be read, or is gone with the whole root, says
+  // nothing about its recordings: they stay as they are.
+  if (!listed) return;
+  if (listed->empty() && !indexed.empty() && !root_readable(db, root, read_day_folders(root.path)))
+    return note_availability(db, root, false, report);
+  if (!listed->empty()) note_availability(db, root, true, report);
+  const std::vector<RecordingOnDisk>& on_disk = *listed;
+  if (options.scanned) options.scanned(day, on_disk);
   std::vector<std::pair<const RecordingOnDisk*, const IndexedRecording*>> changed;
   std::int64_t batch_bytes = 0;
   for (const RecordingOnDisk& r : on_disk) {
@@ -425,20 +476,20 @@ void index_day_with(IndexWriter& writer, ArchiveDb& db, const std::string& day,
 
 }  // namespace
 
-IndexReport index_day(ArchiveDb& db, const fs::path& root, const std::string& day, const IndexOptions& options)
+IndexReport index_day(ArchiveDb& db, const ArchiveRoot& root, const std::string& day, const IndexOptions& options)
 {
   IndexWriter writer(db, root, options);
   IndexReport report;
-  index_day_with(writer, db, day, scan_day(root / day, day), options, report);
+  index_day_with(writer, db, root, day, read_day(root.path / day, day), options, report);
   return report;
 }
 
 struct GrowingRecordingWriter::Impl {
-  Impl(ArchiveDb& db, const fs::path& root) : writer(db, root, {}) {}
+  Impl(ArchiveDb& db, const ArchiveRoot& root) : writer(db, root, {}) {}
   IndexWriter writer;
 };
 
-GrowingRecordingWriter::GrowingRecordingWriter(ArchiveDb& db, const fs::path& root)
+GrowingRecordingWriter::GrowingRecordingWriter(ArchiveDb& db, const ArchiveRoot& root)
     : impl_(std::make_unique<Impl>(db, root)) {}
 
 GrowingRecordingWriter::~GrowingRecordingWriter() = default;
@@ -453,19 +504,25 @@ std::optional<RowWindow> GrowingRecordingWriter::append(std::int64_t id, const R
   return impl_->writer.append_growing(id, files, lines, listing, health);
 }
 
-IndexReport index_root(ArchiveDb& db, const fs::path& root, const IndexOptions& options)
+IndexReport index_root(ArchiveDb& db, const ArchiveRoot& root, const IndexOptions& options)
 {
+  IndexReport report;
+  const auto listed = read_day_folders(root.path);
+  if (!root_readable(db, root, listed)) {
+    note_availability(db, root, false, report);
+    return report;
+  }
+  note_availability(db, root, true, report);
+  const std::vector<std::string>& days = *listed;
   // An empty index is built whole, with its merging deferred to the end;
   // a build cut short is merged by the writes of the next run.
   const bool whole_build = !db.prepare("SELECT 1 FROM captions LIMIT 1").step();
   set_bulk_merging(db, whole_build);
   IndexWriter writer(db, root, options);
-  IndexReport report;
-  const std::vector<std::string> days = list_day_folders(root);
   for (const std::string& day : days) {
     // Stopped: like a build cut short, merged by the next run's writes.
     if (options.stop && *options.stop) return report;
-    index_day_with(writer, db, day, scan_day(root / day, day), options, report);
+    index_day_with(writer, db, root, day, read_day(root.path / day, day), options, report);
   }
   if (whole_build) {
     merge_index(db);
@@ -474,12 +531,30 @@ IndexReport index_root(ArchiveDb& db, const fs::path& root, const IndexOptions& 
 
   // Day folders retention removed as a whole.
   std::vector<std::string> gone;
-  Statement indexed_days = db.prepare("SELECT DISTINCT day FROM recordings");
+  Statement indexed_days = db.prepare("SELECT DISTINCT day FROM recordings WHERE root = ?1");
+  indexed_days.bind(1, root.id);
   while (indexed_days.step())
     if (!std::binary_search(days.begin(), days.end(), indexed_days.text(0))) gone.push_back(indexed_days.text(0));
   indexed_days.reset();
-  for (const std::string& day : gone) index_day_with(writer, db, day, {}, options, report);
+  for (const std::string& day : gone)
+    index_day_with(writer, db, root, day, std::vector<RecordingOnDisk>{}, options, report);
   return report;
+}
+
+IndexReport index_root(ArchiveDb& db, const fs::path& folder, const IndexOptions& options)
+{
+  return index_root(db, register_root(db, folder), options);
+}
+
+void forget_root(ArchiveDb& db, std::int64_t root)
+{
+  IndexWriter writer(db, {root, {}, {}}, {});
+  Statement recordings = db.prepare("SELECT id FROM recordings WHERE root = ?1");
+  recordings.bind(1, root);
+  std::vector<std::int64_t> ids;
+  while (recordings.step()) ids.push_back(recordings.integer(0));
+  for (const std::int64_t id : ids) writer.remove(id);
+  db.prepare("DELETE FROM roots WHERE id = ?1").bind(1, root).run();
 }
 
 }  // namespace oneseg::archive

@@ -18,6 +18,7 @@
 #include "health.h"
 #include "process_starter.h"
 #include "recording_files.h"
+#include "roots.h"
 #include "search.h"
 
 namespace oneseg::archive {
@@ -29,6 +30,7 @@ struct IndexReport {
   int unchanged = 0;
   std::int64_t captions = 0;          // caption lines written
   std::vector<std::string> errors;    // one line per recording that could not be read
+  std::vector<std::string> notices;   // a root that became unavailable or available again
 };
 
 struct IndexOptions {
@@ -43,18 +45,24 @@ struct IndexOptions {
   std::function<bool(const std::string& name)> read_live = nullptr;
 };
 
-IndexReport index_root(ArchiveDb& db, const std::filesystem::path& root, const IndexOptions& options = {});
+// A root that cannot be read is marked unavailable and left as indexed.
+IndexReport index_root(ArchiveDb& db, const ArchiveRoot& root, const IndexOptions& options = {});
+// One folder, registered as a root of its own named after it.
+IndexReport index_root(ArchiveDb& db, const std::filesystem::path& folder, const IndexOptions& options = {});
 
 // Indexes (or re-indexes) the recordings of one day folder only; recordings of
-// that day that are gone are removed.
-IndexReport index_day(ArchiveDb& db, const std::filesystem::path& root, const std::string& day,
+// that day that are gone are removed (unless the whole root cannot be read).
+IndexReport index_day(ArchiveDb& db, const ArchiveRoot& root, const std::string& day,
                       const IndexOptions& options = {});
+
+// Removes a root's recordings and its row, in the caller's transaction.
+void forget_root(ArchiveDb& db, std::int64_t root);
 
 // The rows of a recording read while the recorder writes it, numbered as
 // the indexer numbers them.
 class GrowingRecordingWriter {
  public:
-  GrowingRecordingWriter(ArchiveDb& db, const std::filesystem::path& root);
+  GrowingRecordingWriter(ArchiveDb& db, const ArchiveRoot& root);
   ~GrowingRecordingWriter();
   GrowingRecordingWriter(const GrowingRecordingWriter&) = delete;
   GrowingRecordingWriter& operator=(const GrowingRecordingWriter&) = delete;
@@ -92,7 +100,7 @@ class Follower {
   };
   using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-  Follower(ArchiveDb& db, std::filesystem::path root, ProcessStarter& starter, Options options,
+  Follower(ArchiveDb& db, ArchiveRoot root, ProcessStarter& starter, Options options,
            Clock clock = [] { return std::chrono::system_clock::now(); });
   ~Follower();
 
@@ -112,7 +120,7 @@ class Follower {
   void analyse(const RecordingName& id);
 
   ArchiveDb& db_;
-  std::filesystem::path root_;
+  ArchiveRoot root_;
   ProcessStarter& starter_;
   Options options_;
   Clock clock_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <mutex>
 #include <thread>
 
 namespace oneseg::archive {
@@ -39,6 +40,37 @@ void keep_current(Follower& follower, const std::atomic<bool>& stop, std::chrono
     }
     hooks.wait(pause, stop);
   }
+}
+
+void keep_roots_current(const std::filesystem::path& db_file, const std::vector<ArchiveRoot>& roots,
+                        const Follower::Options& options, const std::atomic<bool>& stop,
+                        std::chrono::milliseconds period, const KeepCurrentHooks& hooks)
+{
+  std::mutex hooks_mutex;
+  KeepCurrentHooks one_at_a_time = hooks;
+  one_at_a_time.on_report = [&](const IndexReport& r) {
+    std::lock_guard lock(hooks_mutex);
+    hooks.on_report(r);
+  };
+  one_at_a_time.log = [&](const std::string& line) {
+    std::lock_guard lock(hooks_mutex);
+    hooks.log(line);
+  };
+  std::vector<std::thread> threads;
+  for (const ArchiveRoot& root : roots)
+    threads.emplace_back([&, root] {
+      try {
+        ArchiveDb db = ArchiveDb::open(db_file);
+        RealProcessStarter starter;
+        Follower::Options own = options;
+        own.index.stop = &stop;
+        Follower follower(db, root, starter, own);
+        keep_current(follower, stop, period, one_at_a_time);
+      } catch (const std::exception& error) {
+        one_at_a_time.log("root " + root.name + ": the index is no longer kept current: " + error.what());
+      }
+    });
+  for (std::thread& t : threads) t.join();
 }
 
 }  // namespace oneseg::archive

@@ -6,8 +6,10 @@
 // leaves the follower to look again at all it had not finished).
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "indexer.h"
 
@@ -29,5 +31,12 @@ struct KeepCurrentHooks {
 // Ticks every period until stop is set.
 void keep_current(Follower& follower, const std::atomic<bool>& stop, std::chrono::milliseconds period,
                   const KeepCurrentHooks& hooks);
+
+// Follows every root in a thread and on a database connection of its own,
+// so that a root whose share hangs holds up no other; the hooks are called
+// one at a time. Returns once stop is set and every root's thread ended.
+void keep_roots_current(const std::filesystem::path& db_file, const std::vector<ArchiveRoot>& roots,
+                        const Follower::Options& options, const std::atomic<bool>& stop,
+                        std::chrono::milliseconds period, const KeepCurrentHooks& hooks);
 
 }  // namespace oneseg::archive

@@ -142,11 +142,13 @@ std::string RecordingOnDisk::fingerprint() const
   return out.str();
 }
 
-std::vector<RecordingOnDisk> scan_day(const fs::path& day_folder, const std::string& day)
+std::optional<std::vector<RecordingOnDisk>> read_day(const fs::path& day_folder, const std::string& day)
 {
   std::map<std::string, RecordingOnDisk> found;
   std::error_code ec;
-  for (fs::directory_iterator it(day_folder, ec), end; !ec && it != end; it.increment(ec)) {
+  fs::directory_iterator it(day_folder, ec);
+  if (ec) return ec == std::errc::no_such_file_or_directory ? std::optional(std::vector<RecordingOnDisk>{}) : std::nullopt;
+  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
     const fs::path& path = it->path();
     std::string stem = path.stem().string();
     const std::string ext = path.extension().string();
@@ -156,29 +158,43 @@ std::vector<RecordingOnDisk> scan_day(const fs::path& day_folder, const std::str
     if (!id || id->day != day) continue;
     RecordingOnDisk& r = found[stem];
     r.id = *id;
-    if (thumbnail_folder && it->is_directory(ec) && !it->is_symlink(ec)) read_thumbnails(path, r);
+    std::error_code entry_ec;
+    if (thumbnail_folder && fs::is_directory(it->symlink_status(entry_ec))) read_thumbnails(path, r);
     else if (ext == ".ts") r.ts = stamp(*it);
     else if (ext == ".sub") r.sub = stamp(*it);
     else if (ext == ".eit") r.eit = stamp(*it);
     else if (ext == ".idx") r.idx = stamp(*it).exists;
     else if (ext == ".html") r.html = stamp(*it).exists;
   }
+  if (ec) return std::nullopt;
   std::vector<RecordingOnDisk> recordings;
   for (auto& [stem, r] : found)
     if (r.ts.exists || r.sub.exists || r.eit.exists) recordings.push_back(std::move(r));
   return recordings;
 }
 
-std::vector<std::string> list_day_folders(const fs::path& root)
+std::vector<RecordingOnDisk> scan_day(const fs::path& day_folder, const std::string& day)
+{
+  return read_day(day_folder, day).value_or(std::vector<RecordingOnDisk>{});
+}
+
+std::optional<std::vector<std::string>> read_day_folders(const fs::path& root)
 {
   std::vector<std::string> days;
   std::error_code ec;
   for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (is_day_folder_name(name) && it->is_directory(ec) && !it->is_symlink(ec)) days.push_back(name);
+    std::error_code entry_ec;  // a broken link among the folders is no failure to read the root
+    if (is_day_folder_name(name) && fs::is_directory(it->symlink_status(entry_ec))) days.push_back(name);
   }
+  if (ec) return std::nullopt;
   std::sort(days.begin(), days.end());
   return days;
+}
+
+std::vector<std::string> list_day_folders(const fs::path& root)
+{
+  return read_day_folders(root).value_or(std::vector<std::string>{});
 }
 
 std::vector<CaptionRecord> parse_captions(std::string_view file, std::int64_t recording_start, EucJpDecoder& decoder)

@@ -50,6 +50,14 @@ std::vector<RecordingOnDisk> scan_day(const std::filesystem::path& day_folder, c
 // Day folder names under root, sorted.
 std::vector<std::string> list_day_folders(const std::filesystem::path& root);
 
+// The same, but nullopt when the root cannot be read to its end (gone, a
+// share that is down): nothing can be concluded from it.
+std::optional<std::vector<std::string>> read_day_folders(const std::filesystem::path& root);
+
+// scan_day, but nullopt when the folder exists and cannot be read to its end;
+// a folder that is gone holds no recording.
+std::optional<std::vector<RecordingOnDisk>> read_day(const std::filesystem::path& day_folder, const std::string& day);
+
 struct CaptionRecord {
   std::int64_t time = 0;    // broadcast seconds
   std::string text;         // UTF-8

@@ -14,7 +14,13 @@ namespace {
 
 constexpr const char* summary_columns =
     "r.id, r.day, r.name, r.channel, r.station, r.start, r.end, r.ts_size, r.health, r.has_html, r.thumbnails,"
-    " r.caption_count";
+    " r.caption_count, (SELECT name FROM roots WHERE id = r.root), r.root = (SELECT min(id) FROM roots),"
+    " (SELECT available FROM roots WHERE id = r.root)";
+
+// The recording's root: the one named ?2, the first one when ?2 is "".
+#define ONESEG_ROOT_NAMED_2                                                                  \
+  " r.root = CASE WHEN ?2 = '' THEN (SELECT min(id) FROM roots) ELSE (SELECT id FROM roots" \
+  " WHERE name = ?2) END"
 
 // A recording's listing holds its station's whole schedule; only the
 // programmes on the air during the recording are read, for a whole set of
@@ -53,6 +59,9 @@ RecordingSummary summary_of(const Statement& s)
   r.has_page = s.integer(9) != 0;
   r.has_thumbnails = !s.text(10).empty();
   r.captions = static_cast<int>(s.integer(11));
+  r.root = s.text(12);
+  r.first_root = s.integer(13) != 0;
+  r.root_available = s.integer(14) != 0;
   return r;
 }
 
@@ -63,10 +72,11 @@ RecordingSummary with_programmes(ArchiveDb& db, RecordingSummary summary, std::i
   return std::move(one.front());
 }
 
-std::optional<RecordingSummary> first_summary(ArchiveDb& db, const std::string& sql, const std::string& name)
+std::optional<RecordingSummary> first_summary(ArchiveDb& db, const std::string& sql,
+                                              const std::function<void(Statement&)>& bind)
 {
   Statement s = db.prepare(sql);
-  s.bind(1, name);
+  bind(s);
   if (!s.step()) return std::nullopt;
   return with_programmes(db, summary_of(s), s.integer(0));
 }
@@ -104,7 +114,7 @@ std::vector<RecordingSummary> recordings_of_days(ArchiveDb& db, const std::strin
                                                  const std::string& last_day)
 {
   Statement s = db.prepare(std::string("SELECT ") + summary_columns +
-                           " FROM recordings AS r WHERE r.day BETWEEN ?1 AND ?2 ORDER BY r.day, r.name, r.channel");
+                           " FROM recordings AS r WHERE r.day BETWEEN ?1 AND ?2 ORDER BY r.day, r.name, r.channel, r.root");
   s.bind(1, first_day).bind(2, last_day);
   std::vector<RecordingSummary> out;
   std::vector<std::int64_t> ids;
@@ -122,30 +132,30 @@ std::vector<RecordingSummary> recordings_of_day(ArchiveDb& db, const std::string
   return recordings_of_days(db, day, day);
 }
 
-std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string& name)
+std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string& name, const std::string& root)
 {
   Statement s = db.prepare(std::string("SELECT ") + summary_columns +
                            ", r.has_ts, r.has_idx, r.has_sub, r.has_eit, r.health_measured, r.packets,"
                            " r.continuity_errors, r.transport_errors, r.sync_losses, r.first_time, r.last_time,"
-                           " r.longest_gap FROM recordings AS r WHERE r.name = ?1");
-  s.bind(1, name);
+                           " r.longest_gap FROM recordings AS r WHERE r.name = ?1 AND" ONESEG_ROOT_NAMED_2);
+  s.bind(1, name).bind(2, root);
   if (!s.step()) return std::nullopt;
   RecordingDetail d;
   d.summary = with_programmes(db, summary_of(s), s.integer(0));
-  d.files = {s.integer(12) != 0, s.integer(13) != 0, s.integer(14) != 0, s.integer(15) != 0, d.summary.has_page,
+  d.files = {s.integer(15) != 0, s.integer(16) != 0, s.integer(17) != 0, s.integer(18) != 0, d.summary.has_page,
              split_lines(s.text(10))};
-  d.health.measured = s.integer(16) != 0;
-  d.health.packets = s.integer(17);
-  d.health.continuity_errors = s.integer(18);
-  d.health.transport_errors = s.integer(19);
-  d.health.sync_losses = s.integer(20);
-  if (!s.is_null(21)) {
-    d.health.first_time = format_broadcast_time(s.integer(21));
+  d.health.measured = s.integer(19) != 0;
+  d.health.packets = s.integer(20);
+  d.health.continuity_errors = s.integer(21);
+  d.health.transport_errors = s.integer(22);
+  d.health.sync_losses = s.integer(23);
+  if (!s.is_null(24)) {
+    d.health.first_time = format_broadcast_time(s.integer(24));
     const auto named = parse_recording_name(d.summary.name);
-    d.health.clock_disagrees = named && clock_disagrees_with_name(s.integer(21), named->start);
+    d.health.clock_disagrees = named && clock_disagrees_with_name(s.integer(24), named->start);
   }
-  if (!s.is_null(22)) d.health.last_time = format_broadcast_time(s.integer(22));
-  d.health.longest_gap_s = static_cast<int>(s.integer(23));
+  if (!s.is_null(25)) d.health.last_time = format_broadcast_time(s.integer(25));
+  d.health.longest_gap_s = static_cast<int>(s.integer(26));
 
   const std::int64_t start = s.integer(5);
   Statement lines = db.prepare(
@@ -159,27 +169,31 @@ std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string
   return d;
 }
 
-std::optional<RecordingSummary> previous_recording(ArchiveDb& db, const std::string& name)
+std::optional<RecordingSummary> previous_recording(ArchiveDb& db, const std::string& name, const std::string& root)
 {
   return first_summary(db, std::string("SELECT ") + summary_columns +
-                               " FROM recordings AS r, recordings AS this WHERE this.name = ?1 AND"
-                               " r.channel = this.channel AND r.name < this.name ORDER BY r.name DESC LIMIT 1",
-                       name);
+                               " FROM recordings AS this, recordings AS r WHERE this.name = ?1 AND"
+                               " this.root = (SELECT r.root FROM recordings AS r WHERE r.name = ?1 AND" ONESEG_ROOT_NAMED_2 ") AND"
+                               " r.channel = this.channel AND r.root = this.root AND r.name < this.name"
+                               " ORDER BY r.name DESC LIMIT 1",
+                       [&](Statement& s) { s.bind(1, name).bind(2, root); });
 }
 
-std::optional<RecordingSummary> next_recording(ArchiveDb& db, const std::string& name)
+std::optional<RecordingSummary> next_recording(ArchiveDb& db, const std::string& name, const std::string& root)
 {
   return first_summary(db, std::string("SELECT ") + summary_columns +
-                               " FROM recordings AS r, recordings AS this WHERE this.name = ?1 AND"
-                               " r.channel = this.channel AND r.name > this.name ORDER BY r.name LIMIT 1",
-                       name);
+                               " FROM recordings AS this, recordings AS r WHERE this.name = ?1 AND"
+                               " this.root = (SELECT r.root FROM recordings AS r WHERE r.name = ?1 AND" ONESEG_ROOT_NAMED_2 ") AND"
+                               " r.channel = this.channel AND r.root = this.root AND r.name > this.name"
+                               " ORDER BY r.name LIMIT 1",
+                       [&](Statement& s) { s.bind(1, name).bind(2, root); });
 }
 
 std::optional<RecordingSummary> newest_recording(ArchiveDb& db, int channel)
 {
   return first_summary(db, std::string("SELECT ") + summary_columns +
-                               " FROM recordings AS r WHERE r.channel = CAST(?1 AS INTEGER) ORDER BY r.name DESC LIMIT 1",
-                       std::to_string(channel));
+                               " FROM recordings AS r WHERE r.channel = ?1 ORDER BY r.name DESC LIMIT 1",
+                       [channel](Statement& s) { s.bind(1, channel); });
 }
 
 // Counting the caption rows themselves reads the whole table (a second over a
@@ -194,7 +208,7 @@ ArchiveStats archive_stats(ArchiveDb& db)
   return {s.integer(0), s.integer(1), s.integer(4), s.integer(5), s.integer(2), s.integer(3)};
 }
 
-bool is_known_file(ArchiveDb& db, std::string_view relative_path)
+bool is_known_file(ArchiveDb& db, std::string_view relative_path, const std::string& root)
 {
   // "<day>/<name>.<ext>" or "<day>/<name>thm/<picture>", nothing else.
   const std::size_t slash = relative_path.find('/');
@@ -221,8 +235,8 @@ bool is_known_file(ArchiveDb& db, std::string_view relative_path)
   const auto id = parse_recording_name(name);
   if (!id || id->day != day) return false;
   Statement s = db.prepare("SELECT " + (column.empty() ? std::string("thumbnails") : column) +
-                           " FROM recordings WHERE name = ?1 AND day = ?2");
-  s.bind(1, name).bind(2, day);
+                           " FROM recordings AS r WHERE r.name = ?1 AND" ONESEG_ROOT_NAMED_2 " AND r.day = ?3");
+  s.bind(1, name).bind(2, root).bind(3, day);
   if (!s.step()) return false;
   if (!column.empty()) return s.integer(0) != 0;
   for (const std::string& t : split_lines(s.text(0)))

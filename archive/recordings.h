@@ -20,6 +20,9 @@ struct Programme {
 };
 
 struct RecordingSummary {
+  std::string root;        // the name of its recording folder
+  bool first_root = true;  // the first root's recordings are named without it in links
+  bool root_available = true;
   std::string day;         // "261207"
   std::string name;        // "261207180_Ch27"
   std::string path;        // "261207/261207180_Ch27.ts"
@@ -85,22 +88,23 @@ std::vector<RecordingSummary> recordings_of_day(ArchiveDb& db, const std::string
 std::vector<RecordingSummary> recordings_of_days(ArchiveDb& db, const std::string& first_day,
                                                  const std::string& last_day);
 
-// name: "261207180_Ch27".
-std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string& name);
+// name: "261207180_Ch27"; root: its root's name, "" for the first root.
+std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string& name, const std::string& root = "");
 
-// The recording of the same channel just before or after, when indexed.
-std::optional<RecordingSummary> previous_recording(ArchiveDb& db, const std::string& name);
-std::optional<RecordingSummary> next_recording(ArchiveDb& db, const std::string& name);
+// The recording of the same channel and root just before or after, when indexed.
+std::optional<RecordingSummary> previous_recording(ArchiveDb& db, const std::string& name, const std::string& root = "");
+std::optional<RecordingSummary> next_recording(ArchiveDb& db, const std::string& name, const std::string& root = "");
 
 // The channel's newest recording (by name, so by its ten minutes).
 std::optional<RecordingSummary> newest_recording(ArchiveDb& db, int channel);
 
 ArchiveStats archive_stats(ArchiveDb& db);
 
-// Whether a path relative to the root names a file the index knows:
-// "261207/261207180_Ch27.ts" (.idx .sub .eit .html alike) or
-// "261207/261207180_Ch27thm/35.jpg". Anything else, including every path
-// with "..", gives false; the caller joins only such a path onto the root.
-bool is_known_file(ArchiveDb& db, std::string_view relative_path);
+// Whether a path relative to a root names a file the index knows of a
+// recording of that root ("" for the first): "261207/261207180_Ch27.ts"
+// (.idx .sub .eit .html alike) or "261207/261207180_Ch27thm/35.jpg".
+// Anything else, including every path with "..", gives false; the caller
+// joins only such a path onto the root.
+bool is_known_file(ArchiveDb& db, std::string_view relative_path, const std::string& root = "");
 
 }  // namespace oneseg::archive

@@ -42,8 +42,10 @@ Statement neighbours_statement(ArchiveDb& db, bool before)
                " AND recording = ?1 ORDER BY id LIMIT 2");
 }
 
-#define ONESEG_HIT_COLUMNS \
-  "c.id, " ONESEG_CAPTION_TIME ", c.text, r.id, r.channel, r.station, r.day, r.name, r.start, r.health"
+#define ONESEG_HIT_COLUMNS                                                                             \
+  "c.id, " ONESEG_CAPTION_TIME ", c.text, r.id, r.channel, r.station, r.day, r.name, r.start, r.health," \
+  " (SELECT name FROM roots WHERE id = r.root), r.root = (SELECT min(id) FROM roots),"                   \
+  " (SELECT available FROM roots WHERE id = r.root)"
 
 // Makes hits of rows of ONESEG_HIT_COLUMNS, with the programme on the air
 // and the lines around them.
@@ -74,6 +76,9 @@ class HitReader {
     h.recording = h.day + "/" + h.name + ".ts";
     h.offset = static_cast<int>(std::max<std::int64_t>(0, time - row.integer(8)));
     h.health = row.text(9);
+    h.root = row.text(10);
+    h.first_root = row.integer(11) != 0;
+    h.root_available = row.integer(12) != 0;
     programme_.bind(1, recording).bind(2, time);
     if (programme_.step()) h.programme = programme_.text(0);
     programme_.reset();
@@ -171,7 +176,8 @@ std::string to_json(const SearchResult& result)
   for (const SearchHit& h : result.hits) {
     hits.push_back({{"time", h.time}, {"channel", h.channel}, {"station", h.station}, {"recording", h.recording},
                     {"day", h.day}, {"name", h.name}, {"text", h.text}, {"programme", h.programme},
-                    {"offset", h.offset}, {"health", h.health}});
+                    {"offset", h.offset}, {"health", h.health}, {"root", h.root},
+                    {"root_available", h.root_available}});
     if (!h.window.empty()) hits.back()["window"] = h.window;
   }
   const nlohmann::ordered_json out = {{"total", result.total}, {"total_exact", result.total_exact},

@@ -35,6 +35,9 @@ struct SearchHit {
   std::string programme;   // title on the air, or ""
   int offset = 0;          // seconds into the recording
   std::string health;      // "要確認" or ""
+  std::string root;        // the name of the recording's folder
+  bool first_root = true;  // the first root's recordings are named without it in links
+  bool root_available = true;
   std::vector<std::string> window;  // with within: the window's lines after the hit's own
   std::vector<std::string> before, after;  // neighbouring caption lines of the recording
 };

@@ -162,12 +162,13 @@ int main(int argc, char** argv)
   // A new recording in the last, full day folder, as follow adds it.
   std::vector<double> add_times, add_cpu;
   const std::string last_day = list_day_folders(root).back();
+  const ArchiveRoot the_root = register_root(db, root);
   for (int slot = 0; slot < std::max(3, runs / 2); ++slot) {
     oneseg::archive::bench::write_recording(root, size.days - 1, slot, size.stations, size.captions_per_recording,
                                             static_cast<std::uint64_t>(slot));
     const auto added = Clock::now();
     const double cpu_at = cpu_s();
-    index_day(db, root, last_day, {.health = false});
+    index_day(db, the_root, last_day, {.health = false});
     add_times.push_back(ms_since(added));
     add_cpu.push_back((cpu_s() - cpu_at) * 1000);
   }

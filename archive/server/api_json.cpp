@@ -14,9 +14,9 @@ std::string search_json(const SearchResult& result) {
   auto& hits = document["hits"];
   for (std::size_t i = 0; i < hits.size() && i < result.hits.size(); ++i) {
     const SearchHit& hit = result.hits[i];
-    hits[i]["thumbnail"] = thumbnail_url(hit.day, hit.name, hit.offset);
-    hits[i]["clip"] = clip_url(hit.day, hit.name, hit.offset);
-    hits[i]["page"] = moment_url(hit.day, hit.name, hit.offset);
+    hits[i]["thumbnail"] = thumbnail_url(link_place(hit), hit.name, hit.offset);
+    hits[i]["clip"] = clip_url(link_place(hit), hit.name, hit.offset);
+    hits[i]["page"] = moment_url(link_place(hit), hit.name, hit.offset);
   }
   return document.dump(-1, ' ', false, json::error_handler_t::replace);
 }
@@ -33,7 +33,8 @@ std::string recordings_json(const std::string& day, const std::vector<RecordingS
                     {"station", r.station}, {"start", r.start}, {"end", r.end}, {"size", r.size},
                     {"captions", r.captions}, {"health", r.health}, {"has_page", r.has_page},
                     {"has_thumbnails", r.has_thumbnails}, {"programmes", programmes},
-                    {"view", "/recording/" + r.day + "/" + r.name}});
+                    {"view", "/recording/" + link_place(r) + "/" + r.name}, {"root", r.root},
+                    {"root_available", r.root_available}});
   }
   return json{{"day", day}, {"recordings", list}}.dump(-1, ' ', false, json::error_handler_t::replace);
 }

@@ -57,9 +57,10 @@ Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json,
 }
 
 Reply recording_reply(ArchiveDb& db, const Route& route, const Parameters& parameters) {
-  auto detail = recording_detail(db, route.name);
+  auto detail = recording_detail(db, route.name, route.root);
   if (!detail) return not_found_reply(false);
-  RecordingPageModel model{std::move(*detail), previous_recording(db, route.name), next_recording(db, route.name), {}};
+  RecordingPageModel model{std::move(*detail), previous_recording(db, route.name, route.root),
+                           next_recording(db, route.name, route.root), {}};
   if (const auto t = parameters("t"); !t.empty()) {
     model.moment = moment_parameter(t);
     if (!model.moment) return {400, html_type, message_page("再生できません", "t は 0 以上の秒数で指定してください")};
@@ -88,12 +89,22 @@ Reply not_found_reply(bool json) {
   return {404, html_type, message_page("見つかりません", "そのページや録画はありません。")};
 }
 
-std::optional<std::filesystem::path> served_file(ArchiveDb& db, const std::filesystem::path& root,
-                                                 const std::string& relative) {
+const ArchiveRoot* root_named(const std::vector<ArchiveRoot>& roots, const std::string& name) {
+  // The first root is the one registered first, whatever the order given.
+  const auto first = std::min_element(roots.begin(), roots.end(),
+                                      [](const ArchiveRoot& a, const ArchiveRoot& b) { return a.id < b.id; });
+  if (name.empty()) return first == roots.end() ? nullptr : &*first;
+  const auto named = std::find_if(roots.begin(), roots.end(), [&](const ArchiveRoot& r) { return r.name == name; });
+  return named == roots.end() ? nullptr : &*named;
+}
+
+std::optional<std::filesystem::path> served_file(ArchiveDb& db, const std::vector<ArchiveRoot>& roots,
+                                                 const std::string& root, const std::string& relative) {
   namespace fs = std::filesystem;
-  if (!is_known_file(db, relative)) return std::nullopt;
+  const ArchiveRoot* served = root_named(roots, root);
+  if (served == nullptr || !is_known_file(db, relative, served->name)) return std::nullopt;
   std::error_code error;
-  const fs::path real_root = fs::canonical(root, error);
+  const fs::path real_root = fs::canonical(served->path, error);
   if (error) return std::nullopt;
   const fs::path file = fs::canonical(real_root / relative, error);
   if (error || !fs::is_regular_file(file, error)) return std::nullopt;
@@ -104,14 +115,14 @@ std::optional<std::filesystem::path> served_file(ArchiveDb& db, const std::files
   return file;
 }
 
-std::optional<ClipSource> clip_source(ArchiveDb& db, const std::filesystem::path& root, const Route& route) {
-  const auto recording = served_file(db, root, route.day + "/" + route.name + ".ts");
+std::optional<ClipSource> clip_source(ArchiveDb& db, const std::vector<ArchiveRoot>& roots, const Route& route) {
+  const auto recording = served_file(db, roots, route.root, route.day + "/" + route.name + ".ts");
   if (!recording) return std::nullopt;
   ClipSource source{*recording, {}};
-  const auto next = next_recording(db, route.name);
-  const auto detail = next ? recording_detail(db, route.name) : std::nullopt;
+  const auto next = next_recording(db, route.name, route.root);
+  const auto detail = next ? recording_detail(db, route.name, route.root) : std::nullopt;
   if (next && detail && carries_on(detail->summary, *next)) {
-    if (auto next_file = served_file(db, root, next->path)) source.next = *next_file;
+    if (auto next_file = served_file(db, roots, route.root, next->path)) source.next = *next_file;
   }
   return source;
 }

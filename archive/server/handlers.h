@@ -8,6 +8,7 @@
 
 #include "archive_db.h"
 #include "recordings.h"
+#include "roots.h"
 #include "request.h"
 
 namespace oneseg::archive::web {
@@ -31,16 +32,20 @@ Reply stats_api_reply(ArchiveDb& db);
 Reply asset_reply(const std::string& name);
 Reply not_found_reply(bool json);
 
-// The file a route names, when the index knows it and it lies, links
-// resolved, inside the root.
-std::optional<std::filesystem::path> served_file(ArchiveDb& db, const std::filesystem::path& root,
-                                                 const std::string& relative);
+// The root a route names ("" for the first), when it is one served.
+const ArchiveRoot* root_named(const std::vector<ArchiveRoot>& roots, const std::string& name);
+
+// The file of a root (by name, "" for the first) at a path relative to it,
+// when the index knows it of that root and it lies, links resolved, inside
+// that root. Every file served goes through here.
+std::optional<std::filesystem::path> served_file(ArchiveDb& db, const std::vector<ArchiveRoot>& roots,
+                                                 const std::string& root, const std::string& relative);
 
 struct ClipSource {
   std::filesystem::path recording;
   std::filesystem::path next;  // empty: none follows without a gap
 };
-std::optional<ClipSource> clip_source(ArchiveDb& db, const std::filesystem::path& root, const Route& route);
+std::optional<ClipSource> clip_source(ArchiveDb& db, const std::vector<ArchiveRoot>& roots, const Route& route);
 
 // Seconds of "yyyy-mm-dd hh:mm:ss" since 1970 (as if UTC); nullopt when malformed.
 std::optional<long long> seconds_of(const std::string& date_time);

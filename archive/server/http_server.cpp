@@ -225,9 +225,9 @@ void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& res
       return send(response, answers.answer("recordings?" + parameters("day"),
                                            [&] { return recordings_api_reply(*db, parameters); }));
     case Page::api_stats: return send(response, answers.answer("stats", [&] { return stats_api_reply(*db); }));
-    case Page::live: return send(response, live_reply(*db, written_on_disk(*db, setup.root), std::chrono::system_clock::now()));
+    case Page::live: return send(response, live_reply(*db, written_on_disk(*db, setup.roots), std::chrono::system_clock::now()));
     case Page::live_station:
-      return send(response, live_station_reply(*db, *found, written_on_disk(*db, setup.root), std::chrono::system_clock::now()));
+      return send(response, live_station_reply(*db, *found, written_on_disk(*db, setup.roots), std::chrono::system_clock::now()));
     case Page::api_live_captions: return send(response, live_captions_reply(*db, *found, parameters));
     case Page::live_stream: return send_live(*found, *db, response);
     case Page::programme: return send(response, programme_reply(*db, *found));
@@ -243,7 +243,7 @@ void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& res
       return send(response, {405, "application/json; charset=UTF-8", error_json("POST で送ってください")});
     case Page::asset: return;
     case Page::file: {
-      const auto file = served_file(*db, setup.root, found->file);
+      const auto file = served_file(*db, setup.roots, found->root, found->file);
       return file ? send_file(*file, response) : send(response, not_found_reply(false));
     }
     case Page::clip:
@@ -270,7 +270,7 @@ void ArchiveServer::Impl::dispatch_post(const HttpRequest& request, HttpResponse
 }
 
 void ArchiveServer::Impl::send_clip(const Route& route, int t, ArchiveDb& db, HttpResponse& response) {
-  const auto source = clip_source(db, setup.root, route);
+  const auto source = clip_source(db, setup.roots, route);
   if (!source) return send(response, not_found_reply(false));
   auto slot = slots.acquire(std::chrono::seconds(3));
   if (!slot) {
@@ -288,7 +288,7 @@ void ArchiveServer::Impl::send_clip(const Route& route, int t, ArchiveDb& db, Ht
 
 // A live station holds an ffmpeg slot like a clip, for as long as it is watched.
 void ArchiveServer::Impl::send_live(const Route& route, ArchiveDb& db, HttpResponse& response) {
-  const auto file = live_file(db, setup.root, route.channel, std::chrono::system_clock::now());
+  const auto file = live_file(db, setup.roots, route.channel, std::chrono::system_clock::now());
   if (!file) return send(response, not_found_reply(false));
   auto slot = slots.acquire(std::chrono::seconds(3));
   if (!slot) {
@@ -299,7 +299,7 @@ void ArchiveServer::Impl::send_live(const Route& route, ArchiveDb& db, HttpRespo
   if (!child) return send(response, {500, "text/plain; charset=UTF-8", "ffmpeg could not be started\n"});
   auto feed = std::make_unique<LiveFeed>(*file, live_delay_s * live_bytes_per_second, [this](const std::filesystem::path& current) {
     auto lease = pool.take();
-    return following_file(*lease, setup.root, current);
+    return following_file(*lease, setup.roots, current);
   });
   auto pump = std::make_shared<LivePump>(std::move(feed), std::move(child));
   auto held = std::make_shared<FfmpegSlots::Slot>(std::move(slot));
@@ -310,16 +310,18 @@ void ArchiveServer::Impl::send_live(const Route& route, ArchiveDb& db, HttpRespo
 }
 
 void ArchiveServer::Impl::send_thumbnail(const Route& route, int t, ArchiveDb& db, HttpResponse& response) {
-  const auto detail = recording_detail(db, route.name);
+  const auto detail = recording_detail(db, route.name, route.root);
   if (!detail) return send(response, not_found_reply(false));
   if (const auto picture = page_builder_picture(detail->files.thumbnails, t)) {
-    if (const auto file = served_file(db, setup.root, route.day + "/" + route.name + "thm/" + *picture)) {
+    if (const auto file = served_file(db, setup.roots, route.root, route.day + "/" + route.name + "thm/" + *picture)) {
       return send_file(*file, response);
     }
   }
-  const auto recording = served_file(db, setup.root, route.day + "/" + route.name + ".ts");
+  const auto recording = served_file(db, setup.roots, route.root, route.day + "/" + route.name + ".ts");
   if (!recording) return send(response, not_found_reply(false));
-  const auto made = thumbnails.picture(*recording, route.day, route.name, t);
+  // Two roots may hold recordings of one name: each root's pictures apart.
+  const auto made = thumbnails.picture(*recording, route.root.empty() ? route.day : route.root + "/" + route.day,
+                                       route.name, t);
   if (made.outcome == ThumbnailCache::Outcome::busy) {
     response.set_header("Retry-After", "2");
     return send(response, {503, "text/plain; charset=UTF-8", "busy\n"});

@@ -4,14 +4,16 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "child_process.h"
+#include "roots.h"
 #include "http_core.h"
 
 namespace oneseg::archive::web {
 
 struct ServerSetup {
-  std::filesystem::path root;
+  std::vector<ArchiveRoot> roots;   // files are served from these only
   std::filesystem::path db;
   std::filesystem::path thumbnail_folder;
   std::string token;       // empty: none asked for

@@ -1,5 +1,7 @@
 #include "live_pages.h"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include <charconv>
@@ -112,9 +114,9 @@ Reply live_captions_reply(ArchiveDb& db, const Route& route, const Parameters& p
   return {200, json_type, live_captions_json(route.channel, captions, after.value_or(0))};
 }
 
-WrittenAt written_on_disk(ArchiveDb& db, const std::filesystem::path& root) {
-  return [&db, root](const RecordingSummary& r) -> std::optional<std::chrono::system_clock::time_point> {
-    const auto file = served_file(db, root, r.path);
+WrittenAt written_on_disk(ArchiveDb& db, const std::vector<ArchiveRoot>& roots) {
+  return [&db, roots](const RecordingSummary& r) -> std::optional<std::chrono::system_clock::time_point> {
+    const auto file = served_file(db, roots, link_root(r), r.path);
     std::error_code error;
     if (!file) return std::nullopt;
     const auto written = std::filesystem::last_write_time(*file, error);
@@ -123,20 +125,28 @@ WrittenAt written_on_disk(ArchiveDb& db, const std::filesystem::path& root) {
   };
 }
 
-std::optional<std::filesystem::path> live_file(ArchiveDb& db, const std::filesystem::path& root, int channel,
+std::optional<std::filesystem::path> live_file(ArchiveDb& db, const std::vector<ArchiveRoot>& roots, int channel,
                                                std::chrono::system_clock::time_point now) {
   const auto recording = newest_recording(db, channel);
   if (!recording) return std::nullopt;
-  const auto written = written_on_disk(db, root)(*recording);
+  const auto written = written_on_disk(db, roots)(*recording);
   if (!written || now - *written > live_window) return std::nullopt;
-  return served_file(db, root, recording->path);
+  return served_file(db, roots, link_root(*recording), recording->path);
 }
 
-std::optional<std::filesystem::path> following_file(ArchiveDb& db, const std::filesystem::path& root,
+std::optional<std::filesystem::path> following_file(ArchiveDb& db, const std::vector<ArchiveRoot>& roots,
                                                     const std::filesystem::path& current) {
-  const auto next = next_recording(db, current.stem().string());
-  if (!next) return std::nullopt;
-  return served_file(db, root, next->path);
+  // current was served from its root: the root whose folder holds it.
+  for (const ArchiveRoot& root : roots) {
+    std::error_code error;
+    const auto folder = std::filesystem::canonical(root.path, error);
+    if (error || std::mismatch(folder.begin(), folder.end(), current.begin(), current.end()).first != folder.end())
+      continue;
+    const std::string name = root_named(roots, "") == &root ? "" : root.name;
+    const auto next = next_recording(db, current.stem().string(), name);
+    return next ? served_file(db, roots, name, next->path) : std::nullopt;
+  }
+  return std::nullopt;
 }
 
 }  // namespace oneseg::archive::web

@@ -25,14 +25,14 @@ Reply live_station_reply(ArchiveDb& db, const Route& route, const WrittenAt& wri
 Reply live_captions_reply(ArchiveDb& db, const Route& route, const Parameters& parameters);
 
 // When the recording's .ts was last written, read from the disk (a file the
-// index knows inside the root only).
-WrittenAt written_on_disk(ArchiveDb& db, const std::filesystem::path& root);
+// index knows inside its root only).
+WrittenAt written_on_disk(ArchiveDb& db, const std::vector<ArchiveRoot>& roots);
 
 // The file of the channel's live recording, when it is live.
-std::optional<std::filesystem::path> live_file(ArchiveDb& db, const std::filesystem::path& root, int channel,
+std::optional<std::filesystem::path> live_file(ArchiveDb& db, const std::vector<ArchiveRoot>& roots, int channel,
                                                std::chrono::system_clock::time_point now);
 // The file of the recording that follows `current` on its channel, once indexed.
-std::optional<std::filesystem::path> following_file(ArchiveDb& db, const std::filesystem::path& root,
+std::optional<std::filesystem::path> following_file(ArchiveDb& db, const std::vector<ArchiveRoot>& roots,
                                                     const std::filesystem::path& current);
 
 }  // namespace oneseg::archive::web

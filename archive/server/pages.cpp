@@ -40,6 +40,12 @@ string minutes_of(const string& date_time) { return date_time.size() >= 16 ? dat
 
 string attribute(const string& name, const string& value) { return " " + name + "=\"" + html_escape(value) + "\""; }
 
+// Which recording folder it is in, and whether that can be read now.
+template <class Recording>
+string root_label(const Recording& r) {
+  return " <span class=\"root\">" + html_escape(r.root) + (r.root_available ? "" : "（接続なし）") + "</span>";
+}
+
 string play_link(const string& day, const string& name, int offset, const string& label, const string& text,
                  bool start, const string& more) {
   return "<a class=\"play\"" + attribute("href", moment_url(day, name, offset)) +
@@ -87,8 +93,8 @@ string search_form(const SearchPageModel& model) {
 string hit_html(const SearchHit& hit, const string& query_text) {
   const string label = hit.time + " " + hit.station;
   string out = "<div class=\"hit\"><img loading=\"lazy\" alt=\"\" width=\"160\" height=\"90\"" +
-               attribute("src", thumbnail_url(hit.day, hit.name, hit.offset)) + "><div>";
-  out += "<div>" + play_link(hit.day, hit.name, hit.offset, label, "<span class=\"when\">" + html_escape(time_of_day(hit.time)) + "</span>");
+               attribute("src", thumbnail_url(link_place(hit), hit.name, hit.offset)) + "><div>";
+  out += "<div>" + play_link(link_place(hit), hit.name, hit.offset, label, "<span class=\"when\">" + html_escape(time_of_day(hit.time)) + "</span>");
   if (!hit.programme.empty()) out += " <span class=\"programme\">" + html_escape(hit.programme) + "</span>";
   out += "</div>";
   for (const auto& line : hit.before) out += "<p class=\"context\">" + html_escape(line) + "</p>";
@@ -115,10 +121,11 @@ string results_html(const SearchPageModel& model) {
     if (hit.recording != open) {
       if (!open.empty()) out += "</section>\n";
       open = hit.recording;
-      out += "<section class=\"recording\"><h3><a" + attribute("href", "/recording/" + hit.day + "/" + hit.name) + ">" +
+      out += "<section class=\"recording\"><h3><a" + attribute("href", "/recording/" + link_place(hit) + "/" + hit.name) + ">" +
              html_escape(hit.time.substr(0, 10)) + " " + html_escape(hit.station) + "（" + std::to_string(hit.channel) +
-             " ch）</a><span class=\"muted\">" + html_escape(hit.name) + "</span>" + health_mark(hit.health) +
-             files_links(hit.day, hit.name, false) + "</h3>\n";
+             " ch）</a>" + root_label(hit) + "<span class=\"muted\">" + html_escape(hit.name) + "</span>" +
+             health_mark(hit.health) +
+             files_links(link_place(hit), hit.name, false) + "</h3>\n";
     }
     out += hit_html(hit, request.query.text);
   }
@@ -167,16 +174,16 @@ string thumbnails_html(const RecordingDetail& detail) {
   std::vector<std::pair<int, string>> pictures;
   for (const auto& file : detail.files.thumbnails) {
     const auto seconds = moment_parameter(file.substr(0, file.find('.')));
-    if (seconds) pictures.emplace_back(*seconds, "/files/" + s.day + "/" + s.name + "thm/" + file);
+    if (seconds) pictures.emplace_back(*seconds, "/files/" + link_place(s) + "/" + s.name + "thm/" + file);
   }
   std::sort(pictures.begin(), pictures.end());
   if (pictures.empty()) {
-    for (int at = 0; at < 600; at += 60) pictures.emplace_back(at, thumbnail_url(s.day, s.name, at));
+    for (int at = 0; at < 600; at += 60) pictures.emplace_back(at, thumbnail_url(link_place(s), s.name, at));
   }
   string out = "<div class=\"thumbs\">";
   for (const auto& [at, url] : pictures) {
     const string when = std::to_string(at / 60) + ":" + (at % 60 < 10 ? "0" : "") + std::to_string(at % 60);
-    out += "<figure>" + play_link(s.day, s.name, at, s.station + " " + when,
+    out += "<figure>" + play_link(link_place(s), s.name, at, s.station + " " + when,
                                   "<img loading=\"lazy\" alt=\"\"" + attribute("src", url) + ">") +
            "<figcaption>" + when + "</figcaption></figure>";
   }
@@ -185,7 +192,7 @@ string thumbnails_html(const RecordingDetail& detail) {
 
 string neighbour_link(const std::optional<RecordingSummary>& recording, const string& label) {
   if (!recording) return "<span class=\"muted\">" + label + "</span>";
-  return "<a" + attribute("href", "/recording/" + recording->day + "/" + recording->name) + ">" + label + " " +
+  return "<a" + attribute("href", "/recording/" + link_place(*recording) + "/" + recording->name) + ">" + label + " " +
          html_escape(minutes_of(recording->start)) + "</a>";
 }
 
@@ -222,19 +229,20 @@ string recording_page(const RecordingPageModel& model) {
   const RecordingDetail& d = model.detail;
   const RecordingSummary& s = d.summary;
   string body = "<h1 style=\"font-size:1.3em\">" + html_escape(s.station) + "（" + std::to_string(s.channel) + " ch）" +
-                html_escape(minutes_of(s.start)) + " – " + html_escape(time_of_day(s.end)) + health_mark(s.health) + "</h1>\n";
+                html_escape(minutes_of(s.start)) + " – " + html_escape(time_of_day(s.end)) + health_mark(s.health) +
+                root_label(s) + "</h1>\n";
   body += "<div class=\"neighbours\">" + neighbour_link(model.previous, "← 前の録画") +
-          files_links(s.day, s.name, d.files.html) + neighbour_link(model.next, "次の録画 →") + "</div>\n";
+          files_links(link_place(s), s.name, d.files.html) + neighbour_link(model.next, "次の録画 →") + "</div>\n";
   body += "<div class=\"layout\"><div class=\"list\">";
   if (model.moment) {
-    body += "<p>" + play_link(s.day, s.name, *model.moment, s.station + " " + std::to_string(*model.moment) + " 秒から",
+    body += "<p>" + play_link(link_place(s), s.name, *model.moment, s.station + " " + std::to_string(*model.moment) + " 秒から",
                               "共有された場面（" + std::to_string(*model.moment) + " 秒）から再生", true) + "</p>";
   }
   body += "<h2 style=\"font-size:1.05em\">番組</h2>" + programmes_html(s.programmes);
   body += thumbnails_html(d);
   body += "<h2 style=\"font-size:1.05em\">字幕（" + std::to_string(d.captions.size()) + " 行）</h2><ol class=\"transcript plain\">";
   for (const auto& line : d.captions) {
-    body += "<li>" + play_link(s.day, s.name, line.offset, line.time + " " + s.station,
+    body += "<li>" + play_link(link_place(s), s.name, line.offset, line.time + " " + s.station,
                                "<span class=\"t\">" + html_escape(time_of_day(line.time)) + "</span>") +
             "<span>" + html_escape(line.text) + "</span></li>";
   }

@@ -6,13 +6,27 @@
 #include <utility>
 #include <vector>
 
+#include "html_text.h"
 #include "recordings.h"
 #include "request.h"
 #include "search.h"
 
 namespace oneseg::archive::web {
 
-// The links of a moment of a recording.
+// Where a recording is in links: "<day>" for the first root's recordings,
+// "<root>/<day>" (its name encoded) for another root's.
+template <class Recording>
+std::string link_place(const Recording& r) {
+  return r.first_root ? r.day : url_encode(r.root) + "/" + r.day;
+}
+
+// The root of a recording as routes name it: "" for the first root.
+template <class Recording>
+std::string link_root(const Recording& r) {
+  return r.first_root ? std::string() : r.root;
+}
+
+// The links of a moment of a recording; day: its link_place.
 std::string clip_url(const std::string& day, const std::string& name, int offset);
 std::string thumbnail_url(const std::string& day, const std::string& name, int offset);
 std::string moment_url(const std::string& day, const std::string& name, int offset);

@@ -37,9 +37,9 @@ string parts_html(const ProgrammeRun& run) {
     const auto& part = run.parts[i];
     const auto& r = part.recording.summary;
     out += "<li>" +
-           play_link(r.day, r.name, part.from_s, run.station + " " + r.name, "▶ " + html_escape(hh_mm(r.start)) + "〜",
+           play_link(link_place(r), r.name, part.from_s, run.station + " " + r.name, "▶ " + html_escape(hh_mm(r.start)) + "〜",
                      false, attribute("data-part", std::to_string(i)) + then_attribute(run, i)) +
-           " <a" + attribute("href", "/recording/" + r.day + "/" + r.name) + ">" + html_escape(r.name) + "</a>" +
+           " <a" + attribute("href", "/recording/" + link_place(r) + "/" + r.name) + ">" + html_escape(r.name) + "</a>" +
            health_mark(r.health) + " <span class=\"muted\">字幕 " + std::to_string(part.recording.captions.size()) +
            " 行</span></li>";
   }
@@ -56,8 +56,8 @@ string pictures_html(const ProgrammeRun& run) {
     for (int at = part.from_s; at < part.to_s; at += picture_every_s) {
       const string moment = start ? hh_mm(format_broadcast_time(*start + at)) : std::to_string(at);
       out += "<figure>" +
-             play_link(r.day, r.name, at, run.station + " " + moment,
-                       "<img loading=\"lazy\" alt=\"\"" + attribute("src", thumbnail_url(r.day, r.name, at)) + ">", false,
+             play_link(link_place(r), r.name, at, run.station + " " + moment,
+                       "<img loading=\"lazy\" alt=\"\"" + attribute("src", thumbnail_url(link_place(r), r.name, at)) + ">", false,
                        then_attribute(run, i)) +
              "<figcaption>" + html_escape(moment) + "</figcaption></figure>";
     }
@@ -73,7 +73,7 @@ string transcript_html(const ProgrammeRun& run) {
     for (const auto& line : run.parts[i].recording.captions) {
       ++lines;
       items += "<li>" +
-               play_link(r.day, r.name, line.offset, line.time + " " + run.station,
+               play_link(link_place(r), r.name, line.offset, line.time + " " + run.station,
                          "<span class=\"t\">" + html_escape(time_of_day(line.time)) + "</span>", false,
                          then_attribute(run, i)) +
                "<span>" + html_escape(line.text) + "</span></li>";
@@ -102,7 +102,7 @@ string hour_cell(const StationDay& station, std::int64_t hour_start) {
     const auto slot = minute_seconds(r.name.substr(0, 9) + "0");
     if (!slot || *slot < hour_start || *slot >= hour_start + 3600) continue;
     recordings += "<a" + attribute("class", r.health.empty() ? "rec" : "rec bad") +
-                  attribute("href", "/recording/" + r.day + "/" + r.name) +
+                  attribute("href", "/recording/" + link_place(r) + "/" + r.name) +
                   attribute("title", minutes_of(r.start) + " 字幕 " + std::to_string(r.captions) + " 行" +
                                          (r.health.empty() ? "" : " " + r.health)) +
                   ">" + html_escape(start ? time_of_day(r.start).substr(3, 2) : r.name.substr(8, 1) + "0") +

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "alert_pages.h"
+#include "roots.h"
 
 namespace oneseg::archive::web {
 namespace {
@@ -136,10 +137,24 @@ std::optional<Route> route(std::string_view path) {
   if (path == "/static/style.css" || path == "/static/app.js" || path == "/static/live.js") {
     return Route{Page::asset, {}, {}, std::string(path.substr(8))};
   }
-  if (path.starts_with("/recording/")) return recording_route(Page::recording, path, "/recording/", "");
-  if (path.starts_with("/clip/")) return recording_route(Page::clip, path, "/clip/", ".mp4");
-  if (path.starts_with("/thumbnail/")) return recording_route(Page::thumbnail, path, "/thumbnail/", ".jpg");
-  if (path.starts_with("/files/")) return file_route(path);
+  for (const std::string_view prefix : {"/recording/", "/clip/", "/thumbnail/", "/files/"}) {
+    if (!path.starts_with(prefix)) continue;
+    // A root other than the first stands before the day: "/clip/<root>/<day>/...".
+    std::string_view rest = path.substr(prefix.size());
+    std::string root;
+    if (const auto slash = rest.find('/'); slash != std::string_view::npos && !is_day(rest.substr(0, slash))) {
+      root = rest.substr(0, slash);
+      if (!is_root_name(root)) return std::nullopt;
+      rest.remove_prefix(slash + 1);
+    }
+    const std::string plain = std::string(prefix) + std::string(rest);
+    std::optional<Route> found = prefix == "/recording/" ? recording_route(Page::recording, plain, prefix, "")
+                                 : prefix == "/clip/"    ? recording_route(Page::clip, plain, prefix, ".mp4")
+                                 : prefix == "/thumbnail/" ? recording_route(Page::thumbnail, plain, prefix, ".jpg")
+                                                           : file_route(plain);
+    if (found) found->root = std::move(root);
+    return found;
+  }
   return alert_route(path);
 }
 

@@ -44,6 +44,7 @@ struct Route {
   std::string name;   // "261207180_Ch27"
   std::string file;   // file: path relative to the root; asset: its name
   int channel = 0;    // live and programme pages
+  std::string root{}; // the recording's root, "" for the first ("/files/<root>/<day>/...")
 };
 
 // nullopt: no such page (404).

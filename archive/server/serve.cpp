@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "cli.h"
-#include "alert_delivery.h"
 #include "http_server.h"
 #include "indexer.h"
 #include "keep_current.h"
@@ -21,29 +20,21 @@ using namespace oneseg::archive;
 
 int usage(const std::string& message) {
   std::fprintf(stderr, "oneseg-archive serve: %s\n", message.c_str());
-  std::fputs("usage: oneseg-archive serve --root DIR [--db FILE] [--listen 127.0.0.1:8470] [--token TOKEN] [--on-alert PROGRAM]\n", stderr);
+  std::fputs("usage: oneseg-archive serve --root [NAME=]DIR ... [--db FILE] [--listen 127.0.0.1:8470] [--token TOKEN]\n", stderr);
   return 2;
 }
 
-// Keeps the index current on its own connection while the server reads,
-// and delivers the alerts it makes; links lead to `base`.
-void follow(const RootOptions& paths, const web::ServeOptions& served, const std::string& base,
-            const std::atomic<bool>& stop) {
-  try {
-    ArchiveDb db = ArchiveDb::open(paths.db);
-    RealProcessStarter analyser_starter;
-    Follower::Options options;
-    options.skerrow = find_skerrow();
-    options.index.stop = &stop;
-    Follower follower(db, paths.root, analyser_starter, options);
-    KeepCurrentHooks hooks;
-    hooks.log = [](const std::string& line) { std::fprintf(stderr, "oneseg-archive serve: %s\n", line.c_str()); };
-    AlertDelivery alerts(db, served.on_alert, base, served.token, hooks.log);
-    hooks.on_report = [&](const IndexReport&) { alerts.deliver_new(); };
-    keep_current(follower, stop, std::chrono::seconds(2), hooks);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "oneseg-archive serve: the index is no longer kept current: %s\n", error.what());
-  }
+// Keeps the index of every root current, each on its own connection, while
+// the server reads.
+void follow(const std::filesystem::path& db, const std::vector<ArchiveRoot>& roots, const std::atomic<bool>& stop) {
+  Follower::Options options;
+  options.skerrow = find_skerrow();
+  KeepCurrentHooks hooks;
+  hooks.log = [](const std::string& line) { std::fprintf(stderr, "oneseg-archive serve: %s\n", line.c_str()); };
+  hooks.on_report = [&hooks](const IndexReport& report) {
+    for (const std::string& notice : report.notices) hooks.log(notice);
+  };
+  keep_roots_current(db, roots, options, stop, std::chrono::seconds(2), hooks);
 }
 
 }  // namespace
@@ -59,8 +50,11 @@ int run_serve(int argc, char** argv) {
   const auto parsed = web::parse_serve_options(args, web::random_token);
   if (!parsed.options) return usage(parsed.error);
   const web::ServeOptions& options = *parsed.options;
+  std::vector<ArchiveRoot> roots;
   try {
-    ArchiveDb::open(paths.db);  // created, or its schema checked, before anyone asks
+    // Created, or its schema checked, before anyone asks.
+    ArchiveDb db = ArchiveDb::open(paths.db);
+    roots = register_roots(db, paths.roots, true);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "oneseg-archive serve: %s\n", error.what());
     return 1;
@@ -77,7 +71,7 @@ int run_serve(int argc, char** argv) {
 
   web::SystemChildStarter starter;
   web::ServerSetup setup;
-  setup.root = paths.root;
+  setup.roots = roots;
   setup.db = paths.db;
   setup.thumbnail_folder = paths.db.parent_path() / ("thumbnails-" + paths.db.stem().string());
   setup.token = options.token;
@@ -89,14 +83,15 @@ int run_serve(int argc, char** argv) {
     return 1;
   }
   const std::string host = options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
-  std::printf("oneseg-archive: serving %s on http://%s:%d/%s\n", paths.root.c_str(), host.c_str(), port,
+  std::string folders;
+  for (const ArchiveRoot& root : roots) folders += (folders.empty() ? "" : ", ") + root.path.string();
+  std::printf("oneseg-archive: serving %s on http://%s:%d/%s\n", folders.c_str(), host.c_str(), port,
               options.token.empty() ? "" : ("?token=" + options.token).c_str());
   std::fflush(stdout);
 
   std::atomic<bool> stop{false};
   std::atomic<bool> signalled{false};
-  const std::string base = "http://" + host + ":" + std::to_string(port);
-  std::thread follower([&] { follow(paths, options, base, stop); });
+  std::thread follower([&] { follow(paths.db, roots, stop); });
   std::thread signals([&] {
     int received = 0;
     sigwait(&stop_signals, &received);

@@ -230,7 +230,7 @@ TEST_F(ArchiveEndToEnd, FollowReadsARecordingAsItIsWrittenThenAnalysesItOnce)
     }
   } starter;
   auto now = std::chrono::system_clock::now();
-  Follower follower(db, follow_root, starter, {.skerrow = SKERROW_PROGRAM}, [&] { return now; });
+  Follower follower(db, register_root(db, follow_root), starter, {.skerrow = SKERROW_PROGRAM}, [&] { return now; });
   const std::int64_t start = synth::parse_jst("2026-12-07T18:00:00").value();
   const auto said_before = [&](std::int64_t offset) {
     return std::count_if(clean.captions.begin(), clean.captions.end(),

@@ -132,10 +132,10 @@ TEST(ArchiveFiles, DatabaseFileAndLayout)
 
   {
     ArchiveDb db = ArchiveDb::open(db_file);
-    db.exec("INSERT INTO recordings(day, name, channel, station, start, end, fingerprint, ts_size, ts_mtime, has_ts,"
+    db.exec("INSERT INTO recordings(root, day, name, channel, station, start, end, fingerprint, ts_size, ts_mtime, has_ts,"
             " has_idx, has_sub, has_eit, has_html, thumbnails, health_measured, packets, continuity_errors,"
             " transport_errors, sync_losses, longest_gap, health)"
-            " VALUES ('261207', '261207180_Ch27', 27, 'x', 0, 0, '', 0, 0, 1, 0, 0, 0, 0, '', 0, 0, 0, 0, 0, 0, '')");
+            " VALUES (1, '261207', '261207180_Ch27', 27, 'x', 0, 0, '', 0, 0, 1, 0, 0, 0, 0, '', 0, 0, 0, 0, 0, 0, '')");
     // An older layout: emptied on the next open, to be filled from the files again.
     db.exec("UPDATE schema_version SET version = 1");
   }

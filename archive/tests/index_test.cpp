@@ -10,7 +10,6 @@
 #include <iconv.h>
 #include "broadcast_time.h"
 #include "health.h"
-#include "alert_delivery.h"
 #include "alerts.h"
 #include "indexer.h"
 #include "keep_current.h"
@@ -48,10 +47,12 @@ class ArchiveIndex : public ::testing::Test {
   }
 
   // lines: "HH:MM:SS text" in UTF-8; written as the analyser writes them.
-  void write_sub(const std::string& name, const std::vector<std::string>& lines, const std::string& tail = "")
+  void write_sub(const std::string& name, const std::vector<std::string>& lines, const std::string& tail = "",
+                 const fs::path& folder = {})
   {
-    fs::create_directories(root / name.substr(0, 6));
-    std::ofstream out(root / name.substr(0, 6) / (name + ".sub"), std::ios::binary);
+    const fs::path day = (folder.empty() ? root : folder) / name.substr(0, 6);
+    fs::create_directories(day);
+    std::ofstream out(day / (name + ".sub"), std::ios::binary);
     for (const std::string& l : lines) out << euc(l) << "\r\n";
     out << tail;
   }
@@ -280,6 +281,7 @@ TEST_F(ArchiveIndex, FollowingOutlivesAFullDisk)
     ~Unmount() { if (mounted) ::umount(folder.c_str()); fs::remove_all(folder); }
   } unmount{small, mounted};
   ArchiveDb full_db = ArchiveDb::open(small / "archive.sqlite");
+  const ArchiveRoot followed = register_root(full_db, root);
   const fs::path filler = small / "filler";
   if (mounted) {
     std::ofstream out(filler, std::ios::binary);
@@ -296,7 +298,7 @@ TEST_F(ArchiveIndex, FollowingOutlivesAFullDisk)
   struct NoAnalyser : ProcessStarter {
     int run(const std::string&, const std::vector<std::string>&) override { return -1; }
   } starter;
-  Follower follower(full_db, root, starter, {.index = {.health = false}});
+  Follower follower(full_db, followed, starter, {.index = {.health = false}});
   std::atomic<bool> stop{false};
   std::vector<std::string> log;
   std::vector<std::chrono::milliseconds> pauses;
@@ -365,6 +367,69 @@ TEST_F(ArchiveIndex, TheStreamsClockPlacesEveryLine)
   EXPECT_FALSE(recording_detail(db, "261207190_Ch27")->health.clock_disagrees);
 }
 
+// Two recording folders in one archive, one recording name in both: hits
+// say which folder, each file comes from its own. One folder unmounted (or
+// removed, where this test may not mount) mid-run keeps its recordings,
+// marked unavailable, while the other is still followed; back, it is
+// available again.
+TEST_F(ArchiveIndex, TwoRootsAndOneGoesAway)
+{
+  const fs::path second = root.string() + "_second";
+  fs::create_directories(second);
+  bool mounted = ::mount("tmpfs", second.c_str(), "tmpfs", 0, "size=1m") == 0;
+  struct Cleanup {
+    fs::path folder;
+    bool& mounted;
+    ~Cleanup() { if (mounted) ::umount(folder.c_str()); fs::remove_all(folder); }
+  } cleanup{second, mounted};
+  write_sub("261207180_Ch27", {"18:00:05 居間の字幕"});
+  write_sub("261207180_Ch27", {"18:00:06 実家の字幕"}, "", second);
+  const std::vector<ArchiveRoot> roots = register_roots(db, {{"居間", root}, {"実家", second}}, true);
+  struct NoAnalyser : ProcessStarter {
+    int run(const std::string&, const std::vector<std::string>&) override { return -1; }
+  } starter;
+  Follower living(db, roots[0], starter, {.index = {.health = false}});
+  Follower away(db, roots[1], starter, {.index = {.health = false}});
+  living.tick();
+  away.tick();
+
+  const SearchResult both = search(db, {.text = "字幕"});
+  ASSERT_EQ(both.total, 2);
+  EXPECT_EQ(both.hits[0].root, "実家");
+  EXPECT_FALSE(both.hits[0].first_root);
+  EXPECT_EQ(both.hits[1].root, "居間");
+  EXPECT_TRUE(both.hits[1].first_root);
+  EXPECT_EQ(recording_detail(db, "261207180_Ch27", "実家")->captions.at(0).text, "実家の字幕");
+  EXPECT_EQ(recording_detail(db, "261207180_Ch27")->captions.at(0).text, "居間の字幕");
+  EXPECT_TRUE(is_known_file(db, "261207/261207180_Ch27.sub", "実家"));
+  EXPECT_FALSE(is_known_file(db, "261207/261207180_Ch27.sub", "台所"));
+
+  if (mounted) mounted = ::umount(second.c_str()) != 0;
+  else fs::remove_all(second);
+  write_sub("261207181_Ch27", {"18:10:05 居間の続き"});
+  const IndexReport gone = away.tick();
+  EXPECT_EQ(gone.removed, 0);
+  ASSERT_EQ(gone.notices.size(), 1u);
+  EXPECT_NE(gone.notices[0].find("root 実家 (" + second.string() + ") cannot be read"), std::string::npos);
+  EXPECT_EQ(living.tick().added, 1);
+  EXPECT_TRUE(away.tick().notices.empty());  // said once
+  const SearchResult kept = search(db, {.text = "字幕"});
+  ASSERT_EQ(kept.total, 2);
+  EXPECT_FALSE(kept.hits[0].root_available);
+  EXPECT_TRUE(kept.hits[1].root_available);
+  EXPECT_EQ(total("続き"), 1);
+
+  fs::create_directories(second);
+  write_sub("261207180_Ch27", {"18:00:06 実家の字幕"}, "", second);
+  const IndexReport back = away.tick();
+  ASSERT_EQ(back.notices.size(), 1u);
+  EXPECT_NE(back.notices[0].find("is available again"), std::string::npos);
+  EXPECT_TRUE(search(db, {.text = "実家"}).hits.at(0).root_available);
+  // A root no longer named is forgotten.
+  register_roots(db, {{"居間", root}}, true);
+  EXPECT_EQ(total("字幕"), 1);
+}
+
 TEST_F(ArchiveIndex, WatchesAlertOncePerMinuteAndNeverTwiceForALine)
 {
   const auto times = [&](std::int64_t watch) {
@@ -419,35 +484,6 @@ TEST_F(ArchiveIndex, WatchesAlertOncePerMinuteAndNeverTwiceForALine)
   EXPECT_TRUE(remove_watch(db, weather));
   EXPECT_FALSE(remove_watch(db, weather));
   EXPECT_EQ(alerts_after(db, 0, std::nullopt, 100).size(), 1u);
-}
-
-TEST(AlertCommand, AtMostTwoAtOnceKilledWhenSlowAndFailuresLogged)
-{
-  const fs::path script = fs::temp_directory_path() / ("slow_alert_" + std::to_string(::getpid()) + ".sh");
-  std::ofstream(script) << "#!/bin/sh\nexec sleep 10\n";
-  fs::permissions(script, fs::perms::owner_all);
-  std::mutex mutex;
-  std::vector<std::string> log;
-  const Log logged = [&](const std::string& line) {
-    std::lock_guard lock(mutex);
-    log.push_back(line);
-  };
-  const auto started = std::chrono::steady_clock::now();
-  {
-    AlertCommand command(script.string(), logged, {.at_once = 2, .time_limit = std::chrono::milliseconds(400)});
-    for (int id = 1; id <= 3; ++id) command.run(Alert{.id = id}, "/recording");
-  }
-  // Three runs, two at a time, each cut off: two rounds of the limit, not one, and not ten seconds.
-  const auto took = std::chrono::steady_clock::now() - started;
-  EXPECT_GE(took, std::chrono::milliseconds(800));
-  EXPECT_LT(took, std::chrono::seconds(8));
-  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find("killed after") != std::string::npos; }), 3);
-  {
-    AlertCommand missing((fs::temp_directory_path() / "no such program").string(), logged);
-    missing.run(Alert{.id = 4}, "/recording");
-  }
-  EXPECT_NE(log.back().find("for alert 4: cannot be started"), std::string::npos) << log.back();
-  fs::remove(script);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "answer_cache.h"
 #include "archive_db.h"
@@ -17,6 +18,7 @@
 #include "handlers.h"
 #include "html_text.h"
 #include "http_core.h"
+#include "indexer.h"
 #include "pages.h"
 #include "recordings.h"
 #include "request.h"
@@ -51,9 +53,44 @@ TEST(Routes, NameOnlyRecordingsAndTheirKnownCompanions) {
         "/files/261207/261207180_Ch27thm/35.sh", "/files/261307/261307180_Ch27.ts", "/recording/261207/261207180",
         "/recording/261207/261207180_Ch27/", "/recording/261207/261207240_Ch27", "/clip/261207/261207180_Ch27",
         "/static/../x", "/api/searchx", "", "//", "/feed/.atom", "/feed/x.atom", "/feed/1", "/feed/1.atom/",
-        "/api/watches/1", "/api/watches/x/delete", "/api/watches/1/drop", "/api/watches//rename", "/alerts/1"}) {
+        "/api/watches/1", "/api/watches/x/delete", "/api/watches/1/drop", "/api/watches//rename", "/alerts/1",
+        "/clip/../261207/261207180_Ch27.mp4", "/files/./261207/261207180_Ch27.ts", "/recording/a/b/261207/261207180_Ch27"}) {
     EXPECT_FALSE(route(refused)) << refused;
   }
+  // Another root's recordings: its name before the day.
+  const auto elsewhere = route("/files/実家/261207/261207180_Ch27thm/35.jpg");
+  ASSERT_TRUE(elsewhere);
+  EXPECT_EQ(elsewhere->root, "実家");
+  EXPECT_EQ(elsewhere->file, "261207/261207180_Ch27thm/35.jpg");
+  EXPECT_EQ(route("/clip/実家/261207/261207180_Ch27.mp4")->root, "実家");
+  EXPECT_EQ(route("/clip/261207/261207180_Ch27.mp4")->root, "");
+}
+
+// One recording name in two roots: each file from its own root, and only
+// from a root the server serves.
+TEST(Routes, EachFileFromItsOwnRoot) {
+  namespace fs = std::filesystem;
+  const fs::path work = fs::temp_directory_path() / ("archive_roots_" + std::to_string(::getpid()));
+  std::vector<RootSpec> specs;
+  for (const char* name : {"居間", "実家"}) {
+    fs::create_directories(work / name / "261207");
+    std::ofstream(work / name / "261207/261207180_Ch27.sub") << "18:00:05 x\r\n";
+    specs.push_back({name, work / name});
+  }
+  {
+    ArchiveDb db = ArchiveDb::open(work / "archive.sqlite");
+    const std::vector<ArchiveRoot> roots = register_roots(db, specs, true);
+    for (const ArchiveRoot& root : roots) index_root(db, root, {.health = false});
+    const std::string sub = "261207/261207180_Ch27.sub";
+    EXPECT_EQ(served_file(db, roots, "", sub), fs::canonical(work / "居間" / sub));
+    EXPECT_EQ(served_file(db, roots, "実家", sub), fs::canonical(work / "実家" / sub));
+    EXPECT_FALSE(served_file(db, roots, "台所", sub));
+    EXPECT_FALSE(served_file(db, {roots[0]}, "実家", sub));  // indexed, but not served
+    const RecordingSummary other = recording_detail(db, "261207180_Ch27", "実家")->summary;
+    EXPECT_EQ(file_url(link_place(other), other.name, "sub"), "/files/%E5%AE%9F%E5%AE%B6/261207/261207180_Ch27.sub");
+    EXPECT_EQ(route(percent_decoded(file_url(link_place(other), other.name, "sub"), false))->root, "実家");
+  }
+  fs::remove_all(work);
 }
 
 TEST(Routes, SearchParametersAreBoundedAndChecked) {
@@ -287,7 +324,7 @@ void add_recording(ArchiveDb& db, int id, int day, int hour, int tens, int chann
   char name[32];
   std::snprintf(name, sizeof name, "2612%02d%02d%d_Ch%d", day, hour, tens, channel);
   const auto start = broadcast_seconds(2026, 12, day, hour, tens * 10);
-  db.prepare("INSERT INTO recordings VALUES (?1, ?2, ?3, ?4, 'st', ?5, ?6, '', 0, 0, 1, 0, 1, 1, 0, '', 0, 0, 0, 0, 0,"
+  db.prepare("INSERT INTO recordings VALUES (?1, 1, ?2, ?3, ?4, 'st', ?5, ?6, '', 0, 0, 1, 0, 1, 1, 0, '', 0, 0, 0, 0, 0,"
              " NULL, NULL, 0, '', 0, 0, -1)")
       .bind(1, id).bind(2, std::string_view(name, 6)).bind(3, std::string_view(name)).bind(4, channel)
       .bind(5, start).bind(6, start + 600).run();
@@ -305,6 +342,7 @@ TEST(ReadSide, RecordingsCarryTheProgrammesOnTheAirAndAnswersAreKeptUntilTheInde
   std::filesystem::remove_all(folder);
   {
     ArchiveDb db = ArchiveDb::open(folder / "a.sqlite");
+    db.exec("INSERT INTO roots(id, name, path, available) VALUES (1, 'rec', '/rec', 1)");
     const auto six = broadcast_seconds(2026, 12, 7, 18);
     // ended at the start, running through, begun before the end, begun after the end
     add_recording(db, 1, 7, 18, 0, 27, {{six - 3600, 3600}, {six - 1800, 3600}, {six + 599, 60}, {six + 601, 60}});
