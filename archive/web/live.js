@@ -1,7 +1,7 @@
 // A live station: asks for the captions decoded since the last one it has and
 // puts each at the top of the list beside the picture; starts the picture
 // again when its stream ended (the station moved on to its next recording
-// before the index knew it).
+// before the index knew it, or paused).
 (function () {
   "use strict";
   const view = document.querySelector(".live-view");
@@ -39,7 +39,10 @@
   }
   setTimeout(poll, 1500);
 
+  // A station that stopped is asked for again a few times, not for ever.
+  let restarts = 0;
   function restart() {
+    if (++restarts > 10) return;
     setTimeout(function () {
       video.src = video.src.split("?")[0] + "?again=" + Date.now();
       video.play().catch(function () {});

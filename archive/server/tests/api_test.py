@@ -294,7 +294,9 @@ class Server(Served):
         for path in ("/api/search?q=" + urllib.parse.quote("あ" * 100), "/api/search?q=" + urllib.parse.quote("!!! ... ???"),
                      "/api/search?q=a&page=0", "/api/search?q=a&from=2026-02-30x", "/api/search",
                      f"/clip/{DAY}/{FIRST}.mp4?t=-5", f"/clip/{DAY}/{FIRST}.mp4", "/api/recordings?day=../../",
-                     "/browse?day=abc", f"/recording/{DAY}/{FIRST}?t=x"):
+                     "/browse?day=abc", f"/recording/{DAY}/{FIRST}?t=x", "/api/live/27/captions?after=x",
+                     "/api/live/27/captions?after=-1", "/api/live/99/captions", "/live/99",
+                     "/live/99/stream.mp4"):
             response, body = self.get(path)
             self.assertTrue(400 <= response.status < 500, f"{path}: {response.status}")
         response, body = self.get("/api/search?q=" + urllib.parse.quote("!!!"))
