@@ -11,7 +11,7 @@ if(Python3_Interpreter_FOUND AND TARGET brannock)
   add_test(NAME soak_checker_tests
     COMMAND Python3::Interpreter -m unittest discover -s ${CMAKE_CURRENT_LIST_DIR}/soak -p "test_*.py")
   # Real time matters to the watchdog and the stall figures: the soak runs alone.
-  set_tests_properties(recorder_soak PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE)
+  set_tests_properties(recorder_soak PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
   set_tests_properties(recorder_soak soak_checker_tests PROPERTIES
     LABELS soak ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 endif()

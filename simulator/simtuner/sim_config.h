@@ -49,7 +49,8 @@ struct DeviceConfig {
   int replyStrayBytes = 0;       // bytes sent before each reply frame
   int lockPolls = 1;             // driver: lock queries until the tuner reports lock
   std::size_t queueBytes = 8u << 20;  // receive-queue capacity
-  std::string deliveryLog;       // file receiving every delivered packet, with its sequence number
+  std::string deliveryLog;       // file receiving every delivered packet, with its sequence number;
+                                 // at the end, deliveryLog + ".dropped" holds the units the queue dropped
   std::vector<FaultConfig> faults;
 };
 

@@ -27,7 +27,14 @@ UsbDevice::UsbDevice(SimHardware& hw, DeviceConfig config)
 }
 
 UsbDevice::~UsbDevice() {
-  if (log_ != nullptr) std::fclose(log_);
+  if (log_ == nullptr) return;
+  std::fclose(log_);
+  // Units the queue had no room for were never delivered: a reader that fell
+  // behind the simulated rate, told apart from what the reader lost itself.
+  if (std::FILE* dropped = std::fopen((config_.deliveryLog + ".dropped").c_str(), "w")) {
+    std::fprintf(dropped, "%llu\n", static_cast<unsigned long long>(queue_.Dropped()));
+    std::fclose(dropped);
+  }
 }
 
 bool UsbDevice::Present() {

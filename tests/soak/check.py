@@ -33,6 +33,8 @@ class Report:
     def __init__(self):
         self.figures = []
         self.failures = []
+        self.outran = 0        # units the simulated devices dropped: the run was too fast for the machine
+        self.harness_lag = 0.0  # longest time the watcher itself did not look
 
     def figure(self, text):
         self.figures.append(text)
@@ -281,6 +283,15 @@ def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s):
     return "UNEXPLAINED"
 
 
+def device_dropped(delivery_log):
+    """Units the simulated device's queue had no room for (0 when it did not say)."""
+    try:
+        with open(delivery_log + ".dropped") as f:
+            return int(f.read().strip() or 0)
+    except (FileNotFoundError, ValueError):
+        return 0
+
+
 def reported_drops(lines):
     """{tuner: Counter(cause: packets)} from the recorder's drop lines; a
     device that comes back gets a new record, whose counts add up."""
@@ -371,6 +382,11 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
         dups = sum(n - 1 for n in rec.count.values() if n > 1)
         reasons, examples = classify_missing(serial, delivered, rec, scen, refused_windows(scen, run), cutoff_s)
         drops = drops_shown.get(serial, collections.Counter())
+        outran = device_dropped(os.path.join(work, "delivered_%s.bin" % serial))
+        if outran:
+            report.outran += outran
+            report.figure("%s: the simulated device dropped %d units its reader did not fetch in time (this machine "
+                          "fell behind speed %.0f; never delivered, so not judged)" % (serial, outran, scen.speed))
         name_by_recorder(reasons, drops)
         recorded = len(rec.count)
         report.figure("%s: delivered %d intact units (+%d corrupted, dropped by design), recorded %d once "
@@ -648,7 +664,10 @@ def retention_cutoff(lines, speed):
 
 
 # ---------------------------------------------------------------- resources
-FD_GROWTH = 3          # open descriptors: the later half may exceed the earlier by this many
+# Open descriptors: the later half may exceed the earlier by this many, and by
+# a closed pair per tuner whose writes still wait in the recorder's write
+# queue (it closes them once written; a busy disk makes that later).
+FD_GROWTH = 3 + 2 * len(sc.USB_TUNERS)
 THREAD_GROWTH = 0
 RSS_GROWTH_KB = 16384  # resident memory: later third over earlier third
 # One probe tick may release every tuner (3 x 500 ms, driver 510 ms) and then
@@ -701,8 +720,9 @@ def check_stalls(report, scen, run, warmup):
     lags = getattr(run, "harness_lags", [])
     gaps = [(t, g) for t, g in run.growth_gaps if t >= warmup and flowing_tuners(scen, events, t - g, t)
             and not any(t - g < lt and lt - lg < t for lt, lg in lags)]
+    report.harness_lag = max([g for _t, g in lags] + [0.0])
     report.figure("harness: the watcher itself fell behind %d times (longest %.2f s); record-pass gaps "
-                  "overlapping those are not judged" % (len(lags), max([g for _t, g in lags] + [0.0])))
+                  "overlapping those are not judged" % (len(lags), report.harness_lag))
     if not gaps:
         report.fail("event loop: no record pass observed")
         return

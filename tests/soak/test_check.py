@@ -179,6 +179,15 @@ class PacketAccounting(unittest.TestCase):
         shown = FakeRun([(1.0, "SOAKA1: 録画ファイル書き込み失敗 %s (失われたパケット 0)" % idx)])
         self.assertEqual(self.verdict(shown).failures, [])
 
+    def test_units_the_device_dropped_are_reported_not_judged(self):
+        self.deliver(range(0, 80))
+        self.record(range(0, 80))
+        with open(os.path.join(self.work, "delivered_SOAKA1.bin.dropped"), "w") as f:
+            f.write("7\n")
+        report = self.verdict()
+        self.assertEqual(report.failures, [])
+        self.assertEqual(report.outran, 7)
+
     def test_a_loss_is_named_only_as_far_as_the_recorder_counted_it(self):
         self.deliver(range(0, 200))
         self.record([s for s in range(0, 200) if not 77 <= s < 80])
