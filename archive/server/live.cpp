@@ -17,7 +17,8 @@ std::vector<int> recent_channels(ArchiveDb& db) {
   Statement before = db.prepare("SELECT coalesce(max(day), ?1) FROM recordings WHERE day < ?1");
   before.bind(1, newest.text(0));
   before.step();
-  Statement channels = db.prepare("SELECT DISTINCT channel FROM recordings WHERE day >= ?1 ORDER BY channel");
+  // "+channel": read through the day index, not every recording by channel.
+  Statement channels = db.prepare("SELECT DISTINCT +channel FROM recordings WHERE day >= ?1 ORDER BY 1");
   channels.bind(1, before.text(0));
   std::vector<int> out;
   while (channels.step()) out.push_back(static_cast<int>(channels.integer(0)));
