@@ -18,6 +18,9 @@ namespace brannock {
 struct DeviceAccess {
   std::unique_ptr<SiUsbXpress> usb;
   std::unique_ptr<IsdbtDriver> driver;
+  // The clock that stands for the PC's where broadcast times are judged (a
+  // simulation's broadcast clock); none for real devices.
+  std::unique_ptr<Clock> pcClock;
 };
 
 // USB vendor/product ids of the devices taken as tuners (settings may add ids).

@@ -15,6 +15,7 @@ add_library(recorder_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/recording_folder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_loop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/retention.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/retention_clock.cpp
   ${CMAKE_CURRENT_LIST_DIR}/instance_lock.cpp
   ${CMAKE_CURRENT_LIST_DIR}/priority.cpp
   ${CMAKE_CURRENT_LIST_DIR}/system_clock.cpp
@@ -48,7 +49,8 @@ add_executable(recorder_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_retention_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_settings_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/ts_framer_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_write_queue_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_write_queue_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/retention_clock_test.cpp)
 target_link_libraries(recorder_engine_tests PRIVATE recorder_engine GTest::gtest_main)
 if(TARGET brannock)
   # The window-less program as a real process.

@@ -17,6 +17,7 @@
 #include "isdbt_driver.h"
 #include "notice_gate.h"
 #include "recording_files.h"
+#include "retention_clock.h"
 #include "settings.h"
 #include "tuner.h"
 #include "usbxpress.h"
@@ -43,7 +44,8 @@ class EngineListener {
   // A desktop notification that passed the rate limit (see Notify).
   virtual void Notification(const std::string& /*text*/) {}
   // Retention is held by an unusable stored RecDays (the text says so), again
-  // at every sweep it holds; an empty text when that is over.
+  // at every sweep it holds, or (once) by a broadcast time that cannot be
+  // trusted; an empty text when that is over.
   virtual void RetentionHeld(const std::string& /*text*/) {}
 };
 
@@ -63,6 +65,9 @@ class RecorderEngine {
   RecorderEngine& operator=(const RecorderEngine&) = delete;
 
   void SetListener(EngineListener* listener) { listener_ = listener; }
+  // The clock broadcast times are judged by for retention: the PC's, unless
+  // a simulation stands in for it (default: the engine's clock).
+  void SetPcClock(Clock& clock) { pcClock_ = &clock; }
   // Raises the process priority during start-up (the runners install it;
   // tests leave it empty).
   std::function<void()> RaisePriority;
@@ -109,7 +114,8 @@ class RecorderEngine {
 
   // ---- retention (retention.cpp)
   // Runs the sweep for the time packet `t` of `tuner` when a new broadcast hour
-  // has begun and the tuner's previous time packet confirms t.
+  // has begun, the tuner's previous time packet confirms t, and t can be
+  // trusted (RetentionClock; the sweep reckons with the time that gives).
   void SweepWhenDue(TOneSegTuner& tuner, TDateTime t);
   // The number of entries removed; -1 while retention is held (RecDaysFault).
   int SweepOldRecordings(TDateTime now);
@@ -150,8 +156,10 @@ class RecorderEngine {
   void ShowLostPackets(TOneSegTuner& tuner, const std::string& what);
   void ApplyStoredRecDays();
   bool RetentionHeld();
+  std::optional<TDateTime> ReckonRetentionTime(const TOneSegTuner& tuner, TDateTime t);
 
   Clock& clock_;
+  Clock* pcClock_ = &clock_;
   SiUsbXpress& usb_;
   IsdbtDriver& driver_;
   TunerOperations& ops_;
@@ -160,6 +168,8 @@ class RecorderEngine {
   std::vector<std::uint8_t> readBuffer_;
   double passNow_ = 0;  // monotonic seconds at the start of the record pass
   NoticeGate notices_;
+  RetentionClock retentionClock_;
+  std::string clockHeldText_;  // while a broadcast time holds retention
   // The supervisor's walk starts after the tuner it served last, so a tuner
   // that fails every step cannot keep the ones behind it waiting.
   std::string lastServed_;

@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
   PosixFileSystem disk;
   QueuedFileSystem files(disk);  // a slow disk must not hold up the tuners
   RecorderEngine engine({clock, *devices.usb, *devices.driver, *ops, files});
+  if (devices.pcClock) engine.SetPcClock(*devices.pcClock);
   engine.RaisePriority = RaiseRecorderPriority;
 
 #ifdef BRANNOCK_WITH_WINDOW

@@ -10,7 +10,7 @@
 
 namespace brannock {
 
-enum class NoticeCause { TunerError, WriteFailure, FolderMissing, Reinitialised, RecDaysInvalid };
+enum class NoticeCause { TunerError, WriteFailure, FolderMissing, Reinitialised, RecDaysInvalid, BroadcastClockDoubtful };
 
 class NoticeGate {
  public:

@@ -1,6 +1,7 @@
 // The retention sweep: removes the recordings, the files the analyser and the
 // page builder named after them and their thumbnail folders, once the hour of
-// start lies more than RecDays days before a confirmed broadcast time.
+// start lies more than RecDays days before a confirmed broadcast time that
+// can be trusted (retention_clock.h).
 #include <algorithm>
 #include <cctype>
 #include <optional>
@@ -105,16 +106,37 @@ void RecorderEngine::SweepWhenDue(TOneSegTuner& tuner, TDateTime t) {
   const std::int64_t gap = DateTimeSeconds(t) - DateTimeSeconds(tuner.LastTotTime);
   const bool confirmed = tuner.LastTotTime != 0 && gap > 0 && gap <= kConfirmSeconds;
   tuner.LastTotTime = t;
-  if (DateTimeSeconds(t) / 3600 == DateTimeSeconds(LastSweepTime) / 3600 || t <= LastSweepTime) return;
+  const std::optional<TDateTime> reckoned = ReckonRetentionTime(tuner, t);
+  if (!reckoned) return;
+  const TDateTime now = *reckoned;
+  if (DateTimeSeconds(now) / 3600 == DateTimeSeconds(LastSweepTime) / 3600 || now <= LastSweepTime) return;
   if (!confirmed) {
     if (listener_ != nullptr) listener_->Log(tuner.TunerID + ": 未確認の放送時刻 " + FormatBroadcastTime(t) + " では古い録画を削除しません");
     return;
   }
-  const int removed = SweepOldRecordings(t);
-  LastSweepTime = t;
+  const int removed = SweepOldRecordings(now);
+  LastSweepTime = now;
   if (listener_ != nullptr && removed >= 0) {
-    listener_->Log("古い録画を削除：" + FormatBroadcastTime(t) + " 時点 " + std::to_string(removed) + " 件");
+    listener_->Log("古い録画を削除：" + FormatBroadcastTime(now) + " 時点 " + std::to_string(removed) + " 件");
   }
+}
+
+// Every time packet counts towards the reckoning. A hold is said once, where
+// an unusable RecDays is (status line, standard output, notification), and
+// its line goes when the broadcast time can be trusted again.
+std::optional<TDateTime> RecorderEngine::ReckonRetentionTime(const TOneSegTuner& tuner, TDateTime t) {
+  const std::optional<TDateTime> reckoned =
+      retentionClock_.Reckon(tuner.Channel, t, pcClock_->Now(), pcClock_->Monotonic());
+  const bool wasHeld = !clockHeldText_.empty();
+  if (reckoned && wasHeld) {
+    clockHeldText_.clear();
+    if (listener_ != nullptr) listener_->RetentionHeld(RecDaysFault ? RetentionHeldText(*RecDaysFault) : "");
+  } else if (!reckoned && !wasHeld) {
+    clockHeldText_ = BroadcastClockHeldText(FormatBroadcastTime(t));
+    if (listener_ != nullptr) listener_->RetentionHeld(clockHeldText_);
+    Notify("", NoticeCause::BroadcastClockDoubtful, clockHeldText_);
+  }
+  return reckoned;
 }
 
 int RecorderEngine::SweepOldRecordings(TDateTime now) {

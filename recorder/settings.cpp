@@ -83,6 +83,10 @@ std::string RetentionHeldText(const std::string& storedValue) {
   return "RecDays=" + storedValue + " は不正な値のため古い録画を削除しません";
 }
 
+std::string BroadcastClockHeldText(const std::string& broadcastTime) {
+  return "放送時刻 " + broadcastTime + " がPCの時計と合わないため古い録画を削除しません";
+}
+
 std::string ProgramFolder() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -132,7 +136,7 @@ void RecorderEngine::SetRecDays(int days) {
   RecDays = std::min(days, kMaxRecDays);
   if (RecDaysFault) {
     RecDaysFault.reset();
-    if (listener_ != nullptr) listener_->RetentionHeld("");
+    if (listener_ != nullptr) listener_->RetentionHeld(clockHeldText_);
   }
   WriteSetting(kConfigSection, "RecDays", std::to_string(RecDays));
 }

@@ -24,6 +24,8 @@ constexpr int kMaxRecDays = 99999;
 std::optional<int> ParseRecDays(const std::string& text);
 // "RecDays=<value> は不正な値のため古い録画を削除しません"
 std::string RetentionHeldText(const std::string& storedValue);
+// "放送時刻 <yy/mm/dd hh:nn:ss> がPCの時計と合わないため古い録画を削除しません"
+std::string BroadcastClockHeldText(const std::string& broadcastTime);
 
 // The channel list: "未設定" at item 0, then channels 13..62, each followed by
 // " (" + station + ")" when a StationList line has that channel as its value

@@ -279,7 +279,7 @@ bool LibusbIsdbtDriver::DeviceIoControl(IsdbtHandle handle, std::uint32_t code, 
 DeviceAccess OpenRealDevices(const RealDeviceIds& ids) {
   auto context = std::make_shared<UsbContext>();
   return {std::make_unique<LibusbUsbXpress>(context, ids.usbXpress),
-          std::make_unique<LibusbIsdbtDriver>(context, ids.ezUsb)};
+          std::make_unique<LibusbIsdbtDriver>(context, ids.ezUsb), nullptr};
 }
 
 }  // namespace brannock

@@ -207,7 +207,10 @@ class SweepTiming : public Retention {
     rig.engine.SetListener(&logs);
     tuner = &rig.StreamingTuner("T", 27);
   }
-  void Receive(TDateTime t) {
+  // The PC's clock (both fake clocks) moves on to `pcNow`, by default `t`.
+  void Receive(TDateTime t, std::optional<TDateTime> pcNow = {}) {
+    if (rig.clock.now == 0) rig.clock.now = pcNow.value_or(t);
+    rig.clock.Advance(std::max(0.0, (pcNow.value_or(t) - rig.clock.now) * 86400));
     const oneseg::CivilTime c = DecodeDateTime(t);
     AppendUnit(rig.ops.scripts["T"].stream, TotPacket(c.year, c.month, c.day, c.hour, c.minute, c.second),
                tuner->UnitSize);
@@ -231,14 +234,19 @@ TEST_F(SweepTiming, AFutureTimeNeverDrivesRetention) {
   EXPECT_FALSE(fs::exists(old));
   EXPECT_EQ(logs.lines.back(), "古い録画を削除：26/12/09 15:00:05 時点 1 件");
 
-  Receive(EncodeDateTime(2031, 6, 1, 12, 0, 0));  // one intact packet from a faulty clock
+  Receive(EncodeDateTime(2031, 6, 1, 12, 0, 0), At(9, 15, 0, 7));  // intact packets from a faulty clock
+  Receive(EncodeDateTime(2031, 6, 1, 12, 0, 5), At(9, 15, 0, 8));
+  // Held once, said on the status line and as a notification; over when the time is good again.
+  EXPECT_EQ(logs.held, std::vector<std::string>{BroadcastClockHeldText("31/06/01 12:00:00")});
+  EXPECT_EQ(logs.notices, logs.held);
   Receive(At(9, 15, 0, 10));
+  EXPECT_EQ(logs.held.back(), "");
   Receive(At(9, 15, 0, 15));
   EXPECT_EQ(rig.engine.LastSweepTime, At(9, 15, 0, 5));
   EXPECT_TRUE(fs::exists(recent));
   EXPECT_TRUE(fs::exists(Rec() / "261209" / "261209150_Ch27.ts"));
   EXPECT_NE(std::find(logs.lines.begin(), logs.lines.end(),
-                      "T: 未確認の放送時刻 31/06/01 12:00:00 では古い録画を削除しません"),
+                      "T: 未確認の放送時刻 26/12/09 15:00:00 では古い録画を削除しません"),
             logs.lines.end());
   Receive(At(9, 15, 59, 58));  // a gap of an hour confirms nothing either
   Receive(At(9, 16, 0, 3));

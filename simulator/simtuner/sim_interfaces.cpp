@@ -155,7 +155,8 @@ DeviceAccess OpenSimulatedDevices(const std::string& configFile, Clock& clock, s
   if (!oneseg::sim::LoadSimConfig(configFile, config, error)) return {};
   std::shared_ptr<oneseg::sim::SimHardware> hw = oneseg::sim::SimHardware::Create(config, clock, error);
   if (!hw) return {};
-  return {std::make_unique<oneseg::sim::SimUsbXpress>(hw), std::make_unique<oneseg::sim::SimIsdbtDriver>(hw)};
+  return {std::make_unique<oneseg::sim::SimUsbXpress>(hw), std::make_unique<oneseg::sim::SimIsdbtDriver>(hw),
+          std::make_unique<oneseg::sim::SimPcClock>(hw)};
 }
 
 }  // namespace brannock

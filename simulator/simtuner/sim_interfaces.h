@@ -60,4 +60,17 @@ class SimIsdbtDriver final : public brannock::IsdbtDriver {
   brannock::IsdbtHandle nextHandle_ = 1;
 };
 
+// The simulated broadcast clock (without the faults' time jumps), standing for
+// the PC's clock of a recorder that runs at the simulation's speed.
+class SimPcClock final : public brannock::Clock {
+ public:
+  explicit SimPcClock(std::shared_ptr<SimHardware> hw) : hw_(std::move(hw)) {}
+  brannock::TDateTime Now() override { return hw_->BroadcastNow(); }
+  double Monotonic() override { return hw_->clock().Monotonic() * hw_->speed(); }
+  void Sleep(int ms) override { hw_->clock().Sleep(ms); }
+
+ private:
+  std::shared_ptr<SimHardware> hw_;
+};
+
 }  // namespace oneseg::sim

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 #include "station_stream.h"
@@ -74,6 +75,11 @@ class RecorderEndToEnd : public ::testing::Test {
                   {"model": "Mini", "serial": "M0001", "delivery_log": "m.log")" + faultsMini + R"(},
                   {"model": "other", "serial": "X0001"},
                   {"model": "driver"}]})");
+    RunSimulation(done);
+  }
+
+  // Runs the recorder on sim.json until `done` holds (at most 40 s), then stops it with SIGTERM.
+  void RunSimulation(const std::function<bool()>& done) {
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -242,6 +248,40 @@ TEST_F(RecorderEndToEnd, SupervisorRecoversFromInjectedFaults) {
   // after coming back and before its next time packet (5 s of broadcast) are not kept.
   ExpectRecordedInDeliveryOrder("m.log", 35, 5 * 25);
   ExpectIndexesPointAtTimePackets(35);
+}
+
+// A station clock that stays three years ahead for a while: its time packets
+// confirm each other, but retention does not take them from one channel
+// against the (simulated) PC's clock, so today's recordings stay.
+TEST_F(RecorderEndToEnd, AStationClockYearsAheadDeletesNothing) {
+  std::ofstream(dir_.path() + "/cfg/OneSeg_Config.ini")
+      << "[Config]\nTSFolder=" << rec() << "\nRecDays=1\n[TunerA0001]\nChannel=27\n";
+  const std::vector<std::string> today = {"261207/261207120_Ch27.ts", "261207/261207120_Ch27.idx",
+                                          "261207/261207121_Ch27.ts"};
+  for (const std::string& file : today) {
+    fs::create_directories(fs::path(rec() + "/" + file).parent_path());
+    std::ofstream(rec() + "/" + file) << "recorded";
+  }
+  dir_.WriteText("sim.json", R"({"speed": 1, "start": "2026-12-07 15:00:00",
+    "stations": [{"channel": 27, "stream": "ch27.ts", "bitrate": 37600}],
+    "devices": [{"model": "A", "serial": "A0001",
+                 "faults": [{"type": "time_jump", "at": 20, "duration": 30, "offset": 94608000}]}]})");
+  const std::string held = "がPCの時計と合わないため古い録画を削除しません";
+  std::optional<std::chrono::steady_clock::time_point> heldSince;
+  // Until ten seconds of time packets three years ahead have come (the
+  // second confirmed the first, which once deleted every recording).
+  RunSimulation([&] {
+    if (!heldSince && ReadText(dir_.path() + "/out.txt").find(held) != std::string::npos) {
+      heldSince = std::chrono::steady_clock::now();
+    }
+    return heldSince && std::chrono::steady_clock::now() - *heldSince > std::chrono::seconds(10);
+  });
+  EXPECT_EQ(1, Count("古い録画を削除：26/12/07 15:00")) << output_;  // the true time swept
+  EXPECT_EQ(0, Count("古い録画を削除：29/")) << output_;
+  EXPECT_EQ(1, Count("\n放送時刻 29/12/06 15:00:")) << output_;  // said once...
+  EXPECT_EQ(1, Count("通知：放送時刻 29/12/06 15:00:")) << output_;  // ...and notified
+  EXPECT_GE(Count("A0001：放送受信：29/12/06"), 1);  // recorded on meanwhile
+  for (const std::string& file : today) EXPECT_TRUE(Exists(file)) << file;
 }
 
 }  // namespace
