@@ -7,6 +7,7 @@
 #include <iostream>
 #include <map>
 
+#include "alert_delivery.h"
 #include "archive_db.h"
 #include "indexer.h"
 #include "keep_current.h"
@@ -168,13 +169,15 @@ int run_index(int argc, char** argv)
 
 int run_follow(int argc, char** argv)
 {
-  constexpr const char* synopsis = "--root [NAME=]DIR ... [--db FILE] [--interval SECONDS]";
+  constexpr const char* synopsis = "--root [NAME=]DIR ... [--db FILE] [--interval SECONDS] [--on-alert PROGRAM]";
   RootOptions options;
   int interval = 0;
+  std::string on_alert;
   try {
     std::vector<std::string> args = arguments(argc, argv);
     options = take_root_options(args);
     interval = number_option(args, "--interval", 2, 1);
+    on_alert = take_value(args, "--on-alert").value_or("");
     no_more(args);
   } catch (const UsageError& e) {
     return usage_error("follow", e, synopsis);
@@ -193,11 +196,15 @@ int run_follow(int argc, char** argv)
       std::cout << "following " << root.name << " (" << root.path.string() << ") into " << options.db.string() << '\n';
     std::cout.flush();
     KeepCurrentHooks hooks;
-    hooks.on_report = [](const IndexReport& r) {
+    hooks.log = [](const std::string& line) { std::cerr << "oneseg-archive follow: " << line << std::endl; };
+    // The alerts every root's writes make, delivered from a connection of their own.
+    ArchiveDb alerts_db = ArchiveDb::open(options.db);
+    AlertDelivery alerts(alerts_db, on_alert, "", "", hooks.log);
+    hooks.on_report = [&alerts](const IndexReport& r) {
       if (r.added + r.updated + r.removed > 0 || !r.errors.empty()) print_report(r);
       for (const std::string& notice : r.notices) std::cerr << "oneseg-archive follow: " << notice << std::endl;
+      alerts.deliver_new();
     };
-    hooks.log = [](const std::string& line) { std::cerr << "oneseg-archive follow: " << line << std::endl; };
     keep_roots_current(options.db, roots, follow, stop_requested, std::chrono::seconds(interval), hooks);
     return 0;
   } catch (const std::exception& e) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli.h"
+#include "alert_delivery.h"
 #include "http_server.h"
 #include "indexer.h"
 #include "keep_current.h"
@@ -20,21 +21,29 @@ using namespace oneseg::archive;
 
 int usage(const std::string& message) {
   std::fprintf(stderr, "oneseg-archive serve: %s\n", message.c_str());
-  std::fputs("usage: oneseg-archive serve --root [NAME=]DIR ... [--db FILE] [--listen 127.0.0.1:8470] [--token TOKEN]\n", stderr);
+  std::fputs("usage: oneseg-archive serve --root [NAME=]DIR ... [--db FILE] [--listen 127.0.0.1:8470] [--token TOKEN] [--on-alert PROGRAM]\n", stderr);
   return 2;
 }
 
 // Keeps the index of every root current, each on its own connection, while
-// the server reads.
-void follow(const std::filesystem::path& db, const std::vector<ArchiveRoot>& roots, const std::atomic<bool>& stop) {
-  Follower::Options options;
-  options.skerrow = find_skerrow();
-  KeepCurrentHooks hooks;
-  hooks.log = [](const std::string& line) { std::fprintf(stderr, "oneseg-archive serve: %s\n", line.c_str()); };
-  hooks.on_report = [&hooks](const IndexReport& report) {
-    for (const std::string& notice : report.notices) hooks.log(notice);
-  };
-  keep_roots_current(db, roots, options, stop, std::chrono::seconds(2), hooks);
+// the server reads, and delivers the alerts the writes make; links lead to `base`.
+void follow(const std::filesystem::path& db_file, const std::vector<ArchiveRoot>& roots,
+            const web::ServeOptions& served, const std::string& base, const std::atomic<bool>& stop) {
+  try {
+    Follower::Options options;
+    options.skerrow = find_skerrow();
+    KeepCurrentHooks hooks;
+    hooks.log = [](const std::string& line) { std::fprintf(stderr, "oneseg-archive serve: %s\n", line.c_str()); };
+    ArchiveDb alerts_db = ArchiveDb::open(db_file);
+    AlertDelivery alerts(alerts_db, served.on_alert, base, served.token, hooks.log);
+    hooks.on_report = [&](const IndexReport& report) {
+      for (const std::string& notice : report.notices) hooks.log(notice);
+      alerts.deliver_new();
+    };
+    keep_roots_current(db_file, roots, options, stop, std::chrono::seconds(2), hooks);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "oneseg-archive serve: the index is no longer kept current: %s\n", error.what());
+  }
 }
 
 }  // namespace
@@ -91,7 +100,8 @@ int run_serve(int argc, char** argv) {
 
   std::atomic<bool> stop{false};
   std::atomic<bool> signalled{false};
-  std::thread follower([&] { follow(paths.db, roots, stop); });
+  const std::string base = "http://" + host + ":" + std::to_string(port);
+  std::thread follower([&] { follow(paths.db, roots, options, base, stop); });
   std::thread signals([&] {
     int received = 0;
     sigwait(&stop_signals, &received);

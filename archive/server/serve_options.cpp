@@ -37,6 +37,9 @@ ParsedServeOptions parse_serve_options(const std::vector<std::string>& args,
     const bool has_value = i + 1 < args.size();
     if (arg == "--listen" && has_value) {
       if (!parse_listen(args[++i], options)) return {{}, "--listen wants HOST:PORT, e.g. 127.0.0.1:8470"};
+    } else if (arg == "--on-alert" && has_value && options.on_alert.empty()) {
+      options.on_alert = args[++i];
+      if (options.on_alert.empty()) return {{}, "--on-alert wants a program"};
     } else if (arg == "--token" && has_value) {
       options.token = args[++i];
       token_given = true;

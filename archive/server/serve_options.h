@@ -12,6 +12,7 @@ struct ServeOptions {
   int port = 8470;
   std::string token;         // empty: no token (loopback only)
   int ffmpeg_runs = 4;
+  std::string on_alert;      // program run for each alert (alert_delivery.h); "" = none
 };
 
 struct ParsedServeOptions {

@@ -10,6 +10,7 @@
 #include <iconv.h>
 #include "broadcast_time.h"
 #include "health.h"
+#include "alert_delivery.h"
 #include "alerts.h"
 #include "indexer.h"
 #include "keep_current.h"
@@ -484,6 +485,35 @@ TEST_F(ArchiveIndex, WatchesAlertOncePerMinuteAndNeverTwiceForALine)
   EXPECT_TRUE(remove_watch(db, weather));
   EXPECT_FALSE(remove_watch(db, weather));
   EXPECT_EQ(alerts_after(db, 0, std::nullopt, 100).size(), 1u);
+}
+
+TEST(AlertCommand, AtMostTwoAtOnceKilledWhenSlowAndFailuresLogged)
+{
+  const fs::path script = fs::temp_directory_path() / ("slow_alert_" + std::to_string(::getpid()) + ".sh");
+  std::ofstream(script) << "#!/bin/sh\nexec sleep 10\n";
+  fs::permissions(script, fs::perms::owner_all);
+  std::mutex mutex;
+  std::vector<std::string> log;
+  const Log logged = [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    log.push_back(line);
+  };
+  const auto started = std::chrono::steady_clock::now();
+  {
+    AlertCommand command(script.string(), logged, {.at_once = 2, .time_limit = std::chrono::milliseconds(400)});
+    for (int id = 1; id <= 3; ++id) command.run(Alert{.id = id}, "/recording");
+  }
+  // Three runs, two at a time, each cut off: two rounds of the limit, not one, and not ten seconds.
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(took, std::chrono::milliseconds(800));
+  EXPECT_LT(took, std::chrono::seconds(8));
+  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find("killed after") != std::string::npos; }), 3);
+  {
+    AlertCommand missing((fs::temp_directory_path() / "no such program").string(), logged);
+    missing.run(Alert{.id = 4}, "/recording");
+  }
+  EXPECT_NE(log.back().find("for alert 4: cannot be started"), std::string::npos) << log.back();
+  fs::remove(script);
 }
 
 }  // namespace

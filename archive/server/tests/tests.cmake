@@ -44,3 +44,10 @@ foreach(_group live programme)
   set_tests_properties(archive_${_group}_browser_test PROPERTIES FIXTURES_REQUIRED archive_${_group}_material
                        TIMEOUT 300 ENVIRONMENT "TZ=Asia/Tokyo;ONESEG_BROWSER_SCRIPT=${_group}_test.mjs")
 endforeach()
+
+# Live captions and alerts with the recorder writing on a simulated tuner
+# (Debian's python3 for its feedparser).
+add_test(NAME archive_live_alerts_test
+         COMMAND /usr/bin/python3 ${_server_tests}/live_alerts_test.py --bin $<TARGET_FILE_DIR:oneseg-archive>
+                 --scenarios ${CMAKE_SOURCE_DIR}/simulator/scenarios)
+set_tests_properties(archive_live_alerts_test PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE ENVIRONMENT "TZ=Asia/Tokyo")
