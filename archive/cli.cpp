@@ -14,6 +14,7 @@
 #include "recordings.h"
 #include "search.h"
 #include "text_normalise.h"
+#include "timeline.h"
 
 namespace oneseg::archive {
 
@@ -261,6 +262,58 @@ int run_search(int argc, char** argv)
     return usage_error("search", e, synopsis);
   } catch (const DbError& e) {
     return database_failure("search", e);
+  }
+}
+
+int run_timeline(int argc, char** argv)
+{
+  constexpr const char* synopsis =
+      "--root DIR [--db FILE] [--by hour|day|week|month] [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--station NAME] "
+      "[--norm] [--csv|--json] [--] QUERY [QUERY...]";
+  RootOptions options;
+  SearchQuery shared;
+  Bucket by = Bucket::day;
+  bool norm = false, csv = false, json = false;
+  std::vector<std::string> texts;
+  try {
+    std::vector<std::string> args = arguments(argc, argv);
+    if (const auto end = std::find(args.begin(), args.end(), "--"); end != args.end()) {
+      texts.assign(end + 1, args.end());
+      args.erase(end, args.end());
+    }
+    options = take_root_options(args);
+    if (const auto bucket = take_value(args, "--by")) {
+      const auto parsed = parse_bucket(*bucket);
+      if (!parsed) throw UsageError("--by is hour, day, week or month, not \"" + *bucket + "\"");
+      by = *parsed;
+    }
+    shared.station = take_value(args, "--station").value_or("");
+    shared.from = take_value(args, "--from");
+    shared.to = take_value(args, "--to");
+    norm = take_flag(args, "--norm");
+    csv = take_flag(args, "--csv");  // also what is printed without --json
+    json = take_flag(args, "--json");
+    if (csv && json) throw UsageError("--csv and --json exclude each other");
+    no_other_option(args);
+    texts.insert(texts.begin(), args.begin(), args.end());
+    if (texts.empty()) throw UsageError("QUERY is missing");
+  } catch (const UsageError& e) {
+    return usage_error("timeline", e, synopsis);
+  }
+  std::vector<SearchQuery> queries;
+  for (const std::string& text : texts) {
+    queries.push_back(shared);
+    queries.back().text = text;
+  }
+  try {
+    ArchiveDb db = ArchiveDb::open_to_read(options.db);
+    const Timeline t = timeline(db, queries, by, norm);
+    std::cout << (json ? timeline_json(t) + "\n" : timeline_csv(t));
+    return 0;
+  } catch (const QueryError& e) {
+    return usage_error("timeline", e, synopsis);
+  } catch (const DbError& e) {
+    return database_failure("timeline", e);
   }
 }
 

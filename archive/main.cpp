@@ -19,12 +19,13 @@ constexpr Subcommand subcommands[] = {
     {"search", oneseg::archive::run_search},
     {"stats", oneseg::archive::run_stats},
     {"watch", oneseg::archive::run_watch},
+    {"timeline", oneseg::archive::run_timeline},
     {"serve", run_serve},
 };
 
 int usage()
 {
-  std::fputs("usage: oneseg-archive index|follow|search|stats|watch|serve --root DIR [--db FILE] ...\n", stderr);
+  std::fputs("usage: oneseg-archive index|follow|search|stats|watch|timeline|serve --root DIR [--db FILE] ...\n", stderr);
   return 2;
 }
 

@@ -17,18 +17,17 @@ namespace {
 // which lets the index skip to the dates; the exact test follows.
 constexpr std::int64_t key_margin = 3600 * caption_keys_per_second;  // an hour of spilled row numbers
 
-// The programme on the air at the line's time, as the hits name it.
-std::string on_the_air(const char* column)
+bool needs_captions(const ParsedQuery& q) { return q.from || q.to || q.programme || q.genre || q.only_rows; }
+bool needs_recordings(const ParsedQuery& q) { return q.channel || q.station; }
+
+}  // namespace
+
+std::string programme_on_the_air_sql(const char* column)
 {
   return std::string("(SELECT ") + column +
          " FROM programmes WHERE recording = c.recording AND start <= " ONESEG_CAPTION_TIME
          " AND start + duration > " ONESEG_CAPTION_TIME " ORDER BY start DESC LIMIT 1)";
 }
-
-bool needs_captions(const ParsedQuery& q) { return q.from || q.to || q.programme || q.genre || q.only_rows; }
-bool needs_recordings(const ParsedQuery& q) { return q.channel || q.station; }
-
-}  // namespace
 
 LineMatch::LineMatch(const ParsedQuery& query, std::optional<std::size_t> group)
     : query_(query),
@@ -49,8 +48,8 @@ std::string LineMatch::from_where(bool captions, bool recordings) const
   if (query_.to) sql += " AND caption_index.rowid < ?4 AND " ONESEG_CAPTION_TIME " < ?5";
   if (query_.channel) sql += " AND r.channel = ?6";
   if (query_.station) sql += " AND r.station = ?7";
-  if (query_.programme) sql += " AND oneseg_contains(" + on_the_air("title") + ", ?8)";
-  if (query_.genre) sql += " AND oneseg_contains(" + on_the_air("genres") + ", ?9)";
+  if (query_.programme) sql += " AND oneseg_contains(" + programme_on_the_air_sql("title") + ", ?8)";
+  if (query_.genre) sql += " AND oneseg_contains(" + programme_on_the_air_sql("genres") + ", ?9)";
   if (query_.only_rows) sql += " AND caption_index.rowid BETWEEN ?10 AND ?11 AND c.recording BETWEEN ?12 AND ?13";
   return sql;
 }

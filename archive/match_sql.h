@@ -14,6 +14,10 @@ struct sqlite3;
 
 namespace oneseg::archive {
 
+// The column of the programme on the air at the time of caption row c (as
+// the hits name it), as an SQL expression.
+std::string programme_on_the_air_sql(const char* column);
+
 class LineMatch {
  public:
   // Lines where every group matches (or only the one group given) and no

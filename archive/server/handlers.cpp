@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "api_json.h"
+#include "insight_pages.h"
 #include "pages.h"
 #include "programmes.h"
 #include "recordings.h"
@@ -39,7 +40,7 @@ Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json,
                    const std::vector<std::string>& stations) {
   auto parsed = search_request(parameters);
   if (auto* message = std::get_if<std::string>(&parsed)) return refused(json, *message);
-  SearchPageModel model{std::get<SearchRequest>(parsed), {}, {}, {}};
+  SearchPageModel model{std::get<SearchRequest>(parsed), {}, {}, {}, {}};
   model.stations = stations;
   if (model.request.query.text.empty()) {
     if (json) return refused(true, "検索語がありません");
@@ -53,6 +54,7 @@ Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json,
     return {400, html_type, search_page(model)};
   }
   if (json) return {200, json_type, search_json(*model.result)};
+  if (model.result->total > 0) model.insight_html = insight_html(db, model.request, parameters);
   return {200, html_type, search_page(model)};
 }
 

@@ -14,6 +14,7 @@
 #include "alert_pages.h"
 #include "handlers.h"
 #include "http_core.h"
+#include "insight_pages.h"
 #include "live_pages.h"
 #include "live_stream.h"
 #include "programme_pages.h"
@@ -78,6 +79,14 @@ bool changes_watches(const std::string& path) {
 }
 
 bool wants_json(const std::string& path) { return path.starts_with("/api/"); }
+
+// Every value of a parameter given more than once (the timeline's queries).
+std::vector<std::string> values_of(const Fields& params, const char* name) {
+  std::vector<std::string> values;
+  for (const auto& [key, value] : params)
+    if (key == name) values.push_back(value);
+  return values;
+}
 
 // Sends what `next` makes while it makes it (as Child::read_output: -1 none
 // yet, 0 the end); `end` runs when it is done or the client went away, so a
@@ -225,6 +234,7 @@ void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& res
       return send(response, answers.answer("recordings?" + parameters("day"),
                                            [&] { return recordings_api_reply(*db, parameters); }));
     case Page::api_stats: return send(response, answers.answer("stats", [&] { return stats_api_reply(*db); }));
+    case Page::api_timeline: return send(response, timeline_api_reply(*db, parameters, values_of(request.params, "q")));
     case Page::live: return send(response, live_reply(*db, written_on_disk(*db, setup.roots), std::chrono::system_clock::now()));
     case Page::live_station:
       return send(response, live_station_reply(*db, *found, written_on_disk(*db, setup.roots), std::chrono::system_clock::now()));

@@ -63,6 +63,8 @@ string files_links(const string& day, const string& name, bool has_page) {
   return out;
 }
 
+}  // namespace
+
 string query_link(const SearchRequest& request, int page) {
   const SearchQuery& q = request.query;
   string link = "/search?q=" + url_encode(q.text);
@@ -74,6 +76,8 @@ string query_link(const SearchRequest& request, int page) {
   if (page > 1) link += "&page=" + std::to_string(page);
   return link;
 }
+
+namespace {
 
 string search_form(const SearchPageModel& model) {
   const SearchQuery& q = model.request.query;
@@ -219,7 +223,7 @@ string search_page(const SearchPageModel& model) {
   string body = "<h1 class=\"muted\" style=\"font-size:1.1em\">字幕を検索</h1>\n" + search_form(model);
   if (!model.error.empty()) body += "<p class=\"error\">" + html_escape(model.error) + "</p>\n";
   body += "<div class=\"layout\"><div class=\"list\">";
-  if (model.result) body += results_html(model);
+  if (model.result) body += model.insight_html + results_html(model);
   body += "</div>" + player_panel() + "</div>\n";
   const string title = model.request.query.text.empty() ? "検索" : model.request.query.text + " の検索結果";
   return layout(title, body);

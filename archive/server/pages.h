@@ -37,8 +37,11 @@ struct SearchPageModel {
   std::optional<SearchResult> result;     // absent: the form only
   std::string error;                      // a refused query
   std::vector<std::string> stations;      // for the station field's suggestions
+  std::string insight_html;               // the timeline and facets of the hits, above them
 };
 std::string search_page(const SearchPageModel& model);
+// The search page of the request's query at that page of hits.
+std::string query_link(const SearchRequest& request, int page);
 
 struct RecordingPageModel {
   RecordingDetail detail;

@@ -126,6 +126,7 @@ std::optional<Route> route(std::string_view path) {
   if (path == "/api/search") return Route{Page::api_search, {}, {}, {}};
   if (path == "/api/recordings") return Route{Page::api_recordings, {}, {}, {}};
   if (path == "/api/stats") return Route{Page::api_stats, {}, {}, {}};
+  if (path == "/api/timeline") return Route{Page::api_timeline, {}, {}, {}};
   if (path == "/live") return Route{Page::live, {}, {}, {}};
   if (path == "/programmes") return Route{Page::programmes, {}, {}, {}};
   if (path.starts_with("/live/")) {

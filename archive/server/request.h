@@ -24,6 +24,7 @@ enum class Page {
   api_search,
   api_recordings,
   api_stats,
+  api_timeline,  // "/api/timeline"
   live,              // "/live"
   live_station,      // "/live/<channel>"
   live_stream,       // "/live/<channel>/stream.mp4"

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include <functional>
+#include <map>
 #include <set>
 
 #include "broadcast_clock.h"
@@ -24,6 +25,7 @@
 #include "search.h"
 #include "synthesize.h"
 #include "text_normalise.h"
+#include "timeline.h"
 
 namespace {
 
@@ -398,4 +400,56 @@ TEST_F(ArchiveEndToEnd, EveryQueryFormFindsExactlyTheLinesOfTheSubFiles)
   out = run(search_command + "見事 ch:x", status);
   EXPECT_EQ(status, 2);
   EXPECT_NE(out.find("ch: needs a channel number, not \"x\""), std::string::npos) << out;
+}
+
+TEST_F(ArchiveEndToEnd, TimelineCountsAreThoseOfTheSubFiles)
+{
+  ArchiveDb db = ArchiveDb::open(db_file);
+  index_root(db, root);
+  const std::vector<SubLine> lines = sub_lines(day);
+  // Station and hour -> lines with the word (or all lines).
+  const auto count = [&](const char* word) {
+    std::map<std::pair<std::string, std::int64_t>, std::int64_t> out;
+    for (const SubLine& l : lines)
+      if (l.normalised.find(word) != std::string::npos) ++out[{l.station, l.time / 3600 * 3600}];
+    return out;
+  };
+  const auto all = count("");
+  const Timeline t = timeline(db, {{.text = "ゴール", .from = "2026-12-07"}, {.text = "す", .to = "2026-12-07"}}, Bucket::hour, true);
+  ASSERT_EQ(t.starts.size(), 24u);
+  EXPECT_EQ(bucket_name(Bucket::hour, t.starts[18]), "2026-12-07T18");
+  std::size_t checked = 0;
+  for (const TimelineSeries& s : t.series) {
+    const auto want = count(s.query == 0 ? "ゴール" : "す");
+    for (std::size_t b = 0; b < t.starts.size(); ++b) {
+      const auto found = want.find({s.station, t.starts[b]});
+      const std::int64_t expected = found == want.end() ? 0 : found->second;
+      EXPECT_EQ(s.counts[b], expected) << s.station << " " << b;
+      if (expected == 0) continue;
+      EXPECT_DOUBLE_EQ(s.per_10000[b], expected * 10000.0 / all.at({s.station, t.starts[b]}));
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 3u);  // ゴール on ひばりテレビ, す on both
+
+  // Windows are counted as the search counts them; the week and the month hold the day.
+  const SearchQuery windows{.text = "見事 後半戦 within:10"};
+  const Timeline w = timeline(db, {windows}, Bucket::week, false);
+  ASSERT_EQ(w.starts.size(), 1u);
+  EXPECT_EQ(bucket_filters(Bucket::week, w.starts[0]), "from:2026-12-07 to:2026-12-13");
+  EXPECT_EQ(w.series.at(0).counts.at(0), search(db, windows).total);
+  EXPECT_EQ(bucket_filters(Bucket::month, bucket_start(Bucket::month, w.starts[0])), "from:2026-12-01 to:2026-12-31");
+  EXPECT_THROW(timeline(db, std::vector<SearchQuery>(5, {.text = "す"}), Bucket::day, false), QueryError);
+  EXPECT_THROW(timeline(db, {{.text = "す", .from = "2000-01-01"}}, Bucket::hour, false), QueryError);
+
+  int status = 0;
+  const std::string out = run(std::string("'") + ARCHIVE_PROGRAM + "' timeline --root '" + root.string() + "' --db '" +
+                                  db_file.string() + "' --by day --station みなとテレビ --norm す",
+                              status);
+  EXPECT_EQ(status, 0) << out;
+  const std::pair<std::string, std::int64_t> minato{"みなとテレビ", broadcast_seconds(2026, 12, 7, 18)};
+  char per_10000[32];
+  std::snprintf(per_10000, sizeof per_10000, "%.2f", count("す").at(minato) * 10000.0 / all.at(minato));
+  EXPECT_EQ(out, "bucket,query,station,count,per_10000\r\n2026-12-07,す,みなとテレビ," +
+                     std::to_string(count("す").at(minato)) + "," + per_10000 + "\r\n");
 }

@@ -51,3 +51,10 @@ add_test(NAME archive_live_alerts_test
          COMMAND /usr/bin/python3 ${_server_tests}/live_alerts_test.py --bin $<TARGET_FILE_DIR:oneseg-archive>
                  --scenarios ${CMAKE_SOURCE_DIR}/simulator/scenarios)
 set_tests_properties(archive_live_alerts_test PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE ENVIRONMENT "TZ=Asia/Tokyo")
+
+# The search's timeline chart and facets in Chromium.
+add_test(NAME archive_insight_browser_test
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/browser/run_archive_test.sh $<TARGET_FILE_DIR:oneseg-archive> ${_material}
+                 ${CMAKE_BINARY_DIR}/archive_insight_browser_test)
+set_tests_properties(archive_insight_browser_test PROPERTIES FIXTURES_REQUIRED archive_web_material TIMEOUT 300
+                     ENVIRONMENT "TZ=Asia/Tokyo;ONESEG_BROWSER_SCRIPT=insight_test.mjs")
