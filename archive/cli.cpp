@@ -74,6 +74,17 @@ void no_more(const std::vector<std::string>& args)
   if (!args.empty()) throw UsageError("unknown argument \"" + args.front() + "\"");
 }
 
+// Whatever follows "--" is words, never options: taken out of args.
+std::vector<std::string> take_words_after_dashes(std::vector<std::string>& args)
+{
+  std::vector<std::string> words;
+  if (const auto end = std::find(args.begin(), args.end(), "--"); end != args.end()) {
+    words.assign(end + 1, args.end());
+    args.erase(end, args.end());
+  }
+  return words;
+}
+
 // What is left after the known options must hold no other option.
 void no_other_option(const std::vector<std::string>& args)
 {
@@ -225,11 +236,7 @@ int run_search(int argc, char** argv)
   bool json = false;
   try {
     std::vector<std::string> args = arguments(argc, argv);
-    std::vector<std::string> words;
-    if (const auto end = std::find(args.begin(), args.end(), "--"); end != args.end()) {
-      words.assign(end + 1, args.end());
-      args.erase(end, args.end());
-    }
+    std::vector<std::string> words = take_words_after_dashes(args);
     options = take_root_options(args);
     query.station = take_value(args, "--station").value_or("");
     if (args.end() != std::find(args.begin(), args.end(), "--channel")) query.channel = number_option(args, "--channel", 0, 0);
@@ -277,10 +284,7 @@ int run_timeline(int argc, char** argv)
   std::vector<std::string> texts;
   try {
     std::vector<std::string> args = arguments(argc, argv);
-    if (const auto end = std::find(args.begin(), args.end(), "--"); end != args.end()) {
-      texts.assign(end + 1, args.end());
-      args.erase(end, args.end());
-    }
+    texts = take_words_after_dashes(args);
     options = take_root_options(args);
     if (const auto bucket = take_value(args, "--by")) {
       const auto parsed = parse_bucket(*bucket);
