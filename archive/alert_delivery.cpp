@@ -1,7 +1,6 @@
 #include "alert_delivery.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -52,48 +51,14 @@ std::string failure_of(int status)
 }  // namespace
 
 AlertCommand::AlertCommand(std::string program, Log log, Limits limits)
-    : program_(std::move(program)), log_(std::move(log)), limits_(limits)
-{
-  for (int i = 0; i < limits_.at_once; ++i) workers_.emplace_back([this] { work(); });
-}
-
-AlertCommand::~AlertCommand()
-{
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  for (std::thread& t : workers_) t.join();
-}
+    : program_(std::move(program)), log_(std::move(log)), limits_(limits),
+      jobs_(limits_.at_once, limits_.waiting, [this](Job& job) { run_one(job); }) {}
 
 void AlertCommand::run(const Alert& alert, const std::string& url)
 {
-  {
-    std::lock_guard lock(mutex_);
-    if (jobs_.size() >= limits_.waiting) {
-      log_("alert " + std::to_string(alert.id) + " not given to " + program_ + ": " + std::to_string(jobs_.size()) +
-           " alerts wait for it already (the alert stays in /alerts and the feeds)");
-      return;
-    }
-    jobs_.push_back({alert, url});
-  }
-  wake_.notify_one();
-}
-
-void AlertCommand::work()
-{
-  while (true) {
-    Job job;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-      if (jobs_.empty()) return;
-      job = std::move(jobs_.front());
-      jobs_.pop_front();
-    }
-    run_one(job);
-  }
+  if (!jobs_.push({alert, url}))
+    log_("alert " + std::to_string(alert.id) + " not given to " + program_ + ": " + std::to_string(limits_.waiting) +
+         " alerts wait for it already (the alert stays in /alerts and the feeds)");
 }
 
 void AlertCommand::run_one(const Job& job)
@@ -132,60 +97,39 @@ void AlertCommand::run_one(const Job& job)
   if (const std::string failure = failure_of(status); !failure.empty()) log_(what + ": " + failure);
 }
 
-DesktopNotifier::DesktopNotifier(Log log) : log_(std::move(log)), worker_([this] { work(); }) {}
-
-DesktopNotifier::~DesktopNotifier()
-{
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  worker_.join();
-}
-
-void DesktopNotifier::notify(const Alert& alert)
-{
-  {
-    std::lock_guard lock(mutex_);
-    if (alerts_.size() >= notices_waiting) return;  // the desktop is not keeping up; the feeds have them
-    alerts_.push_back(alert);
-  }
-  wake_.notify_one();
-}
-
-void DesktopNotifier::work()
+DesktopNotifier::DesktopNotifier(Log log)
+    : log_(std::move(log)), alerts_(1, notices_waiting, [this](Alert& alert) { send(alert); })
 {
   sd_bus* opened = nullptr;
-  const int r = sd_bus_open_user(&opened);
-  std::unique_ptr<sd_bus, sd_bus*(*)(sd_bus*)> bus(opened, sd_bus_flush_close_unref);
-  bool working = r >= 0;
-  if (!working) log_(std::string("no desktop notifications: no session bus (") + std::strerror(-r) + ")");
-  else sd_bus_set_method_call_timeout(bus.get(), 5000000);
-  while (true) {
-    Alert a;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !alerts_.empty(); });
-      if (alerts_.empty()) return;
-      a = std::move(alerts_.front());
-      alerts_.pop_front();
-    }
-    if (!working) continue;
-    const std::string title = a.watch_name + "：" + a.station + " " + a.time.substr(11, 5);
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    // app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout (-1: the server's default)
-    const int sent = sd_bus_call_method(bus.get(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                                        "org.freedesktop.Notifications", "Notify", &error, &reply, "susssasa{sv}i",
-                                        "oneseg-archive", 0u, "", title.c_str(), a.text.c_str(), 0, 0, -1);
-    if (sent < 0) {
-      log_(std::string("no desktop notifications: ") + (error.message != nullptr ? error.message : std::strerror(-sent)));
-      working = false;
-    }
-    sd_bus_error_free(&error);
-    sd_bus_message_unref(reply);
+  if (const int r = sd_bus_open_user(&opened); r < 0) {
+    log_(std::string("no desktop notifications: no session bus (") + std::strerror(-r) + ")");
+    return;
   }
+  bus_.reset(opened);
+  sd_bus_set_method_call_timeout(opened, 5000000);
+}
+
+void DesktopNotifier::BusClose::operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+
+// The desktop not keeping up: the feeds have the alerts.
+void DesktopNotifier::notify(const Alert& alert) { alerts_.push(alert); }
+
+void DesktopNotifier::send(const Alert& a)
+{
+  if (!bus_) return;
+  const std::string title = a.watch_name + "：" + a.station + " " + a.time.substr(11, 5);
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  // app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout (-1: the server's default)
+  const int sent = sd_bus_call_method(bus_.get(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                      "org.freedesktop.Notifications", "Notify", &error, &reply, "susssasa{sv}i",
+                                      "oneseg-archive", 0u, "", title.c_str(), a.text.c_str(), 0, 0, -1);
+  if (sent < 0) {
+    log_(std::string("no desktop notifications: ") + (error.message != nullptr ? error.message : std::strerror(-sent)));
+    bus_.reset();
+  }
+  sd_bus_error_free(&error);
+  sd_bus_message_unref(reply);
 }
 
 AlertDelivery::AlertDelivery(ArchiveDb& db, const std::string& on_alert, std::string base, std::string token, Log log)

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,9 +18,69 @@
 
 #include "alerts.h"
 
+struct sd_bus;
+
 namespace oneseg::archive {
 
 using Log = std::function<void(const std::string& line)>;
+
+// Items handed to `threads` threads of their own, at most `most` waiting;
+// the items queued are still handled when it goes.
+template <typename Item>
+class WorkQueue {
+ public:
+  WorkQueue(int threads, std::size_t most, std::function<void(Item&)> handle) : most_(most), handle_(std::move(handle))
+  {
+    for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+  }
+  ~WorkQueue()
+  {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+  WorkQueue(const WorkQueue&) = delete;
+  WorkQueue& operator=(const WorkQueue&) = delete;
+
+  // false (and nothing queued) when `most` wait already.
+  bool push(Item item)
+  {
+    {
+      std::lock_guard lock(mutex_);
+      if (items_.size() >= most_) return false;
+      items_.push_back(std::move(item));
+    }
+    wake_.notify_one();
+    return true;
+  }
+
+ private:
+  void work()
+  {
+    while (true) {
+      Item item;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [this] { return stopping_ || !items_.empty(); });
+        if (items_.empty()) return;
+        item = std::move(items_.front());
+        items_.pop_front();
+      }
+      handle_(item);
+    }
+  }
+
+  std::size_t most_;
+  std::function<void(Item&)> handle_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Item> items_;
+  bool stopping_ = false;
+  std::vector<std::thread> workers_;
+};
 
 // Runs one program per alert, without a shell: ONESEG_ALERT_ID, _WATCH,
 // _TIME, _STATION, _TEXT and _URL in its environment and the alert's JSON
@@ -35,9 +96,6 @@ class AlertCommand {
   };
   AlertCommand(std::string program, Log log, Limits limits);
   AlertCommand(std::string program, Log log) : AlertCommand(std::move(program), std::move(log), Limits{}) {}
-  ~AlertCommand();   // waits for the runs under way
-  AlertCommand(const AlertCommand&) = delete;
-  AlertCommand& operator=(const AlertCommand&) = delete;
 
   // url: where the moment plays.
   void run(const Alert& alert, const std::string& url);
@@ -47,17 +105,12 @@ class AlertCommand {
     Alert alert;
     std::string url;
   };
-  void work();
   void run_one(const Job& job);
 
   std::string program_;
   Log log_;
   Limits limits_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Job> jobs_;
-  bool stopping_ = false;
-  std::vector<std::thread> workers_;
+  WorkQueue<Job> jobs_;   // last: its threads end, the runs under way with them, before the rest goes
 };
 
 // The desktop's notification service; where there is none, the log says so
@@ -65,21 +118,18 @@ class AlertCommand {
 class DesktopNotifier {
  public:
   explicit DesktopNotifier(Log log);
-  ~DesktopNotifier();
-  DesktopNotifier(const DesktopNotifier&) = delete;
-  DesktopNotifier& operator=(const DesktopNotifier&) = delete;
 
   void notify(const Alert& alert);
 
  private:
-  void work();
+  void send(const Alert& alert);
 
+  struct BusClose {
+    void operator()(sd_bus* bus) const;
+  };
   Log log_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Alert> alerts_;
-  bool stopping_ = false;
-  std::thread worker_;
+  std::unique_ptr<sd_bus, BusClose> bus_;   // none: no notifications
+  WorkQueue<Alert> alerts_;                 // last: its thread ends before the bus goes
 };
 
 // Hands every alert made after it was started to both.

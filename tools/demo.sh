@@ -9,8 +9,9 @@
 #   3. pellatt --batch, in continuous mode from each station's first recording,
 #      starts skerrow (captions and programme listing) and ffmpeg (thumbnails)
 #      and writes one page per recording;
-#   4. oneseg-archive indexes every caption and programme, and its server
-#      shows the search page over the recordings (opened in the browser with
+#   4. oneseg-archive indexes every caption and programme (a search for
+#      "天気" saved before the recording makes alerts as it is said), and its
+#      server shows the search page over the recordings (opened in the browser with
 #      a display; kept running until Ctrl-C when started from a terminal).
 # The programs' fixed waits are shortened (ONESEG_TIME_SCALE): the tuners'
 # boot waits would otherwise let the accelerated broadcast run ahead, and the
@@ -127,6 +128,11 @@ cat > "$out/sim.json" <<EOF
              {"model": "driver"}]}
 EOF
 
+# A saved search, as a user who watches for a word would have made it:
+# every line that says it makes an alert (/alerts).
+db=$out/archive/archive.sqlite
+"$bin/oneseg-archive" watch add 天気 --name "天気の話" --db "$db" > /dev/null
+
 step "recording with brannock --headless on simulated tuners at ${speed}x broadcast speed"
 # Our own lock folder, so a recorder running on this desktop does not stop this one.
 XDG_RUNTIME_DIR=$out/run ONESEG_TIME_SCALE=0.01 "$bin/brannock" --headless --simulate "$out/sim.json" --config-dir "$out/cfg" \
@@ -179,7 +185,6 @@ took
 # 4. The archive: every caption line and programme in the index, and its
 # search page over the recordings.
 step "indexing captions and programmes with oneseg-archive"
-db=$out/archive/archive.sqlite
 "$bin/oneseg-archive" index --root "$out/rec" --db "$db" | sed 's/^/  /'
 pages=$(find "$out/rec" -name '*.html' | wc -l)
 captions=$(cat "$out"/rec/*/*.sub | tr -cd '\n' | wc -c)
@@ -203,6 +208,7 @@ stop_archive() { kill -TERM "$archive" 2>/dev/null || true; wait "$archive" 2>/d
 trap stop_archive EXIT
 echo
 echo "Search page: $address   (e.g. ${address}search?q=%E5%A4%A9%E6%B0%97)"
+echo "Alerts of the saved search \"天気\": ${address}alerts"
 echo "  recordings: $out/rec; index: $db; log: $out/archive.log"
 if [ "$open_index" = 1 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && command -v xdg-open >/dev/null; then
   xdg-open "$address" >/dev/null 2>&1 &
