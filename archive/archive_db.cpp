@@ -12,6 +12,7 @@
 #include "bigram_tokenizer.h"
 #include "user_tables.h"
 #include "match_sql.h"
+#include "user_tables.h"
 
 namespace oneseg::archive {
 

@@ -1,6 +1,6 @@
 #pragma once
 // Tables of what users made in the archive (saved searches and their
-// alerts). The index tables are rebuilt from the recording folder after a
+// alerts, saved clips). The index tables are rebuilt from the recording folder after a
 // schema upgrade, so that upgrade drops them; these have no other copy, so
 // they are never named in its drop list and are created, if missing, at
 // every open. A change to one is a new table or an ALTER TABLE here, never a
@@ -28,6 +28,19 @@ CREATE TABLE IF NOT EXISTS alerts(
   offset INTEGER NOT NULL,
   made INTEGER NOT NULL,
   UNIQUE(watch, recording, time, text));
+CREATE TABLE IF NOT EXISTS saved_clips(
+  id INTEGER PRIMARY KEY,
+  root TEXT NOT NULL,
+  day TEXT NOT NULL,
+  name TEXT NOT NULL,
+  from_s INTEGER NOT NULL,
+  to_s INTEGER NOT NULL,
+  title TEXT NOT NULL,
+  note TEXT NOT NULL,
+  station TEXT NOT NULL,
+  start INTEGER NOT NULL,
+  created INTEGER NOT NULL,
+  kept_file TEXT NOT NULL DEFAULT '');
 )sql";
 
 }  // namespace oneseg::archive

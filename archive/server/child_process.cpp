@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 extern char** environ;
@@ -129,7 +130,7 @@ std::unique_ptr<Child> SystemChildStarter::start(const std::vector<std::string>&
 }
 
 int run_to_end(ChildStarter& starter, const std::vector<std::string>& args,
-               std::chrono::milliseconds limit) {
+               std::chrono::milliseconds limit, std::string* output) {
   auto child = starter.start(args);
   if (!child) return -1;
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -140,8 +141,25 @@ int run_to_end(ChildStarter& starter, const std::vector<std::string>& args,
     if (left.count() <= 0) return child->finish(), -1;
     const long got = child->read_output(sink, sizeof sink, left);
     if (got == 0) break;
+    if (output && got > 0 && output->size() < longest_kept_output) output->append(sink, static_cast<std::size_t>(got));
   }
   return child->finish();
+}
+
+bool run_into_file(ChildStarter& starter, const std::function<std::vector<std::string>(const std::filesystem::path&)>& command,
+                   const std::filesystem::path& file, std::chrono::milliseconds limit) {
+  namespace fs = std::filesystem;
+  static std::atomic<unsigned> serial{0};
+  fs::path partial = file;
+  partial += "." + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".part";
+  std::error_code error;
+  const int status = run_to_end(starter, command(partial), limit);
+  if (status != 0 || !fs::is_regular_file(partial, error) || fs::file_size(partial, error) == 0) {
+    fs::remove(partial, error);
+    return false;
+  }
+  fs::rename(partial, file, error);
+  return !error;
 }
 
 }  // namespace oneseg::archive::web

@@ -3,6 +3,8 @@
 // request handling can be exercised without one.
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,8 +45,17 @@ class SystemChildStarter : public ChildStarter {
   std::unique_ptr<Child> start(const std::vector<std::string>& args, ChildInput input = ChildInput::none) override;
 };
 
-// Runs a child to its end, discarding its output; its exit status, or -1.
+// Runs a child to its end; its exit status, or -1. Its output is discarded,
+// or kept in `output` (the first longest_kept_output bytes or so).
+inline constexpr std::size_t longest_kept_output = 256 * 1024;
 int run_to_end(ChildStarter& starter, const std::vector<std::string>& args,
-               std::chrono::milliseconds limit);
+               std::chrono::milliseconds limit, std::string* output = nullptr);
+
+// Runs the command `command(partial)` makes to write a file beside `file`,
+// then renames it to `file`: two runs for one file each write their own, and
+// whichever finishes makes it, never half of one. False (nothing left
+// behind) when the run failed or wrote nothing.
+bool run_into_file(ChildStarter& starter, const std::function<std::vector<std::string>(const std::filesystem::path&)>& command,
+                   const std::filesystem::path& file, std::chrono::milliseconds limit);
 
 }  // namespace oneseg::archive::web

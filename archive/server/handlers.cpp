@@ -9,6 +9,7 @@
 #include "pages.h"
 #include "programmes.h"
 #include "recordings.h"
+#include "viewer_replies.h"
 #include "web_assets.h"
 
 namespace oneseg::archive::web {
@@ -62,11 +63,18 @@ Reply recording_reply(ArchiveDb& db, const Route& route, const Parameters& param
   auto detail = recording_detail(db, route.name, route.root);
   if (!detail) return not_found_reply(false);
   RecordingPageModel model{std::move(*detail), previous_recording(db, route.name, route.root),
-                           next_recording(db, route.name, route.root), {}};
+                           next_recording(db, route.name, route.root), {}, {}, 0};
   if (const auto t = parameters("t"); !t.empty()) {
     model.moment = moment_parameter(t);
     if (!model.moment) return {400, html_type, message_page("再生できません", "t は 0 以上の秒数で指定してください")};
   }
+  if (const auto end = parameters("end"); !end.empty()) {
+    model.end = moment_parameter(end);
+    if (!model.moment || !model.end || *model.end <= *model.moment) {
+      return {400, html_type, message_page("再生できません", "end は t より後の秒数で指定してください")};
+    }
+  }
+  model.covered_s = covered_seconds(model.detail.summary);
   return {200, html_type, recording_page(model)};
 }
 
@@ -83,6 +91,7 @@ Reply asset_reply(const std::string& name) {
   if (name == "style.css") return {200, "text/css; charset=UTF-8", std::string(style_css)};
   if (name == "app.js") return {200, "text/javascript; charset=UTF-8", std::string(app_js)};
   if (name == "live.js") return {200, "text/javascript; charset=UTF-8", std::string(live_js)};
+  if (name == "player.js") return {200, "text/javascript; charset=UTF-8", std::string(player_js)};
   return not_found_reply(false);
 }
 
@@ -153,6 +162,7 @@ std::string content_type_of(const std::filesystem::path& file) {
   if (ext == ".sub" || ext == ".eit") return "text/plain; charset=EUC-JP";
   if (ext == ".jpg") return "image/jpeg";
   if (ext == ".png") return "image/png";
+  if (ext == ".mp4") return "video/mp4";
   return "application/octet-stream";
 }
 

@@ -57,6 +57,16 @@ std::string html_escape(std::string_view text) {
   return out;
 }
 
+std::string valid_utf8(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = utf8_length(text, i);
+    out += length == 0 ? std::string_view("\xEF\xBF\xBD") : text.substr(i, length);
+    i += std::max<std::size_t>(length, 1);
+  }
+  return out;
+}
+
 std::string url_encode(std::string_view text) {
   static constexpr char digits[] = "0123456789ABCDEF";
   std::string out;

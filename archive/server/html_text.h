@@ -13,6 +13,9 @@ namespace oneseg::archive::web {
 // spoiled caption can never break the page's encoding.
 std::string html_escape(std::string_view text);
 
+// The text with every byte that is not part of valid UTF-8 as U+FFFD.
+std::string valid_utf8(std::string_view text);
+
 // Percent-encodes everything but unreserved characters (for query values and
 // path segments alike).
 std::string url_encode(std::string_view text);

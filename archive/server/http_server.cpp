@@ -13,6 +13,7 @@
 #include "ffmpeg_slots.h"
 #include "alert_pages.h"
 #include "handlers.h"
+#include "pages.h"
 #include "http_core.h"
 #include "insight_pages.h"
 #include "live_pages.h"
@@ -21,6 +22,8 @@
 #include "recordings.h"
 #include "serve_options.h"
 #include "thumbnails.h"
+#include "viewer_http.h"
+#include "viewer_replies.h"
 
 namespace oneseg::archive::web {
 namespace {
@@ -128,6 +131,7 @@ struct ArchiveServer::Impl {
         starter(child_starter),
         slots(setup.ffmpeg_runs),
         thumbnails(setup.thumbnail_folder, starter, slots),
+        viewer(setup.roots, setup.thumbnail_folder.parent_path() / ("clips-" + setup.db.stem().string()), starter, slots),
         pool(setup.db),
         answers([this] { return ArchiveDb::open_to_read(setup.db); }),
         server([this](const HttpRequest& request, HttpResponse& response) { handle(request, response); },
@@ -147,6 +151,7 @@ struct ArchiveServer::Impl {
   ChildStarter& starter;
   FfmpegSlots slots;
   ThumbnailCache thumbnails;
+  ViewerHttp viewer;
   DbPool pool;
   AnswerCache answers;
   HttpCore server;
@@ -169,9 +174,9 @@ std::vector<std::string> ArchiveServer::Impl::stations(ArchiveDb& db) {
 
 void ArchiveServer::Impl::handle(const HttpRequest& request, HttpResponse& response) {
   const bool json = wants_json(request.path);
-  const bool post = request.method == "POST" && changes_watches(request.path);
+  const bool post = request.method == "POST" && (changes_watches(request.path) || ViewerHttp::is_change(request));
   if (request.method != "GET" && request.method != "HEAD" && !post) {
-    response.set_header("Allow", changes_watches(request.path) ? "POST" : "GET, HEAD");
+    response.set_header("Allow", changes_watches(request.path) || request.path.starts_with("/api/clips") ? "POST" : "GET, HEAD");
     return send(response, json ? Reply{405, "application/json; charset=UTF-8", error_json("GET で問い合わせてください")}
                                : Reply{405, "text/plain; charset=UTF-8", "GET or HEAD only\n"});
   }
@@ -252,21 +257,27 @@ void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& res
       response.set_header("Allow", "POST");
       return send(response, {405, "application/json; charset=UTF-8", error_json("POST で送ってください")});
     case Page::asset: return;
+    case Page::clips: return send(response, clips_page_reply(*db));
+    case Page::api_clips: return send(response, clips_api_reply(*db));
+    case Page::export_clip: return viewer.export_clip(*db, *found, parameters, response);
     case Page::file: {
       const auto file = served_file(*db, setup.roots, found->root, found->file);
       return file ? send_file(*file, response) : send(response, not_found_reply(false));
     }
     case Page::clip:
+    case Page::captions:
     case Page::thumbnail: {
       const auto t = moment_parameter(parameters("t"));
       if (!t) return send(response, {400, "text/plain; charset=UTF-8", "t: whole seconds into the recording\n"});
+      if (found->page == Page::captions) return viewer.captions(*db, *found, *t, response);
       return found->page == Page::clip ? send_clip(*found, *t, *db, response) : send_thumbnail(*found, *t, *db, response);
     }
   }
 }
 
-// Saving, renaming and removing a watch. A page of another site may post a
-// form here through the user's browser: only the archive's own pages may.
+// Saving, renaming and removing a watch or a saved clip. A page of another
+// site may post a form here through the user's browser: only the archive's
+// own pages may.
 void ArchiveServer::Impl::dispatch_post(const HttpRequest& request, HttpResponse& response) {
   const std::string origin = request.get_header_value("Origin");
   if (!origin.empty() && origin != "http://" + request.get_header_value("Host")) {
@@ -276,6 +287,7 @@ void ArchiveServer::Impl::dispatch_post(const HttpRequest& request, HttpResponse
     return request.has_param(name) ? request.get_param_value(name) : std::string();
   };
   auto db = pool.take();
+  if (ViewerHttp::is_change(request)) return viewer.change(*db, request.path, parameters, response);
   send(response, watch_change_reply(*db, *route(request.path), parameters));
 }
 
@@ -321,7 +333,8 @@ void ArchiveServer::Impl::send_live(const Route& route, ArchiveDb& db, HttpRespo
 
 void ArchiveServer::Impl::send_thumbnail(const Route& route, int t, ArchiveDb& db, HttpResponse& response) {
   const auto detail = recording_detail(db, route.name, route.root);
-  if (!detail) return send(response, not_found_reply(false));
+  // Past what the recording covers there is no picture to make.
+  if (!detail || t > covered_seconds(detail->summary) + strip_step_s) return send(response, not_found_reply(false));
   if (const auto picture = page_builder_picture(detail->files.thumbnails, t)) {
     if (const auto file = served_file(db, setup.roots, route.root, route.day + "/" + route.name + "thm/" + *picture)) {
       return send_file(*file, response);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "html_text.h"
+#include "thumbnails.h"
 
 namespace oneseg::archive::web {
 namespace {
@@ -18,8 +19,9 @@ string layout(const string& title, const string& body, const string& page_script
          html_escape(title) +
          " - ワンセグ字幕アーカイブ</title>\n<link rel=\"stylesheet\" href=\"/static/style.css\">\n</head>\n<body>\n"
          "<header class=\"top\"><a class=\"brand\" href=\"/\">ワンセグ字幕アーカイブ</a>"
-         "<a href=\"/\">検索</a><a href=\"/browse\">録画一覧</a><a href=\"/programmes\">番組</a><a href=\"/live\">ライブ</a><a href=\"/alerts\">通知</a>"
-         "</header>\n<main>\n" + body + "</main>\n<script src=\"/static/app.js\"></script>\n" +
+         "<a href=\"/\">検索</a><a href=\"/browse\">録画一覧</a><a href=\"/programmes\">番組</a><a href=\"/live\">ライブ</a><a href=\"/alerts\">通知</a><a href=\"/clips\">クリップ</a>"
+         "</header>\n<main>\n" + body +
+         "</main>\n<script src=\"/static/player.js\"></script><script src=\"/static/app.js\"></script>\n" +
          (page_script.empty() ? "" : "<script" + attribute("src", "/static/" + page_script) + "></script>\n") +
          "</body>\n</html>\n";
 }
@@ -172,24 +174,18 @@ string health_html(const RecordingDetail& detail) {
          "</table>";
 }
 
-// The page builder's pictures when there are any, otherwise one a minute.
-string thumbnails_html(const RecordingDetail& detail) {
+// The scene strip: a picture every strip_step_s seconds of what the recording
+// covers, the page builder's where it made one near, else one made on demand.
+string strip_html(const RecordingDetail& detail, int covered_s) {
   const auto& s = detail.summary;
-  std::vector<std::pair<int, string>> pictures;
-  for (const auto& file : detail.files.thumbnails) {
-    const auto seconds = moment_parameter(file.substr(0, file.find('.')));
-    if (seconds) pictures.emplace_back(*seconds, "/files/" + link_place(s) + "/" + s.name + "thm/" + file);
-  }
-  std::sort(pictures.begin(), pictures.end());
-  if (pictures.empty()) {
-    for (int at = 0; at < 600; at += 60) pictures.emplace_back(at, thumbnail_url(link_place(s), s.name, at));
-  }
-  string out = "<div class=\"thumbs\">";
-  for (const auto& [at, url] : pictures) {
+  string out = "<div class=\"strip\" aria-label=\"場面\">";
+  for (int at = 0; at <= covered_s; at += strip_step_s) {
+    const auto own = page_builder_picture(detail.files.thumbnails, at, strip_step_s);
+    const string url = own ? "/files/" + link_place(s) + "/" + s.name + "thm/" + *own : thumbnail_url(link_place(s), s.name, at);
     const string when = std::to_string(at / 60) + ":" + (at % 60 < 10 ? "0" : "") + std::to_string(at % 60);
-    out += "<figure>" + play_link(link_place(s), s.name, at, s.station + " " + when,
-                                  "<img loading=\"lazy\" alt=\"\"" + attribute("src", url) + ">") +
-           "<figcaption>" + when + "</figcaption></figure>";
+    out += "<button type=\"button\"" + attribute("data-t", std::to_string(at)) + attribute("title", when) +
+           "><img loading=\"lazy\" alt=\"\" width=\"96\" height=\"54\"" + attribute("src", url) + "><span>" + when +
+           "</span></button>";
   }
   return out + "</div>";
 }
@@ -237,13 +233,16 @@ string recording_page(const RecordingPageModel& model) {
                 root_label(s) + "</h1>\n";
   body += "<div class=\"neighbours\">" + neighbour_link(model.previous, "← 前の録画") +
           files_links(link_place(s), s.name, d.files.html) + neighbour_link(model.next, "次の録画 →") + "</div>\n";
-  body += "<div class=\"layout\"><div class=\"list\">";
+  body += "<div class=\"layout\" data-recording" + attribute("data-place", link_place(s)) + attribute("data-name", s.name) +
+          attribute("data-length", std::to_string(model.covered_s)) + "><div class=\"list\">";
   if (model.moment) {
+    const string shared = model.end ? "共有された範囲（" + std::to_string(*model.moment) + "〜" + std::to_string(*model.end) + " 秒）を再生"
+                                    : "共有された場面（" + std::to_string(*model.moment) + " 秒）から再生";
     body += "<p>" + play_link(link_place(s), s.name, *model.moment, s.station + " " + std::to_string(*model.moment) + " 秒から",
-                              "共有された場面（" + std::to_string(*model.moment) + " 秒）から再生", true) + "</p>";
+                              shared, true, model.end ? attribute("data-end", std::to_string(*model.end)) : "") + "</p>";
   }
   body += "<h2 style=\"font-size:1.05em\">番組</h2>" + programmes_html(s.programmes);
-  body += thumbnails_html(d);
+  body += strip_html(d, model.covered_s);
   body += "<h2 style=\"font-size:1.05em\">字幕（" + std::to_string(d.captions.size()) + " 行）</h2><ol class=\"transcript plain\">";
   for (const auto& line : d.captions) {
     body += "<li>" + play_link(link_place(s), s.name, line.offset, line.time + " " + s.station,

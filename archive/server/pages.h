@@ -47,7 +47,12 @@ struct RecordingPageModel {
   RecordingDetail detail;
   std::optional<RecordingSummary> previous, next;
   std::optional<int> moment;              // "t": play from there at once
+  std::optional<int> end;                 // "end": and stop there (a shared range)
+  int covered_s = 0;                      // what the recording covers (its time packets)
 };
+
+// The scene strip's spacing.
+inline constexpr int strip_step_s = 5;
 std::string recording_page(const RecordingPageModel& model);
 
 // The frame of every page: header, the page's body, the shared script and

@@ -127,6 +127,8 @@ std::optional<Route> route(std::string_view path) {
   if (path == "/api/recordings") return Route{Page::api_recordings, {}, {}, {}};
   if (path == "/api/stats") return Route{Page::api_stats, {}, {}, {}};
   if (path == "/api/timeline") return Route{Page::api_timeline, {}, {}, {}};
+  if (path == "/clips") return Route{Page::clips, {}, {}, {}};
+  if (path == "/api/clips") return Route{Page::api_clips, {}, {}, {}};
   if (path == "/live") return Route{Page::live, {}, {}, {}};
   if (path == "/programmes") return Route{Page::programmes, {}, {}, {}};
   if (path.starts_with("/live/")) {
@@ -135,10 +137,11 @@ std::optional<Route> route(std::string_view path) {
   }
   if (path.starts_with("/api/live/")) return channel_route(Page::api_live_captions, path, "/api/live/", "/captions");
   if (path.starts_with("/programme/")) return channel_route(Page::programme, path, "/programme/", "");
-  if (path == "/static/style.css" || path == "/static/app.js" || path == "/static/live.js") {
+  if (path == "/static/style.css" || path == "/static/app.js" || path == "/static/live.js" ||
+      path == "/static/player.js") {
     return Route{Page::asset, {}, {}, std::string(path.substr(8))};
   }
-  for (const std::string_view prefix : {"/recording/", "/clip/", "/thumbnail/", "/files/"}) {
+  for (const std::string_view prefix : {"/recording/", "/clip/", "/thumbnail/", "/files/", "/captions/", "/export/"}) {
     if (!path.starts_with(prefix)) continue;
     // A root other than the first stands before the day: "/clip/<root>/<day>/...".
     std::string_view rest = path.substr(prefix.size());
@@ -152,6 +155,8 @@ std::optional<Route> route(std::string_view path) {
     std::optional<Route> found = prefix == "/recording/" ? recording_route(Page::recording, plain, prefix, "")
                                  : prefix == "/clip/"    ? recording_route(Page::clip, plain, prefix, ".mp4")
                                  : prefix == "/thumbnail/" ? recording_route(Page::thumbnail, plain, prefix, ".jpg")
+                                 : prefix == "/captions/"  ? recording_route(Page::captions, plain, prefix, ".vtt")
+                                 : prefix == "/export/"    ? recording_route(Page::export_clip, plain, prefix, ".mp4")
                                                            : file_route(plain);
     if (found) found->root = std::move(root);
     return found;

@@ -37,6 +37,10 @@ enum class Page {
   api_watches,       // "/api/watches" (POST: save one)
   feed,              // "/feed.atom", "/feed/<watch>.atom"
   watch_change,      // POST "/api/watches/<id>/rename", "/api/watches/<id>/delete"
+  captions,      // "/captions/<day>/<name>.vtt"
+  export_clip,   // "/export/<day>/<name>.mp4"
+  clips,         // "/clips"
+  api_clips,     // "/api/clips"; POST "/api/clips" and "/api/clips/<id>/delete"
 };
 
 struct Route {

@@ -1,6 +1,5 @@
 #include "thumbnails.h"
 
-#include <atomic>
 #include <charconv>
 #include <system_error>
 
@@ -31,18 +30,10 @@ ThumbnailCache::Picture ThumbnailCache::picture(const std::filesystem::path& rec
   auto slot = slots_.acquire(std::chrono::seconds(10));
   if (!slot) return {Outcome::busy, {}};
   fs::create_directories(file.parent_path(), error);
-  // Two requests for one picture each write their own file; the rename makes
-  // whichever finishes the cached one, never half a picture.
-  static std::atomic<unsigned> serial{0};
-  fs::path partial = file;
-  partial += "." + std::to_string(serial++) + ".part";
-  const int status = run_to_end(starter_, thumbnail_command(recording, offset, partial), std::chrono::seconds(20));
-  if (status != 0 || !fs::is_regular_file(partial, error) || fs::file_size(partial, error) == 0) {
-    fs::remove(partial, error);
-    return {Outcome::failed, {}};
-  }
-  fs::rename(partial, file, error);
-  if (error) return {Outcome::failed, {}};
+  const bool made = run_into_file(
+      starter_, [&](const fs::path& partial) { return thumbnail_command(recording, offset, partial); }, file,
+      std::chrono::seconds(20));
+  if (!made) return {Outcome::failed, {}};
   return {Outcome::made, file};
 }
 

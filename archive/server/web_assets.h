@@ -8,5 +8,6 @@ namespace oneseg::archive::web {
 extern const std::string_view style_css;
 extern const std::string_view app_js;
 extern const std::string_view live_js;
+extern const std::string_view player_js;
 
 }  // namespace oneseg::archive::web

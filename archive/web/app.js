@@ -2,28 +2,26 @@
 // clip of that moment here instead of opening the recording's page.
 (function () {
   "use strict";
-  const player = document.querySelector(".player video");
-  if (!player) return;
+  const panel = document.querySelector(".player");
+  if (!panel) return;
+  const player = OnesegPlayer.attach(panel);
   const now = document.querySelector(".player .now");
   const share = document.querySelector(".player .share input");
   const copy = document.querySelector(".player .share button");
   let active = null;
   let playing = null;
 
-  function play(link) {
+  function play(link, range) {
     playing = link;
     if (active) active.classList.remove("active");
     active = link.closest(".hit, li") || link;
     active.classList.add("active");
-    player.src = link.dataset.clip;
+    const parts = OnesegPlayer.clipParts(link.dataset.clip);
+    // A line of the transcript plays in the clip already loaded when it can.
     if (now) now.textContent = link.dataset.label || "";
     if (share) share.value = new URL(link.getAttribute("href"), location.href).href;
-    // Sound needs a gesture in most browsers; muted playback does not.
-    player.muted = false;
-    player.play().catch(function () {
-      player.muted = true;
-      return player.play().catch(function () {});
-    });
+    if (parts && !range && link.closest(".transcript")) player.seek(parts.day, parts.name, parts.t);
+    else player.load(link.dataset.clip, range);
   }
 
   document.addEventListener("click", function (event) {
@@ -35,14 +33,14 @@
 
   // A programme's recordings play one after another: a link names the part
   // whose clip follows its own.
-  player.addEventListener("ended", function () {
+  player.video.addEventListener("ended", function () {
     const then = playing && playing.dataset.then;
     const next = then && document.querySelector('a[data-part="' + then + '"]');
     if (next) play(next);
   });
 
-  player.addEventListener("error", function () {
-    if (now) now.textContent = "再生できません（" + (player.error ? player.error.code : "?") + "）";
+  player.video.addEventListener("error", function () {
+    if (now) now.textContent = "再生できません（" + (player.video.error ? player.video.error.code : "?") + "）";
   });
 
   if (copy && share) {
@@ -52,11 +50,13 @@
     });
   }
 
-  // A shared link to a moment opens with that moment playing.
+  // A shared link to a moment opens with that moment playing; one with an
+  // end plays exactly that range.
   const start = document.querySelector("a[data-clip][data-start]");
   if (start) {
     start.scrollIntoView({ block: "center" });
-    play(start);
+    const end = start.dataset.end;
+    play(start, end === undefined ? undefined : { startAt: OnesegPlayer.clipParts(start.dataset.clip).t, end: Number(end) });
   }
 })();
 

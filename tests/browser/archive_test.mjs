@@ -26,7 +26,8 @@ async function playing(page) {
   }, { timeout: 20000 });
   return page.evaluate(() => {
     const video = document.querySelector(".player video");
-    return { error: video.error && video.error.code, time: video.currentTime, src: video.currentSrc };
+    // The clip is fed through a Media Source: the element's source is a blob.
+    return { error: video.error && video.error.code, time: video.currentTime, src: video.dataset.clip };
   });
 }
 

@@ -2,8 +2,10 @@
 // without a gesture, pages are asked for in Japanese.
 import puppeteer from "puppeteer-core";
 
-export function launchChromium() {
+// `options`: more of puppeteer's launch options.
+export function launchChromium(options = {}) {
   return puppeteer.launch({
+    ...options,
     executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
     headless: true,
     args: ["--no-sandbox", "--autoplay-policy=no-user-gesture-required", "--lang=ja"],

@@ -25,7 +25,10 @@ cp "$here"/*.mjs "$client/"
 
 rm -rf "$work/db"
 "$bin/oneseg-archive" index --root "$material/rec" --db "$work/db/archive.sqlite" >/dev/null
-"$bin/oneseg-archive" serve --root "$material/rec" --db "$work/db/archive.sqlite" --listen 127.0.0.1:0 > "$work/serve.log" 2>&1 &
+# A script may start a server of its own on the same database (a restart).
+export ONESEG_MATERIAL=$material
+export ONESEG_ARCHIVE_SERVE="$bin/oneseg-archive serve --root $material/rec --db $work/db/archive.sqlite"
+$ONESEG_ARCHIVE_SERVE --listen 127.0.0.1:0 > "$work/serve.log" 2>&1 &
 server=$!
 trap 'kill -TERM $server 2>/dev/null; wait $server 2>/dev/null || true' EXIT
 for _ in $(seq 100); do

@@ -1,7 +1,7 @@
 # The server's tests: its pure parts (gtest), its API over real recordings
 # (Python client, real ffmpeg) and its pages in Debian's Chromium (Node).
 set(_server_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-add_executable(archive_server_unit_test ${_server_tests}/server_unit_test.cpp)
+add_executable(archive_server_unit_test ${_server_tests}/server_unit_test.cpp ${_server_tests}/viewer_unit_test.cpp)
 target_link_libraries(archive_server_unit_test PRIVATE oneseg_archive_server GTest::gtest_main)
 add_test(NAME archive_server_unit_test COMMAND archive_server_unit_test)
 add_executable(archive_live_programme_test ${_server_tests}/live_programme_test.cpp)
@@ -58,3 +58,11 @@ add_test(NAME archive_insight_browser_test
                  ${CMAKE_BINARY_DIR}/archive_insight_browser_test)
 set_tests_properties(archive_insight_browser_test PROPERTIES FIXTURES_REQUIRED archive_web_material TIMEOUT 300
                      ENVIRONMENT "TZ=Asia/Tokyo;ONESEG_BROWSER_SCRIPT=insight_test.mjs")
+
+# The recording view's player: captions, transcript, strip, export, saved clips, a phone's width.
+add_test(NAME archive_viewer_browser_test
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/browser/run_archive_test.sh $<TARGET_FILE_DIR:oneseg-archive> ${_material}
+                 ${CMAKE_BINARY_DIR}/archive_viewer_browser_test)
+set_tests_properties(archive_viewer_browser_test PROPERTIES
+                     FIXTURES_REQUIRED archive_web_material TIMEOUT 300
+                     ENVIRONMENT "TZ=Asia/Tokyo;ONESEG_BROWSER_SCRIPT=viewer_test.mjs")
