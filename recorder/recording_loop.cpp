@@ -163,17 +163,19 @@ bool RecorderEngine::RotateFiles(TOneSegTuner& tuner) {
   return true;
 }
 
-// Two tuners on one channel store one copy: the tuner that has the pair open
-// writes and the other only counts. A holder that stopped streaming or was
-// retuned lets go of the pair, and this tuner takes over.
+// Two tuners on one channel store one copy: the tuner that has a pair of the
+// channel open writes and the other only counts, also while the two read
+// different ten minutes (one device's data lags the other's: opening its own
+// pair would store the ten minutes at the boundary twice). A holder of this
+// pair that stopped streaming or was retuned lets go of it, and this tuner
+// takes over.
 bool RecorderEngine::FollowsWriter(TOneSegTuner& tuner) {
+  if (WriterFor(tuner) != nullptr) {
+    if (tuner.FileFault) EndFileFault(tuner);
+    return true;
+  }
   for (const auto& other : Tuners) {
-    if (other.get() == &tuner || !other->TsStream || other->OpenFileBase != tuner.FileBase) continue;
-    if (other->State == Streaming && other->Channel == tuner.Channel) {
-      if (tuner.FileFault) EndFileFault(tuner);
-      return true;
-    }
-    CloseTunerFiles(*other);
+    if (other.get() != &tuner && other->TsStream && other->OpenFileBase == tuner.FileBase) CloseTunerFiles(*other);
   }
   return false;
 }

@@ -7,7 +7,7 @@ if(Python3_Interpreter_FOUND AND TARGET brannock)
   add_test(NAME recorder_soak
     COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/soak/soak.py
             --brannock $<TARGET_FILE:brannock> --work ${CMAKE_CURRENT_BINARY_DIR}/soak_work
-            --hours 5 --speed 360 --seed 1 --load)
+            --hours 7 --speed 360 --seed 1 --load)
   add_test(NAME soak_checker_tests
     COMMAND Python3::Interpreter -m unittest discover -s ${CMAKE_CURRENT_LIST_DIR}/soak -p "test_*.py")
   # Real time matters to the watchdog and the stall figures: the soak runs alone.

@@ -325,6 +325,26 @@ TEST_F(Recording, AFollowerStoresTheChannelOnceTheWriterIsSilentFiveSeconds) {
   EXPECT_EQ(tuner->Drops, (DropCounts{.follower = 1}));
 }
 
+TEST_F(Recording, AFollowerWhoseDataLagsTheWritersStoresNoTenMinutesTwice) {
+  TOneSegTuner& second = rig.StreamingTuner("S", 27, "PCTV-hiwasa Mini");
+  auto sendS = [&](const Packet& p) { AppendUnit(rig.ops.scripts["S"].stream, p, second.UnitSize); };
+  const Packet t1 = TotPacket(2008, 12, 6, 14, 39, 58), t2 = TotPacket(2008, 12, 6, 14, 40, 3);
+  const Packet a = PlainPacket(0x100, 1), b = PlainPacket(0x100, 2);
+  // The writer is already in the next ten minutes when the follower reads the last ones.
+  Send(t1);
+  Send(a);
+  Send(t2);
+  Send(b);
+  Tick();
+  sendS(t1);
+  sendS(a);
+  Tick();
+  EXPECT_FALSE(second.TsStream);
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t1, a});
+  ExpectTs(Pair("081206", "081206144_Ch27", ".ts"), {t2, b});
+  EXPECT_EQ(second.Drops, (DropCounts{.follower = 2}));
+}
+
 TEST_F(Recording, IndexThatCannotBeOpenedLeavesTheTsRecording) {
   const fs::path idx = Pair("081206", "081206143_Ch27", ".idx");
   fs::create_directories(idx);  // a folder in the index's place

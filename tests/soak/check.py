@@ -13,8 +13,11 @@ import scenario as sc
 from streams import PACKET, packet_time, read_marker
 
 UNIT_LOG = 8 + PACKET
-MISFRAMED = "misframed after a corrupted unit"
-LOSS_FAULTS = ("UNEXPLAINED", MISFRAMED)  # reasons that are faults of the recorder
+MISFRAMED = "misframed after a corrupted unit or a slip"
+SLIPPED = "the unit a slip of stray bytes landed before"
+FOLLOWER_WAIT = "heard only by the follower in its writer's first %.0f s of silence" % sc.FOLLOW_AFTER
+FOLLOWER_LATE = "heard only by the follower, which did not take the silent writer's channel over"
+LOSS_FAULTS = ("UNEXPLAINED", MISFRAMED, FOLLOWER_LATE)  # reasons that are faults of the recorder
 STALE_POS = sc.STALE_POS
 EPOCH = datetime.datetime(2000, 1, 1)
 START_S = (sc.START - EPOCH).total_seconds()
@@ -76,6 +79,19 @@ class Delivered:
         self.corrupt_seqs = set()
         self.stale = 0
         self.inconsistent = 0
+        self.single = set()      # seqs only one of two tuners on the channel delivered
+
+
+def merge_deliveries(a, b):
+    """What either of two tuners on one channel delivered. A unit either of
+    them got corrupted may be lost (the one that wrote may have had it)."""
+    d = Delivered()
+    d.corrupt_seqs = a.corrupt_seqs | b.corrupt_seqs
+    d.crc = {**b.crc, **a.crc}
+    d.order = sorted(set(a.order) | set(b.order))
+    d.single = set(a.order) ^ set(b.order)
+    d.corrupt, d.stale, d.inconsistent = a.corrupt + b.corrupt, a.stale + b.stale, a.inconsistent + b.inconsistent
+    return d
 
 
 def load_delivery(path):
@@ -238,7 +254,7 @@ def classify_missing(tuner, delivered, rec, scen, disk_windows, cutoff_s):
             reasons[BEFORE_TIME] += sum(1 for seq in order[i:head] if seq not in corrupt)
             i = head
         run = [seq for seq in order[i:j] if seq not in corrupt]
-        reason = explain_run(order, i, j, run, faults, disk_windows, scen.speed, cutoff_s)
+        reason = explain_run(order, i, j, run, faults, disk_windows, scen.speed, cutoff_s, delivered.single)
         reasons[reason] += len(run)
         if reason in LOSS_FAULTS and len(examples) < 5:
             examples.append("seq %d..%d (%d units, sent at %.1f s, %s)" %
@@ -258,7 +274,7 @@ def time_packet_head(order, i, j):
     return i
 
 
-def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s):
+def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s, single=frozenset()):
     first, last = sent_time(run[0], speed), sent_time(run[-1], speed)
     if START_S + run[-1] / sc.UNITS_PER_SECOND < cutoff_s + 10:
         return "removed by retention"
@@ -275,6 +291,15 @@ def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s):
     for _name, typ, at, duration in faults:
         if typ == "read_fail" and first >= at - 0.5 and last <= at + duration + 0.5 and len(run) <= 2:
             return "carried unit of a failed read"
+    if all(seq in single for seq in run):
+        # One of two tuners on the channel was silent: the other takes over
+        # after a while; what a full disk refused meanwhile is no wait of its.
+        wait = (sc.FOLLOW_AFTER + sc.FOLLOW_ROOM) * speed * sc.UNITS_PER_SECOND
+        waited = sum(1 for seq in run if not refused_at(disk_windows, sent_time(seq, speed), tail))
+        return FOLLOWER_WAIT if waited <= wait else FOLLOWER_LATE
+    for _name, typ, at, duration in faults:
+        if typ == "misaligned_units" and first >= at - 0.5 and last <= at + duration + 0.5:
+            return SLIPPED if len(run) <= sc.SLIP_LOSS else MISFRAMED
     for _name, typ, at, duration in faults:
         # The sync search of a read that starts with a unit without sync byte
         # can settle on a 0x47 inside it: intact units after it are lost.
@@ -375,13 +400,23 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
         if serial == "SOAKA2":
             channels[sc.CHANGED_CHANNEL[0]] = sc.CHANGED_CHANNEL[1]
         delivered = load_delivery(os.path.join(work, "delivered_%s.bin" % serial))
+        drops = drops_shown.get(serial, collections.Counter())
+        shown = lost_shown.get(serial, 0)
+        shared = serial == sc.USB_TUNERS[0][0] and "shared_channel" in scen.parts
+        if shared:
+            follower = sc.FOLLOWER[0]
+            delivered = merge_deliveries(delivered, load_delivery(os.path.join(work, "delivered_%s.bin" % follower)))
+            drops = drops + drops_shown.get(follower, collections.Counter())
+            shown += lost_shown.get(follower, 0)
         rec = Recorded()
         files = tuner_files(ts_folder, channels, archive)
         for path, ch in files:
             read_recording(path, channels[ch], delivered, rec, idx_shown)
         dups = sum(n - 1 for n in rec.count.values() if n > 1)
-        reasons, examples = classify_missing(serial, delivered, rec, scen, refused_windows(scen, run), cutoff_s)
-        drops = drops_shown.get(serial, collections.Counter())
+        refused = refused_windows(scen, run)
+        reasons, examples = classify_missing(serial, delivered, rec, scen, refused, cutoff_s)
+        if shared:
+            check_follower(report, scen, delivered, rec, refused)
         outran = device_dropped(os.path.join(work, "delivered_%s.bin" % serial))
         if outran:
             report.outran += outran
@@ -400,7 +435,6 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
             report.figure("%s:   not recorded, %s: %d" % (serial, reason, n))
         report.figure("%s: the recorder's count of packets not stored: %s; indexes it showed it could not open %d" %
                       (serial, ", ".join("%s %d" % (c, drops.get(c, 0)) for c in DROP_CAUSES), rec.index_missing_shown))
-        shown = lost_shown.get(serial, 0)
         measured = reasons.get("disk refused writes", 0)
         report.figure("%s: lost while writes were refused: %d measured, %d shown by the recorder" %
                       (serial, measured, shown))
@@ -425,6 +459,30 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
         if serial == "SOAKA1" and rec.stale == 0 and delivered.stale > 0 and scen.broadcast_hours <= 25:
             report.fail("SOAKA1: the stepped-back broadcast clock never reached a recording")
         yield serial, rec
+
+
+def check_follower(report, scen, delivered, rec, refused):
+    """Each writer silence: of the units only the other tuner heard, those
+    not recorded (apart from what a full disk refused) are the follower's
+    wait, at most FOLLOW_AFTER seconds and a busy machine's room; and the
+    follower must have carried the channel at least once."""
+    per_second = scen.speed * sc.UNITS_PER_SECOND
+    carried = 0
+    for tuner, a, b in scen.silences:
+        heard = [seq for seq in delivered.single if a * per_second <= seq <= b * per_second]
+        kept = sum(1 for seq in heard if rec.count[seq])
+        waited = sum(1 for seq in heard if not rec.count[seq] and not refused_at(refused, sent_time(seq, scen.speed)))
+        carried += kept
+        report.figure("shared channel: %s silent %.1f..%.1f s: %d units heard only by the other tuner, %d recorded, "
+                      "%.1f s of them lost before it took over" % (tuner, a, b, len(heard), kept, waited / per_second))
+        if waited > (sc.FOLLOW_AFTER + sc.FOLLOW_ROOM) * per_second:
+            report.fail("shared channel: %s silent at %.1f s: %s (%d units)" % (tuner, a, FOLLOWER_LATE, waited))
+    if not carried:
+        report.fail("shared channel: the follower never carried the channel while its writer was silent")
+
+
+def refused_at(windows, t, tail=1.5):
+    return any(a - 1.0 <= t <= b + tail for a, b in windows)
 
 
 # ---------------------------------------------------------------- supervisor

@@ -49,13 +49,25 @@ RECOVERY_ROOM = 12.0       # seconds a tuner may take to stream again
 LONG_SIGNAL_LOSS = 90.0    # five watchdog firings: re-initialisation
 DRIVER_QUIET = 95.0
 # The parts of the unattended run beyond the seeded faults; each can be left out.
-PARTS = ("failing_tuner", "late_folder", "midnight_full", "time_jump")
+PARTS = ("failing_tuner", "late_folder", "midnight_full", "time_jump", "shared_channel", "slip")
 LATE_FOLDER_LATEST = 45.0  # real seconds: the recording folder appears by then at the latest
 MIDNIGHT_FILL_AHEAD = 120  # broadcast seconds before midnight the disk is filled ...
 MIDNIGHT_FILL_ROOM = 3.0   # ... and at least these real seconds: filling a nearly full ext4 takes a while
 MIDNIGHT_RESUME = 60       # broadcast seconds after midnight recording must have resumed by
 JUMP_TUNER = "SOAKM1"
 JUMP_OFFSET = 2 * 365 * 86400  # a broadcast time two years ahead, for one time packet
+# A second tuner on SOAKA1's channel: the two fall silent in turn, so that
+# whichever of them writes the channel goes silent once while the other hears
+# it. The one that follows must take the channel over after 5 s.
+FOLLOWER = ("SOAKF1", "A", 27)
+WRITER_SILENCE = 10.5      # real seconds of each silence (no watchdog firing: under 15 s)
+FOLLOW_AFTER = 5.0         # seconds of a writer's silence before the follower writes ...
+FOLLOW_ROOM = 3.0          # ... and what a busy machine may add
+# Three slips of three stray bytes each into SOAKA2's stream, a second apart:
+# each may cost the unit it lands before, never the rest of a read.
+SLIP_TUNER = "SOAKA2"
+SLIPS = 3
+SLIP_LOSS = 2              # units one slip may cost
 QUIET_AFTER = 6.0          # at least this many seconds without faults after each composite fault
 END_QUIET = 25.0           # no fault ends this close to the end (long runs)
 
@@ -78,6 +90,11 @@ class Scenario:
         self._add_fault("SOAKA2", "channel_change_vanish", [("vanish", 3.0)], self.channel_change_at + 2.0)
         self.time_jump_at = self._place_time_jump() if "time_jump" in self.parts else None
         self.midnight_at, self.midnight_fill_at = self._midnight() if "midnight_full" in self.parts else (None, None)
+        self.silences = self._place_silences() if "shared_channel" in self.parts else []
+        if "shared_channel" in self.parts and not self.silences:
+            self.parts.discard("shared_channel")  # the run is too short for both silences
+        if "slip" in self.parts:
+            self._place_slips()
         # The folder appears once every USB tuner has failed to record into it
         # (the runner watches for that), and before the disk fills for midnight.
         self.folder_appears_at = None
@@ -119,7 +136,7 @@ class Scenario:
                 name = first or (pending.pop() if pending else rng.choice(kinds))
                 parts = [(typ, rng.uniform(*span)) for typ, span in dict(FAULT_KINDS)[name]]
             length = sum(d for _typ, d in parts)
-            clash = [b for _n, a, b in self.windows.get(tuner, []) if a - 2.0 < t + length and t < b + 2.0]
+            clash = [b for _n, a, b in self._blocking(tuner) if a - 2.0 < t + length and t < b + 2.0]
             if clash or t + length > last:
                 if name != first:
                     pending.append(name)
@@ -131,6 +148,15 @@ class Scenario:
             end = self._add_fault(tuner, name, parts, t)
             t = end + quiet + rng.uniform(0, QUIET_AFTER)
 
+    def _blocking(self, tuner):
+        """The windows a fault of `tuner` keeps clear of: its own, and for the
+        writer of the shared channel the follower's silence too (the channel
+        must be heard by one of them)."""
+        windows = self.windows.get(tuner, [])
+        if tuner == USB_TUNERS[0][0]:
+            windows = windows + self.windows.get(FOLLOWER[0], [])
+        return windows
+
     def _place_time_jump(self):
         """The jump covers exactly one time packet of the tuner, a little after
         the middle of the run; the time packets go out at multiples of TIME_EVERY."""
@@ -139,6 +165,33 @@ class Scenario:
         at = (packet - 0.5) * unit
         self._add_fault(JUMP_TUNER, "time_jump", [("time_jump", unit)], at)
         return at
+
+    def _place_silences(self):
+        """[(tuner, start, end)]: SOAKA1, then the follower, silent one after
+        the other, clear of the full disk at midnight; [] when they do not fit."""
+        start = self.real_seconds * 0.45
+        window = self.midnight_window()
+        if window and start < window[1] + 2.0 and start + 2 * WRITER_SILENCE + 2.0 > window[0] - 2.0:
+            start = window[1] + 2.0
+        if start + 2 * WRITER_SILENCE + 2.0 > self.real_seconds - self.end_quiet:
+            return []
+        silences = []
+        for tuner in (USB_TUNERS[0][0], FOLLOWER[0]):
+            silences.append((tuner, start, self._add_fault(tuner, "writer_silent", [("signal_loss", WRITER_SILENCE)],
+                                                           start)))
+            start += WRITER_SILENCE + 2.0
+        return silences
+
+    def _place_slips(self):
+        """Each slip is due before exactly one unit whose index is a multiple of
+        ten (the simulated device slips bytes in before those only)."""
+        unit = 1.0 / UNITS_PER_SECOND / self.speed
+        at, first = [], min(self.real_seconds * 0.75, self.real_seconds - self.end_quiet - SLIPS)
+        for k in range(SLIPS):
+            index = int((first + k) / unit) // 10 * 10
+            at.append((index - 0.5) * unit)
+            self.faults.setdefault(SLIP_TUNER, []).append(("slip", "misaligned_units", at[-1], unit))
+        self.windows.setdefault(SLIP_TUNER, []).append(("slip", at[0], at[-1] + unit))
 
     def _midnight(self):
         """(real second of the first broadcast midnight, of the disk filling
@@ -189,6 +242,11 @@ class Scenario:
             devices.append({"model": model, "serial": serial,
                             "delivery_log": os.path.join(work, "delivered_%s.bin" % serial),
                             "faults": self._sim_faults(serial)})
+        if "shared_channel" in self.parts:
+            serial, model, _ch = FOLLOWER
+            devices.append({"model": model, "serial": serial,
+                            "delivery_log": os.path.join(work, "delivered_%s.bin" % serial),
+                            "faults": self._sim_faults(serial)})
         devices.append({"model": "driver", "lock_polls": 2, "faults": self._sim_faults(DRIVER_ID)})
         sim = {"speed": self.speed, "start": START.strftime("%Y-%m-%d %H:%M:%S"),
                "stations": stations, "devices": devices}
@@ -201,6 +259,8 @@ class Scenario:
             lines += ["[Tuner%s]" % FAILING_TUNER[0], "Channel=%d" % FAILING_TUNER[2], "FriendlyName=" + FAILING_TUNER[0]]
         for serial, _m, channel, _st in USB_TUNERS:
             lines += ["[Tuner%s]" % serial, "Channel=%d" % channel, "FriendlyName=" + serial]
+        if "shared_channel" in self.parts:
+            lines += ["[Tuner%s]" % FOLLOWER[0], "Channel=%d" % FOLLOWER[2], "FriendlyName=" + FOLLOWER[0]]
         lines += ["[Tuner%s]" % DRIVER_ID, "Channel=%d" % DRIVER_CHANNEL]
         write_atomically(os.path.join(config_dir, "OneSeg_Config.ini"), "\n".join(lines) + "\n")
         return sim_path
