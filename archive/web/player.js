@@ -200,10 +200,9 @@
         this.video.pause();
         this.end = null;
       }
-      if (this.view && this.clip && this.clip.name === this.view.dataset.name) {
-        followTranscript(now);
-        if (this.scrubber) this.showPosition(now);
-      }
+      // A programme's transcript follows too, through the lines of the recording playing.
+      if (this.clip) followTranscript(now, this.clip);
+      if (this.scrubber && this.clip && this.clip.name === this.view.dataset.name) this.showPosition(now);
     }
 
     // Whole seconds: the mark is where the second began (in) or ended (out).
@@ -376,18 +375,20 @@
     if (buffer && !signal.aborted && source.readyState === "open") source.endOfStream();
   }
 
-  // The transcript's lines with their moments (the links' "t").
-  function transcriptLines() {
+  // The transcript's lines with their moments (the links' "t"); with `clip`,
+  // only those of its recording.
+  function transcriptLines(clip) {
     return Array.from(document.querySelectorAll(".transcript li")).map((li) => {
       const parts = clipParts((li.querySelector("a[data-clip]") || {}).dataset?.clip);
-      return parts ? { li: li, at: parts.t } : null;
+      if (!parts || (clip && (parts.place !== clip.place || parts.name !== clip.name))) return null;
+      return { li: li, at: parts.t };
     }).filter(Boolean);
   }
 
   // Marks the line being said and keeps it in view inside the list (the page
   // itself does not move under the reader).
-  function followTranscript(now) {
-    const lines = transcriptLines();
+  function followTranscript(now, clip) {
+    const lines = transcriptLines(clip);
     let current = null;
     for (const line of lines) {
       if (line.at <= now) current = line;
