@@ -149,6 +149,10 @@ try {
   await page.type(".player form.save textarea", "後半の<b>実況</b>");
   await page.click(".player form.save button[type=submit]");
   await page.waitForSelector(".player .message a[href='/clips']");
+  // Another site's page cannot post one through the user's browser.
+  const forged = await fetch(base + "/api/clips?day=261207&name=261207180_Ch27&from=1&to=2&title=x&note=",
+                             { method: "POST", headers: { Origin: "http://elsewhere.example" } });
+  assert.equal(forged.status, 403);
   const restarted = spawn("sh", ["-c", 'exec ' + process.env.ONESEG_ARCHIVE_SERVE + " --listen 127.0.0.1:0"], { stdio: ["ignore", "pipe", "inherit"] });
   try {
     const address = await new Promise((found, failed) => {

@@ -10,6 +10,7 @@
 #include "archive_db.h"
 #include "captions_vtt.h"
 #include "ffmpeg_commands.h"
+#include "request.h"
 #include "saved_clips.h"
 
 using namespace oneseg::archive;
@@ -55,6 +56,21 @@ TEST(Captions, TheClipsOriginIsItsEarliestPacketInEachStreamsTimeBase) {
   EXPECT_EQ(after(exported, "-t"), "30.000");
   EXPECT_EQ(after(exported, "-movflags"), "+faststart");
   EXPECT_EQ(exported.back(), "/tmp/x.mp4");
+}
+
+TEST(Clips, CaptionsAndExportsAreNamedLikeClips) {
+  const auto captions = route("/captions/261207/261207180_Ch27.vtt");
+  ASSERT_TRUE(captions);
+  EXPECT_EQ(captions->page, Page::captions);
+  EXPECT_EQ(captions->name, "261207180_Ch27");
+  const auto exported = route("/export/home/261207/261207180_Ch27.mp4");
+  ASSERT_TRUE(exported);
+  EXPECT_EQ(exported->page, Page::export_clip);
+  EXPECT_EQ(exported->root, "home");
+  for (const char* refused : {"/captions/261207/261207180_Ch27.mp4", "/export/261207/261207180_Ch27.vtt",
+                              "/captions/261207/../261207180_Ch27.vtt", "/export/261207/261208180_Ch27.mp4"}) {
+    EXPECT_FALSE(route(refused)) << refused;
+  }
 }
 
 TEST(Clips, RangesAreBoundedAndFileNamesHaveAnAsciiFallback) {
