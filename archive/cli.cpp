@@ -15,6 +15,7 @@
 #include "search.h"
 #include "text_normalise.h"
 #include "timeline.h"
+#include "trends.h"
 
 namespace oneseg::archive {
 
@@ -318,6 +319,47 @@ int run_timeline(int argc, char** argv)
     return usage_error("timeline", e, synopsis);
   } catch (const DbError& e) {
     return database_failure("timeline", e);
+  }
+}
+
+int run_trends(int argc, char** argv)
+{
+  constexpr const char* synopsis = "--root DIR [--db FILE] [--day yymmdd] [--station NAME] [--json]";
+  RootOptions options;
+  std::optional<std::string> day_text;
+  std::string station;
+  bool json = false;
+  try {
+    std::vector<std::string> args = arguments(argc, argv);
+    options = take_root_options(args);
+    day_text = take_value(args, "--day");
+    station = take_value(args, "--station").value_or("");
+    json = take_flag(args, "--json");
+    no_more(args);
+    if (day_text && !parse_yymmdd(*day_text)) throw UsageError("--day needs a day yymmdd, not \"" + *day_text + "\"");
+  } catch (const UsageError& e) {
+    return usage_error("trends", e, synopsis);
+  }
+  try {
+    ArchiveDb::open_to_read(options.db);  // never makes a database where none is
+    ArchiveDb db = ArchiveDb::open(options.db);  // the day's counts are kept in it
+    const auto day = day_text ? parse_yymmdd(*day_text) : last_caption_day(db);
+    if (!day) throw UsageError("the archive holds no caption line yet");
+    const DayTrends trends = day_trends(db, *day, station);
+    if (json) std::cout << trends_json(trends) << '\n';
+    for (const StationTrends& s : json ? std::vector<StationTrends>{} : trends.stations) {
+      std::cout << "# " << (s.station.empty() ? "all stations" : printable(s.station)) << '\n';
+      for (const TrendWord& w : s.words)
+        std::cout << printable(w.word) << '\t' << w.count << '\t' << w.background << '\t' << w.score << '\n';
+    }
+    return 0;
+  } catch (const UsageError& e) {
+    return usage_error("trends", e, synopsis);
+  } catch (const DbError& e) {
+    return database_failure("trends", e);
+  } catch (const std::exception& e) {
+    std::cerr << "oneseg-archive trends: " << e.what() << '\n';
+    return 1;
   }
 }
 

@@ -18,6 +18,7 @@ int run_follow(int argc, char** argv);
 int run_search(int argc, char** argv);
 int run_stats(int argc, char** argv);
 int run_timeline(int argc, char** argv);
+int run_trends(int argc, char** argv);
 
 // The options every subcommand shares, taken out of args (the rest stays):
 // --root [NAME=]DIR, repeated for several recording folders, and --db.

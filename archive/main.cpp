@@ -20,12 +20,13 @@ constexpr Subcommand subcommands[] = {
     {"stats", oneseg::archive::run_stats},
     {"watch", oneseg::archive::run_watch},
     {"timeline", oneseg::archive::run_timeline},
+    {"trends", oneseg::archive::run_trends},
     {"serve", run_serve},
 };
 
 int usage()
 {
-  std::fputs("usage: oneseg-archive index|follow|search|stats|watch|timeline|serve --root DIR [--db FILE] ...\n", stderr);
+  std::fputs("usage: oneseg-archive index|follow|search|stats|watch|timeline|trends|serve --root DIR [--db FILE] ...\n", stderr);
   return 2;
 }
 

@@ -26,6 +26,7 @@
 #include "synthesize.h"
 #include "text_normalise.h"
 #include "timeline.h"
+#include "trends.h"
 
 namespace {
 
@@ -452,4 +453,50 @@ TEST_F(ArchiveEndToEnd, TimelineCountsAreThoseOfTheSubFiles)
   std::snprintf(per_10000, sizeof per_10000, "%.2f", count("す").at(minato) * 10000.0 / all.at(minato));
   EXPECT_EQ(out, "bucket,query,station,count,per_10000\r\n2026-12-07,す,みなとテレビ," +
                      std::to_string(count("す").at(minato)) + "," + per_10000 + "\r\n");
+}
+
+TEST_F(ArchiveEndToEnd, TheDaysWordsFindWhatOnlyTheLastDaySaid)
+{
+  // The 18:00 recording of the 7th, and 03:00 of the 8th, when the shopping
+  // programme first says ステンレス鍋.
+  const fs::path trends_root = work / "trends";
+  fs::create_directories(trends_root / "261207");
+  fs::create_directories(trends_root / "261208");
+  for (const char* ext : {".sub", ".eit"})
+    fs::copy_file(day / ("261207180_Ch27" + std::string(ext)), trends_root / "261207" / ("261207180_Ch27" + std::string(ext)));
+  write(trends_root / "261208/261208030_Ch27.ts", synthesise("hibari_ch27_day.json", "2026-12-08T03:00:00").stream);
+  int status = 0;
+  const std::string out = run("cd '" + work.string() + "' && '" SKERROW_PROGRAM "' trends", status);
+  ASSERT_EQ(status, 0) << out;
+  ArchiveDb db = ArchiveDb::open(work / "trends.sqlite");
+  index_root(db, trends_root, {.health = false});
+
+  const std::vector<SubLine> last_day = sub_lines(trends_root / "261208");
+  const auto said = std::count_if(last_day.begin(), last_day.end(),
+                                  [](const SubLine& l) { return l.text.find("ステンレス") != std::string::npos; });
+  ASSERT_GE(said, trend_min_count);
+  const DayTrends t = day_trends(db, broadcast_seconds(2026, 12, 8));
+  ASSERT_EQ(t.stations.size(), 2u);  // across stations, then ひばりテレビ
+  for (const StationTrends& s : t.stations) {
+    const auto word = std::find_if(s.words.begin(), s.words.end(), [](const TrendWord& w) { return w.word == "ステンレス"; });
+    ASSERT_NE(word, s.words.end()) << s.station;
+    EXPECT_EQ(word->count, said);
+    EXPECT_EQ(word->background, 0);
+    EXPECT_GT(word->score, 0);
+    for (const TrendWord& w : s.words) EXPECT_GE(w.count, trend_min_count) << w.word;
+  }
+  // The sports words of the 7th are no words of the 8th; on the 7th itself they are.
+  const auto words_of = [&](std::int64_t d) {
+    std::set<std::string> out;
+    const DayTrends trends = day_trends(db, d);
+    for (const TrendWord& w : trends.stations.at(0).words) out.insert(w.word);
+    return out;
+  };
+  EXPECT_EQ(words_of(broadcast_seconds(2026, 12, 8)).count("解説"), 0u);
+  EXPECT_EQ(words_of(broadcast_seconds(2026, 12, 7)).count("解説"), 1u);
+
+  // Kept counts follow the recordings: without the 8th's captions, no word of the 8th.
+  fs::remove(trends_root / "261208/261208030_Ch27.sub");
+  index_root(db, trends_root, {.health = false});
+  EXPECT_TRUE(day_trends(db, broadcast_seconds(2026, 12, 8)).stations.at(0).words.empty());
 }
