@@ -239,6 +239,7 @@ void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& res
       return send(response, answers.answer("recordings?" + parameters("day"),
                                            [&] { return recordings_api_reply(*db, parameters); }));
     case Page::api_stats: return send(response, answers.answer("stats", [&] { return stats_api_reply(*db); }));
+    case Page::trends: return send(response, trends_reply(*db, parameters));
     case Page::api_timeline: return send(response, timeline_api_reply(*db, parameters, values_of(request.params, "q")));
     case Page::live: return send(response, live_reply(*db, written_on_disk(*db, setup.roots), std::chrono::system_clock::now()));
     case Page::live_station:

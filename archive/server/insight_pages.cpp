@@ -6,6 +6,7 @@
 
 #include "api_json.h"
 #include "html_text.h"
+#include "broadcast_clock.h"
 #include "pages.h"
 
 namespace oneseg::archive::web {
@@ -132,6 +133,56 @@ string insight_html(ArchiveDb& db, const SearchRequest& request, const Parameter
     chart = "<p class=\"muted\">" + html_escape(e.what()) + "</p>";
   }
   return "<section class=\"insight\">" + chart + facets_html(facets(db, request.query), request) + "</section>\n";
+}
+
+namespace {
+
+string trends_html(const DayTrends& trends, const string& day) {
+  const string date = format_broadcast_time(trends.day).substr(0, 10);
+  string out = "<h1 style=\"font-size:1.2em\">" + date + " のことば</h1>\n<nav class=\"neighbours\">";
+  for (const auto& [label, d] : {std::pair{"← 前の日", trends.day - seconds_per_day}, std::pair{"次の日 →", trends.day + seconds_per_day}}) {
+    const string t = format_broadcast_time(d);
+    out += "<a" + attribute("href", "/trends?day=" + t.substr(2, 2) + t.substr(5, 2) + t.substr(8, 2)) + ">" + label + "</a> ";
+  }
+  out += "</nav>\n<p class=\"muted\">その日に、前の 28 日より目立って多く言われた名詞（対数尤度比、その日 " +
+         std::to_string(trend_min_count) + " 回以上）。</p>\n<div class=\"trends\">";
+  for (const StationTrends& s : trends.stations) {
+    out += "<section class=\"trend\"><h2 style=\"font-size:1.05em\">";
+    out += s.station.empty() ? string("全局") : "<a" + attribute("href", "/trends?day=" + day + "&station=" + url_encode(s.station)) +
+                                               ">" + html_escape(s.station) + "</a>";
+    out += "</h2><ol>";
+    for (const TrendWord& w : s.words) {
+      SearchRequest search;
+      search.query.text = "\"" + w.word + "\"";
+      search.query.station = s.station;
+      search.query.from = search.query.to = date;
+      out += "<li><a" + attribute("href", query_link(search, 1)) + ">" + html_escape(w.word) + "</a> <span class=\"muted\">" +
+             std::to_string(w.count) + "（前の 28 日 " + std::to_string(w.background) + "）</span></li>";
+    }
+    if (s.words.empty()) out += "<li class=\"muted\">ありません</li>";
+    out += "</ol></section>";
+  }
+  return out + "</div>\n";
+}
+
+}  // namespace
+
+Reply trends_reply(ArchiveDb& db, const Parameters& parameters) {
+  constexpr const char* html_type = "text/html; charset=UTF-8";
+  const string day_text = parameters("day"), station = parameters("station");
+  if ((!day_text.empty() && !is_day(day_text)) || station.size() > 100)
+    return {400, html_type, message_page("表示できません", "day は yymmdd、station は放送局名で指定してください")};
+  const auto day = day_text.empty() ? last_caption_day(db) : parse_yymmdd(day_text);
+  if (!day) return {200, html_type, message_page("その日のことば", "字幕がまだありません。")};
+  try {
+    const DayTrends trends = day_trends(db, *day, station);
+    const string t = format_broadcast_time(*day);
+    return {200, html_type, layout("その日のことば", trends_html(trends, t.substr(2, 2) + t.substr(5, 2) + t.substr(8, 2)), "")};
+  } catch (const DbError&) {
+    throw;
+  } catch (const std::runtime_error& e) {
+    return {503, html_type, message_page("その日のことばを数えられません", e.what())};
+  }
 }
 
 Reply timeline_api_reply(ArchiveDb& db, const Parameters& parameters, const std::vector<std::string>& queries) {

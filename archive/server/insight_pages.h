@@ -9,6 +9,7 @@
 #include "handlers.h"
 #include "request.h"
 #include "timeline.h"
+#include "trends.h"
 
 namespace oneseg::archive::web {
 
@@ -21,6 +22,10 @@ std::string facets_html(const Facets& f, const SearchRequest& request);
 // The timeline (by the "by" parameter, else by day, week or month as the
 // hits' span needs) and the facets of a search page; "" without hits.
 std::string insight_html(ArchiveDb& db, const SearchRequest& request, const Parameters& parameters);
+
+// /trends[?day=yymmdd][&station=NAME]: the day's words (by default of the
+// last day with captions), each a link to its search on that day.
+Reply trends_reply(ArchiveDb& db, const Parameters& parameters);
 
 // GET /api/timeline?q=…[&q=…]&by=day[&norm=1] with the search's other filters.
 Reply timeline_api_reply(ArchiveDb& db, const Parameters& parameters, const std::vector<std::string>& queries);

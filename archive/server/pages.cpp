@@ -19,7 +19,7 @@ string layout(const string& title, const string& body, const string& page_script
          html_escape(title) +
          " - ワンセグ字幕アーカイブ</title>\n<link rel=\"stylesheet\" href=\"/static/style.css\">\n</head>\n<body>\n"
          "<header class=\"top\"><a class=\"brand\" href=\"/\">ワンセグ字幕アーカイブ</a>"
-         "<a href=\"/\">検索</a><a href=\"/browse\">録画一覧</a><a href=\"/programmes\">番組</a><a href=\"/live\">ライブ</a><a href=\"/alerts\">通知</a><a href=\"/clips\">クリップ</a>"
+         "<a href=\"/\">検索</a><a href=\"/browse\">録画一覧</a><a href=\"/programmes\">番組</a><a href=\"/live\">ライブ</a><a href=\"/trends\">話題のことば</a><a href=\"/alerts\">通知</a><a href=\"/clips\">クリップ</a>"
          "</header>\n<main>\n" + body +
          "</main>\n<script src=\"/static/player.js\"></script><script src=\"/static/app.js\"></script>\n" +
          (page_script.empty() ? "" : "<script" + attribute("src", "/static/" + page_script) + "></script>\n") +

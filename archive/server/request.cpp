@@ -129,6 +129,7 @@ std::optional<Route> route(std::string_view path) {
   if (path == "/api/timeline") return Route{Page::api_timeline, {}, {}, {}};
   if (path == "/clips") return Route{Page::clips, {}, {}, {}};
   if (path == "/api/clips") return Route{Page::api_clips, {}, {}, {}};
+  if (path == "/trends") return Route{Page::trends, {}, {}, {}};
   if (path == "/live") return Route{Page::live, {}, {}, {}};
   if (path == "/programmes") return Route{Page::programmes, {}, {}, {}};
   if (path.starts_with("/live/")) {

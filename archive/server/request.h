@@ -25,6 +25,7 @@ enum class Page {
   api_recordings,
   api_stats,
   api_timeline,  // "/api/timeline"
+  trends,        // "/trends"
   live,              // "/live"
   live_station,      // "/live/<channel>"
   live_stream,       // "/live/<channel>/stream.mp4"

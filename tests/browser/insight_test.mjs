@@ -1,6 +1,6 @@
 // A search's timeline in Debian's Chromium: the chart's bars carry the
 // counts the timeline API gives, and clicking one narrows the search to
-// that station and bucket; the facets narrow it too.
+// that station and bucket; the facets and the day's words narrow it too.
 //   node insight_test.mjs BASE_URL TRUTH.json
 import assert from "node:assert/strict";
 import puppeteer from "puppeteer-core";
@@ -59,7 +59,15 @@ try {
     page.$$eval(".facet", (fs) => fs.find((f) => f.querySelector("h3").textContent === "番組").querySelector("a").click())]);
   assert.ok(new URL(page.url()).searchParams.get("q").includes("programme:"), page.url());
   assert.equal(await total(page), count, title);
-  console.log(`insight: ${bars.length} bars as the API counts them; a bar and a facet narrow the search`);
+
+  // The day's words: each links to its search on that day, which finds it.
+  await page.goto(`${base}/trends`, { waitUntil: "load" });
+  const first = await page.$eval(".trend ol li a", (a) => a.textContent);
+  await Promise.all([page.waitForNavigation(), page.click(".trend ol li a")]);
+  assert.ok(await total(page) > 0, page.url());
+  assert.equal(await page.$eval(".hit .line mark", (m) => m.textContent), first);
+  assert.equal((await fetch(`${base}/trends?day=261399`)).status, 400);
+  console.log(`insight: ${bars.length} bars as the API counts them; a bar, a facet and the day's word ${first} narrow the search`);
 } finally {
   await browser.close();
 }
