@@ -150,6 +150,11 @@ class LiveAlerts(unittest.TestCase):
         self.assertIn(WORD, entry.title)
         self.assertEqual(entry.link, moment)
         self.assertEqual(entry.updated, "2026-12-07T18:04:25+09:00")
+        # The pages show it: the line with the word marked, and the watch with its last alert.
+        self.assertIn("<mark>%s</mark>" % WORD, self.get("/alerts").decode())
+        watches = self.get("/watches").decode()
+        self.assertIn('value="試合"', watches)
+        self.assertIn("<mark>%s</mark>" % WORD, watches)
         runs = wait_for("the --on-alert run", self.runs, 30)
         fields = runs[0].split("|")
         self.assertEqual(fields[1:6], [watch, "2026-12-07 18:04:25", "ひばりテレビ", live[0][3], moment])
