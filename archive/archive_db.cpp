@@ -1,6 +1,7 @@
 #include "archive_db.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -253,6 +254,22 @@ std::string Statement::text(int column) const
 
 namespace {
 
+// "file:" + the path with the characters a URI gives meaning to escaped.
+std::string immutable_uri(const std::filesystem::path& db_file)
+{
+  std::string uri = "file:";
+  for (const char c : std::filesystem::absolute(db_file).string()) {
+    if (c == '%' || c == '?' || c == '#') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      uri += escaped;
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?immutable=1";
+}
+
 sqlite3* open_handle(const std::filesystem::path& db_file, int flags)
 {
   sqlite3* handle = nullptr;
@@ -270,11 +287,24 @@ sqlite3* open_handle(const std::filesystem::path& db_file, int flags)
 
 }  // namespace
 
+bool ArchiveDb::writable(const std::filesystem::path& db_file)
+{
+  // A folder still to be made is made in the nearest one there is.
+  std::error_code ec;
+  std::filesystem::path folder = std::filesystem::absolute(db_file, ec).parent_path();
+  while (!std::filesystem::exists(folder, ec) && folder.has_relative_path()) folder = folder.parent_path();
+  return ::access(folder.c_str(), W_OK) == 0 &&
+         (!std::filesystem::exists(db_file, ec) || ::access(db_file.c_str(), W_OK) == 0);
+}
+
 ArchiveDb ArchiveDb::open_to_read(const std::filesystem::path& db_file)
 {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(db_file, ec)) throw NoDatabase("there is no database " + db_file.string());
-  ArchiveDb db(open_handle(db_file, SQLITE_OPEN_READONLY));
+  // SQLite reads a database in WAL mode only where it may make the shared
+  // memory file beside it, unless told that nobody can change the database.
+  ArchiveDb db(writable(db_file) ? open_handle(db_file, SQLITE_OPEN_READONLY)
+                                 : open_handle(immutable_uri(db_file), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI));
   const std::int64_t version = stored_version(db);
   if (version != schema_version)
     throw DbError(db_file.string() + " has the layout of " + (version > schema_version ? "a newer" : "an older") +

@@ -65,8 +65,12 @@ class ArchiveDb {
   static ArchiveDb open(const std::filesystem::path& db_file);
   // Opens an existing database for reading only: creates nothing, writes
   // nothing. Throws NoDatabase when there is none, DbError when it cannot be
-  // read or has another schema.
+  // read or has another schema. A database in a folder this user cannot
+  // write (a read-only copy) is read as one that nobody changes.
   static ArchiveDb open_to_read(const std::filesystem::path& db_file);
+  // Whether this user may write the database and the folder it is in (or,
+  // for one still to be made, the nearest folder there is).
+  static bool writable(const std::filesystem::path& db_file);
 
   ArchiveDb(ArchiveDb&& other) noexcept;
   ArchiveDb& operator=(ArchiveDb&& other) noexcept;

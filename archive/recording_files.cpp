@@ -218,7 +218,11 @@ std::vector<CaptionRecord> parse_captions(std::string_view file, std::int64_t re
     // may begin with lines of 23:59 of the day before.
     if (in_day < start_in_day - seconds_per_day / 2) in_day += seconds_per_day;
     else if (in_day > start_in_day + seconds_per_day / 2) in_day -= seconds_per_day;
-    captions.push_back({day_start + in_day, decoder.to_utf8(line.substr(9))});
+    const std::string_view text = line.substr(9);
+    std::string utf8 = decoder.to_utf8(text.substr(0, longest_caption_bytes));
+    // A character cut in two at the bound is left out, not shown as broken.
+    if (text.size() > longest_caption_bytes && utf8.ends_with("\xEF\xBF\xBD")) utf8.resize(utf8.size() - 3);
+    captions.push_back({day_start + in_day, std::move(utf8)});
   }
   return captions;
 }

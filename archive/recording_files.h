@@ -67,6 +67,10 @@ struct CaptionRecord {
 // recording's ten minutes, or the next or previous day where the time of day
 // says the line crossed midnight. A last line without its line end (still
 // being written) and lines without a valid time are left out.
+// A line's text is cut after longest_caption_bytes: a caption is a few dozen
+// characters, and a broken or hostile file's one line of megabytes would
+// otherwise cost the index its size many times over.
+inline constexpr std::size_t longest_caption_bytes = 1024;
 std::vector<CaptionRecord> parse_captions(std::string_view euc_file, std::int64_t recording_start, EucJpDecoder& decoder);
 
 struct ListingEntry {

@@ -132,7 +132,8 @@ std::vector<RecordingSummary> recordings_of_day(ArchiveDb& db, const std::string
   return recordings_of_days(db, day, day);
 }
 
-std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string& name, const std::string& root)
+std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string& name, const std::string& root,
+                                                LineWindow window)
 {
   Statement s = db.prepare(std::string("SELECT ") + summary_columns +
                            ", r.has_ts, r.has_idx, r.has_sub, r.has_eit, r.health_measured, r.packets,"
@@ -157,16 +158,30 @@ std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string
   if (!s.is_null(25)) d.health.last_time = format_broadcast_time(s.integer(25));
   d.health.longest_gap_s = static_cast<int>(s.integer(26));
 
+  if (window.count == 0) return d;
   const std::int64_t start = s.integer(5);
   Statement lines = db.prepare(
       "SELECT " ONESEG_CAPTION_TIME ", c.text FROM captions AS c"
       " WHERE id BETWEEN (SELECT caption_first FROM recordings WHERE id = ?1)"
-      " AND (SELECT caption_last FROM recordings WHERE id = ?1) AND recording = ?1 ORDER BY id");
-  lines.bind(1, s.integer(0));
+      " AND (SELECT caption_last FROM recordings WHERE id = ?1) AND recording = ?1 ORDER BY id LIMIT ?3 OFFSET ?2");
+  lines.bind(1, s.integer(0)).bind(2, window.first).bind(3, window.count);
+  d.first_line = window.first;
   while (lines.step())
     d.captions.push_back({format_broadcast_time(lines.integer(0)),
                           static_cast<int>(std::max<std::int64_t>(0, lines.integer(0) - start)), lines.text(1)});
   return d;
+}
+
+std::int64_t lines_before(ArchiveDb& db, const std::string& name, const std::string& root, int offset)
+{
+  Statement recording = db.prepare("SELECT r.id, r.start, r.caption_first FROM recordings AS r WHERE r.name = ?1 AND"
+                                   ONESEG_ROOT_NAMED_2);
+  recording.bind(1, name).bind(2, root);
+  if (!recording.step()) return 0;
+  // Rows are numbered by their time (caption_keys.h).
+  Statement s = db.prepare("SELECT count(*) FROM captions WHERE id BETWEEN ?1 AND ?2 - 1 AND recording = ?3");
+  s.bind(1, recording.integer(2)).bind(2, first_caption_key(recording.integer(1) + offset)).bind(3, recording.integer(0));
+  return s.step() ? s.integer(0) : 0;
 }
 
 std::optional<RecordingSummary> previous_recording(ArchiveDb& db, const std::string& name, const std::string& root)

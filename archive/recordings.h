@@ -63,7 +63,8 @@ struct RecordingFiles {
 
 struct RecordingDetail {
   RecordingSummary summary;
-  std::vector<CaptionLine> captions;
+  std::vector<CaptionLine> captions;  // those asked for, from the line numbered first_line
+  std::int64_t first_line = 0;        // 0: the recording's first; summary.captions lines in all
   HealthFigures health;
   RecordingFiles files;
 };
@@ -88,8 +89,18 @@ std::vector<RecordingSummary> recordings_of_day(ArchiveDb& db, const std::string
 std::vector<RecordingSummary> recordings_of_days(ArchiveDb& db, const std::string& first_day,
                                                  const std::string& last_day);
 
+// Which of a recording's caption lines (in time order) to read.
+struct LineWindow {
+  std::int64_t first = 0;
+  std::int64_t count = -1;  // -1: all that follow
+};
+inline constexpr LineWindow no_lines{0, 0};
+
 // name: "261207180_Ch27"; root: its root's name, "" for the first root.
-std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string& name, const std::string& root = "");
+std::optional<RecordingDetail> recording_detail(ArchiveDb& db, const std::string& name, const std::string& root = "",
+                                                LineWindow lines = {});
+// How many of the recording's lines come before `offset` seconds into it.
+std::int64_t lines_before(ArchiveDb& db, const std::string& name, const std::string& root, int offset);
 
 // The recording of the same channel and root just before or after, when indexed.
 std::optional<RecordingSummary> previous_recording(ArchiveDb& db, const std::string& name, const std::string& root = "");

@@ -156,8 +156,8 @@ ParsedQuery parsed_query(const SearchQuery& q)
   join_filter(parsed.within, q.within, "within");
   parsed.only_rows = q.only_rows;
   // Dates narrow each other: the later from and the earlier to both hold.
-  if (const auto from = day_of(q.from, "--from")) parsed.from = std::max(parsed.from.value_or(from->first), from->first);
-  if (const auto to = day_of(q.to, "--to")) parsed.to = std::min(parsed.to.value_or(to->second), to->second);
+  if (const auto from = day_of(q.from, "from")) parsed.from = std::max(parsed.from.value_or(from->first), from->first);
+  if (const auto to = day_of(q.to, "to")) parsed.to = std::min(parsed.to.value_or(to->second), to->second);
   return parsed;
 }
 

@@ -60,14 +60,24 @@ Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json,
 }
 
 Reply recording_reply(ArchiveDb& db, const Route& route, const Parameters& parameters) {
-  auto detail = recording_detail(db, route.name, route.root);
+  std::optional<int> moment;
+  if (const auto t = parameters("t"); !t.empty()) {
+    moment = moment_parameter(t);
+    if (!moment) return {400, html_type, message_page("再生できません", "t は 0 以上の秒数で指定してください")};
+  }
+  // A page of the transcript: the one asked for, else the one with the moment.
+  std::int64_t page = 1;
+  if (const auto asked = parameters("page"); !asked.empty()) {
+    const auto number = moment_parameter(asked);
+    if (!number || *number < 1) return {400, html_type, message_page("表示できません", "ページ番号が正しくありません")};
+    page = *number;
+  } else if (moment) {
+    page = lines_before(db, route.name, route.root, *moment) / transcript_lines + 1;
+  }
+  auto detail = recording_detail(db, route.name, route.root, {(page - 1) * transcript_lines, transcript_lines});
   if (!detail) return not_found_reply(false);
   RecordingPageModel model{std::move(*detail), previous_recording(db, route.name, route.root),
-                           next_recording(db, route.name, route.root), {}, {}, 0};
-  if (const auto t = parameters("t"); !t.empty()) {
-    model.moment = moment_parameter(t);
-    if (!model.moment) return {400, html_type, message_page("再生できません", "t は 0 以上の秒数で指定してください")};
-  }
+                           next_recording(db, route.name, route.root), moment, {}, 0};
   if (const auto end = parameters("end"); !end.empty()) {
     model.end = moment_parameter(end);
     if (!model.moment || !model.end || *model.end <= *model.moment) {
@@ -131,7 +141,7 @@ std::optional<ClipSource> clip_source(ArchiveDb& db, const std::vector<ArchiveRo
   if (!recording) return std::nullopt;
   ClipSource source{*recording, {}};
   const auto next = next_recording(db, route.name, route.root);
-  const auto detail = next ? recording_detail(db, route.name, route.root) : std::nullopt;
+  const auto detail = next ? recording_detail(db, route.name, route.root, no_lines) : std::nullopt;
   if (next && detail && carries_on(detail->summary, *next)) {
     if (auto next_file = served_file(db, roots, route.root, next->path)) source.next = *next_file;
   }

@@ -32,7 +32,7 @@ namespace {
 // and gives it back, so a busy server keeps as many as it has threads.
 class DbPool {
  public:
-  explicit DbPool(std::filesystem::path file) : file_(std::move(file)) {}
+  DbPool(std::filesystem::path file, bool read_only) : file_(std::move(file)), read_only_(read_only) {}
 
   class Lease {
    public:
@@ -56,7 +56,7 @@ class DbPool {
         return Lease(*this, std::move(db));
       }
     }
-    return Lease(*this, ArchiveDb::open(file_));
+    return Lease(*this, read_only_ ? ArchiveDb::open_to_read(file_) : ArchiveDb::open(file_));
   }
 
  private:
@@ -66,6 +66,7 @@ class DbPool {
   }
 
   std::filesystem::path file_;
+  bool read_only_;
   std::mutex mutex_;
   std::vector<ArchiveDb> free_;
 };
@@ -130,9 +131,9 @@ struct ArchiveServer::Impl {
       : setup(std::move(s)),
         starter(child_starter),
         slots(setup.ffmpeg_runs),
-        thumbnails(setup.thumbnail_folder, starter, slots),
+        thumbnails(setup.thumbnail_folder, starter, slots, setup.thumbnail_bytes),
         viewer(setup.roots, setup.thumbnail_folder.parent_path() / ("clips-" + setup.db.stem().string()), starter, slots),
-        pool(setup.db),
+        pool(setup.db, setup.read_only),
         answers([this] { return ArchiveDb::open_to_read(setup.db); }),
         server([this](const HttpRequest& request, HttpResponse& response) { handle(request, response); },
                limits_of(setup)) {}
@@ -333,7 +334,7 @@ void ArchiveServer::Impl::send_live(const Route& route, ArchiveDb& db, HttpRespo
 }
 
 void ArchiveServer::Impl::send_thumbnail(const Route& route, int t, ArchiveDb& db, HttpResponse& response) {
-  const auto detail = recording_detail(db, route.name, route.root);
+  const auto detail = recording_detail(db, route.name, route.root, no_lines);
   // Past what the recording covers there is no picture to make.
   if (!detail || t > covered_seconds(detail->summary) + strip_step_s) return send(response, not_found_reply(false));
   if (const auto picture = page_builder_picture(detail->files.thumbnails, t)) {

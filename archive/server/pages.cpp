@@ -225,6 +225,27 @@ string search_page(const SearchPageModel& model) {
   return layout(title, body);
 }
 
+namespace {
+
+// Links to the transcript's neighbouring pages, when it has more than one.
+string transcript_pages(const RecordingPageModel& model) {
+  const RecordingDetail& d = model.detail;
+  const std::int64_t total = std::max<std::int64_t>(d.summary.captions, d.first_line + static_cast<std::int64_t>(d.captions.size()));
+  if (d.first_line == 0 && total <= transcript_lines) return {};
+  const std::int64_t page = d.first_line / transcript_lines + 1;
+  const string base = "/recording/" + d.summary.day + "/" + d.summary.name + "?page=";
+  string nav = "<p class=\"neighbours\">";
+  if (page > 1) nav += "<a href=\"" + base + std::to_string(page - 1) + "\">← 前の " + std::to_string(transcript_lines) + " 行</a> ";
+  nav += "<span class=\"muted\">" + std::to_string(d.first_line + 1) + "–" +
+         std::to_string(d.first_line + static_cast<std::int64_t>(d.captions.size())) + " 行目 / " + std::to_string(total) + " 行</span>";
+  if (d.first_line + transcript_lines < total) {
+    nav += " <a href=\"" + base + std::to_string(page + 1) + "\">次の " + std::to_string(transcript_lines) + " 行 →</a>";
+  }
+  return nav + "</p>";
+}
+
+}  // namespace
+
 string recording_page(const RecordingPageModel& model) {
   const RecordingDetail& d = model.detail;
   const RecordingSummary& s = d.summary;
@@ -243,13 +264,14 @@ string recording_page(const RecordingPageModel& model) {
   }
   body += "<h2 style=\"font-size:1.05em\">番組</h2>" + programmes_html(s.programmes);
   body += strip_html(d, model.covered_s);
-  body += "<h2 style=\"font-size:1.05em\">字幕（" + std::to_string(d.captions.size()) + " 行）</h2><ol class=\"transcript plain\">";
+  body += "<h2 style=\"font-size:1.05em\">字幕（" + std::to_string(s.captions) + " 行）</h2>" + transcript_pages(model);
+  body += "<ol class=\"transcript plain\" start=\"" + std::to_string(d.first_line + 1) + "\">";
   for (const auto& line : d.captions) {
     body += "<li>" + play_link(link_place(s), s.name, line.offset, line.time + " " + s.station,
                                "<span class=\"t\">" + html_escape(time_of_day(line.time)) + "</span>") +
             "<span>" + html_escape(line.text) + "</span></li>";
   }
-  body += "</ol><h2 style=\"font-size:1.05em\">録画の状態</h2>" + health_html(d);
+  body += "</ol>" + transcript_pages(model) + "<h2 style=\"font-size:1.05em\">録画の状態</h2>" + health_html(d);
   body += "</div>" + player_panel() + "</div>\n";
   return layout(s.station + " " + minutes_of(s.start), body);
 }

@@ -43,6 +43,9 @@ std::string search_page(const SearchPageModel& model);
 // The search page of the request's query at that page of hits.
 std::string query_link(const SearchRequest& request, int page);
 
+// A recording's view shows its transcript this many lines a page.
+inline constexpr int transcript_lines = 1000;
+
 struct RecordingPageModel {
   RecordingDetail detail;
   std::optional<RecordingSummary> previous, next;

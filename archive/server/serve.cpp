@@ -21,7 +21,8 @@ using namespace oneseg::archive;
 
 int usage(const std::string& message) {
   std::fprintf(stderr, "oneseg-archive serve: %s\n", message.c_str());
-  std::fputs("usage: oneseg-archive serve --root [NAME=]DIR ... [--db FILE] [--listen 127.0.0.1:8470] [--token TOKEN] [--on-alert PROGRAM]\n", stderr);
+  std::fputs("usage: oneseg-archive serve --root [NAME=]DIR ... [--db FILE] [--listen 127.0.0.1:8470] [--token TOKEN]"
+             " [--on-alert PROGRAM] [--thumbnail-cache MB]\n", stderr);
   return 2;
 }
 
@@ -46,6 +47,17 @@ void follow(const std::filesystem::path& db_file, const std::vector<ArchiveRoot>
   }
 }
 
+// The roots a read-only index knows, each in the folder named for it now
+// (a copy may lie elsewhere than the archive it was made of).
+std::vector<ArchiveRoot> as_given(std::vector<ArchiveRoot> known, const std::vector<RootSpec>& given) {
+  for (ArchiveRoot& root : known) {
+    for (const RootSpec& spec : given) {
+      if (spec.name == root.name) root.path = spec.path;
+    }
+  }
+  return known;
+}
+
 }  // namespace
 
 int run_serve(int argc, char** argv) {
@@ -59,11 +71,23 @@ int run_serve(int argc, char** argv) {
   const auto parsed = web::parse_serve_options(args, web::random_token);
   if (!parsed.options) return usage(parsed.error);
   const web::ServeOptions& options = *parsed.options;
+  // A copy of an archive in a folder this user cannot write is searched as
+  // it is: nothing is created or written there, and nothing kept current.
+  const bool read_only = !ArchiveDb::writable(paths.db);
   std::vector<ArchiveRoot> roots;
   try {
-    // Created, or its schema checked, before anyone asks.
-    ArchiveDb db = ArchiveDb::open(paths.db);
-    roots = register_roots(db, paths.roots, true);
+    if (read_only) {
+      ArchiveDb db = ArchiveDb::open_to_read(paths.db);
+      roots = as_given(known_roots(db), paths.roots);
+      std::fprintf(stderr,
+                   "oneseg-archive serve: %s cannot be written: the index is read as it is, not kept current, and no "
+                   "pictures are made\n",
+                   paths.db.c_str());
+    } else {
+      // Created, or its schema checked, before anyone asks.
+      ArchiveDb db = ArchiveDb::open(paths.db);
+      roots = register_roots(db, paths.roots, true);
+    }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "oneseg-archive serve: %s\n", error.what());
     return 1;
@@ -83,7 +107,9 @@ int run_serve(int argc, char** argv) {
   setup.roots = roots;
   setup.db = paths.db;
   setup.thumbnail_folder = paths.db.parent_path() / ("thumbnails-" + paths.db.stem().string());
+  setup.thumbnail_bytes = static_cast<std::uint64_t>(options.thumbnail_cache_mb) << 20;
   setup.token = options.token;
+  setup.read_only = read_only;
   setup.ffmpeg_runs = options.ffmpeg_runs;
   web::ArchiveServer server(setup, starter);
   const int port = server.http().bind(options.host, options.port);
@@ -101,7 +127,9 @@ int run_serve(int argc, char** argv) {
   std::atomic<bool> stop{false};
   std::atomic<bool> signalled{false};
   const std::string base = "http://" + host + ":" + std::to_string(port);
-  std::thread follower([&] { follow(paths.db, roots, options, base, stop); });
+  std::thread follower([&] {
+    if (!read_only) follow(paths.db, roots, options, base, stop);
+  });
   std::thread signals([&] {
     int received = 0;
     sigwait(&stop_signals, &received);

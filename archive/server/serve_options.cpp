@@ -40,6 +40,12 @@ ParsedServeOptions parse_serve_options(const std::vector<std::string>& args,
     } else if (arg == "--on-alert" && has_value && options.on_alert.empty()) {
       options.on_alert = args[++i];
       if (options.on_alert.empty()) return {{}, "--on-alert wants a program"};
+    } else if (arg == "--thumbnail-cache" && has_value) {
+      const std::string& mb = args[++i];
+      const auto [end, error] = std::from_chars(mb.data(), mb.data() + mb.size(), options.thumbnail_cache_mb);
+      if (error != std::errc() || end != mb.data() + mb.size() || options.thumbnail_cache_mb < 1) {
+        return {{}, "--thumbnail-cache wants megabytes, 1 or more"};
+      }
     } else if (arg == "--token" && has_value) {
       options.token = args[++i];
       token_given = true;

@@ -13,6 +13,7 @@ struct ServeOptions {
   std::string token;         // empty: no token (loopback only)
   int ffmpeg_runs = 4;
   std::string on_alert;      // program run for each alert (alert_delivery.h); "" = none
+  int thumbnail_cache_mb = 500;  // --thumbnail-cache MB: pictures made, oldest removed beyond it
 };
 
 struct ParsedServeOptions {

@@ -49,6 +49,14 @@ TEST(ArchiveFiles, AnalyserTextFiles)
   EXPECT_EQ(format_broadcast_time(captions[1].time), "2026-12-08 00:00:03");
   EXPECT_EQ(captions[1].text, "気");
 
+  // One line of megabytes is cut at the bound, between characters.
+  std::string huge = "00:00:01 x";
+  for (int i = 0; i < 1 << 20; ++i) huge += "\xC5\xB7";
+  const auto cut = parse_captions(huge + "\n00:00:02 \xB5\xA4\n", start, decoder);
+  ASSERT_EQ(cut.size(), 2u);
+  EXPECT_EQ(cut[0].text, "x" + [] { std::string t; for (int i = 0; i < 511; ++i) t += "天"; return t; }());
+  EXPECT_EQ(cut[1].text, "気");
+
   const auto listing = parse_listing(
       "StartTime: 2026/12/8 0:00:00\r\nDuration: 00:30:00\r\nProviderName: \xC5\xB7\r\nEventName: A\r\n"
       "EventDesc: B\r\nContentNibble:  00 x\r\n-\r\nStartTime: \r\nDuration: zz\r\nEventName: C\r\n-\r\n",

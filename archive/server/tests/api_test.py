@@ -29,12 +29,15 @@ FPS = 15  # the synthesiser's picture
 def start_server(root, db, *extra):
     server = subprocess.Popen([os.path.join(ARGS.bin, "oneseg-archive"), "serve", "--root", root, "--db", db, *extra],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    line = server.stdout.readline()
-    match = re.search(r"http://([^/]+):(\d+)/(\?token=(\w+))?", line)
-    if not match:
-        server.kill()
-        raise AssertionError("serve printed no address: " + line + server.stdout.read())
-    return server, int(match.group(2)), match.group(4)
+    server.said = ""  # what it said before its address
+    for _ in range(10):
+        line = server.stdout.readline()
+        match = re.search(r"http://([^/]+):(\d+)/(\?token=(\w+))?", line)
+        if match:
+            return server, int(match.group(2)), match.group(4)
+        server.said += line
+    server.kill()
+    raise AssertionError("serve printed no address: " + server.said + server.stdout.read())
 
 
 def stop_server(server):
@@ -301,6 +304,16 @@ class Server(Served):
             self.assertTrue(400 <= response.status < 500, f"{path}: {response.status}")
         response, body = self.get("/api/search?q=" + urllib.parse.quote("!!!"))
         self.assertIn("error", json.loads(body))
+        # Errors speak of the request, not of the command line; the API's are JSON whatever the status.
+        response, body = self.get("/api/search?q=a&from=2026-02-30")
+        self.assertEqual(response.status, 400)
+        self.assertNotIn("--", json.loads(body)["error"])
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        connection.request("DELETE", "/api/stats")
+        response = connection.getresponse()
+        self.assertEqual((response.status, response.getheader("Allow")), (405, "GET, HEAD"))
+        self.assertIn("error", json.loads(response.read()))
+        connection.close()
         page = self.get("/search?q=" + urllib.parse.quote('<script>alert(1)</script>"'))[1].decode()
         self.assertNotIn("<script>alert", page)
         self.assertEqual(self.get("/search?q=%FF%FE%80")[0].status // 100 in (2, 4), True)
@@ -313,6 +326,36 @@ class Server(Served):
                 answer = s.recv(100)
             self.assertRegex(answer, rb"^HTTP/1\.1 4\d\d", raw[:20])
         self.assertEqual(self.get("/api/stats")[0].status, 200)  # still serving
+
+    def test_a_read_only_copy_is_searched_and_left_alone(self):
+        folder = os.path.join(self.work, "copy")
+        os.makedirs(folder)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64m", "tmpfs", folder],
+                                 capture_output=True).returncode == 0
+        try:
+            shutil.copy(self.db, folder)
+            if mounted:
+                subprocess.run(["mount", "-o", "remount,ro", folder], check=True)
+            else:
+                os.chmod(folder, 0o555)
+            if os.access(folder, os.W_OK):
+                self.skipTest("no folder this user cannot write")
+            before = sorted(os.listdir(folder))
+            server, port, _ = start_server(self.root, os.path.join(folder, "archive.sqlite"), "--listen", "127.0.0.1:0")
+            try:
+                self.assertIn("cannot be written: the index is read as it is", server.said)
+                response, body = self.get("/api/search?q=" + urllib.parse.quote("先制点"), port=port)
+                self.assertEqual(response.status, 200)
+                self.assertGreater(json.loads(body)["total"], 10)
+                self.assertEqual(self.get("/api/stats", port=port)[0].status, 200)
+            finally:
+                stop_server(server)
+            self.assertEqual(sorted(os.listdir(folder)), before)
+        finally:
+            if mounted:
+                subprocess.run(["umount", folder], check=True)
+            else:
+                os.chmod(folder, 0o755)
 
     def test_elsewhere_than_the_loopback_every_request_needs_the_token(self):
         server, port, token = start_server(self.root, os.path.join(self.work, "db2", "a.sqlite"), "--listen", "0.0.0.0:0")

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "answer_cache.h"
 #include "archive_db.h"
 #include "broadcast_clock.h"
+#include "caption_keys.h"
 #include "byte_ranges.h"
 #include "child_process.h"
 #include "ffmpeg_commands.h"
@@ -359,6 +361,23 @@ TEST(ReadSide, RecordingsCarryTheProgrammesOnTheAirAndAnswersAreKeptUntilTheInde
     ASSERT_EQ(recordings[2].programmes.size(), 1u);  // each its own listing
     EXPECT_EQ(recording_detail(db, "261207180_Ch27")->summary.programmes.size(), 2u);
 
+    // The transcript read a page at a time; a moment finds its page.
+    for (int second : {10, 20, 30}) {
+      db.prepare("INSERT INTO captions VALUES (?1, 1, NULL, ?2)")
+          .bind(1, first_caption_key(six + second)).bind(2, std::string_view("line " + std::to_string(second))).run();
+    }
+    db.prepare("UPDATE recordings SET caption_first = ?1, caption_last = ?2, caption_count = 3 WHERE id = 1")
+        .bind(1, first_caption_key(six + 10)).bind(2, first_caption_key(six + 30)).run();
+    const auto window = recording_detail(db, "261207180_Ch27", "", {1, 1});
+    ASSERT_EQ(window->captions.size(), 1u);
+    EXPECT_EQ(std::tuple(window->first_line, window->captions[0].text, window->captions[0].offset),
+              std::tuple(std::int64_t{1}, std::string("line 20"), 20));
+    EXPECT_EQ(recording_detail(db, "261207180_Ch27", "", {1, -1})->captions.size(), 2u);
+    EXPECT_TRUE(recording_detail(db, "261207180_Ch27", "", no_lines)->captions.empty());
+    EXPECT_EQ(lines_before(db, "261207180_Ch27", "", 20), 1);
+    EXPECT_EQ(lines_before(db, "261207180_Ch27", "", 25), 2);
+    EXPECT_EQ(lines_before(db, "261207180_Ch27", "", 600), 3);
+
     EXPECT_EQ(list_days(db), (std::vector<std::string>{"261208", "261207", "261205"}));
 
     // Answers kept until some connection commits; refusals never kept.
@@ -375,4 +394,53 @@ TEST(ReadSide, RecordingsCarryTheProgrammesOnTheAirAndAnswersAreKeptUntilTheInde
     EXPECT_EQ(cache.answer("no", count).body, "4");
   }
   std::filesystem::remove_all(folder);
+}
+
+TEST(Media, ThumbnailCacheKeepsItsSizeOldestFirst) {
+  namespace fs = std::filesystem;
+  PictureBudget budget(100);
+  EXPECT_TRUE(budget.keep("a", 40, 1).empty());
+  EXPECT_TRUE(budget.keep("b", 40, 2).empty());
+  EXPECT_TRUE(budget.keep("b", 40, 3).empty());  // made again: counted once
+  EXPECT_EQ(budget.keep("c", 40, 4), std::vector<fs::path>{"a"});
+  EXPECT_EQ(budget.bytes(), 80u);
+  EXPECT_EQ(budget.keep("big", 500, 0), (std::vector<fs::path>{"b", "c"}));  // never the one just kept
+  EXPECT_EQ(budget.bytes(), 500u);
+
+  // The pictures already in the folder count from the first one asked for.
+  const fs::path folder = fs::temp_directory_path() / ("oneseg_thumbnails_" + std::to_string(::getpid()));
+  const fs::path pictures = folder / "261207" / "261207180_Ch27";
+  fs::create_directories(pictures);
+  const auto now = fs::file_time_type::clock::now();
+  for (int second : {1, 2, 3}) {
+    std::ofstream(pictures / (std::to_string(second) + ".jpg")) << std::string(40, 'x');
+    fs::last_write_time(pictures / (std::to_string(second) + ".jpg"), now - std::chrono::minutes(10 - second));
+  }
+  SystemChildStarter starter;
+  FfmpegSlots slots(1);
+  ThumbnailCache cache(folder, starter, slots, 100);
+  const auto kept = cache.picture("/nowhere.ts", "261207", "261207180_Ch27", 2);
+  EXPECT_EQ(kept.outcome, ThumbnailCache::Outcome::made);
+  EXPECT_FALSE(fs::exists(pictures / "1.jpg"));
+  EXPECT_TRUE(fs::exists(pictures / "2.jpg"));
+  EXPECT_TRUE(fs::exists(pictures / "3.jpg"));
+  fs::remove_all(folder);
+}
+
+TEST(PageText, ALongTranscriptComesInPages) {
+  RecordingPageModel model;
+  model.detail.summary.day = "261207";
+  model.detail.summary.name = "261207180_Ch27";
+  model.detail.summary.captions = 2500;
+  model.detail.first_line = 1000;
+  model.detail.captions = {{"2026-12-07 18:05:00", 300, "middle"}};
+  const std::string middle = recording_page(model);
+  EXPECT_NE(middle.find("start=\"1001\""), std::string::npos);
+  EXPECT_NE(middle.find("href=\"/recording/261207/261207180_Ch27?page=1\""), std::string::npos);
+  EXPECT_NE(middle.find("href=\"/recording/261207/261207180_Ch27?page=3\""), std::string::npos);
+  model.detail.first_line = 2000;
+  EXPECT_EQ(recording_page(model).find("?page=3"), std::string::npos);  // the last page
+  model.detail.summary.captions = 1;
+  model.detail.first_line = 0;
+  EXPECT_EQ(recording_page(model).find("?page="), std::string::npos);  // one page: no links
 }
