@@ -140,9 +140,9 @@ std::int64_t write_one(LineMaker& lines, const fs::path& root, const fs::path& u
   return bytes;
 }
 
-std::int64_t corpus_start() { return broadcast_seconds(2025, 1, 1); }
-
 }  // namespace
+
+std::int64_t corpus_start() { return broadcast_seconds(2025, 1, 1); }
 
 CorpusReport write_corpus(const fs::path& root, const fs::path& utf8_root, const CorpusSize& size)
 {

@@ -27,6 +27,9 @@ inline constexpr const char* rare_word = "線状降水";       // a handful of l
 inline constexpr const char* common_word = "今日";
 inline constexpr const char* two_word_query = "首相 会見";
 
+// The broadcast time of the corpus's first day (2025-01-01).
+std::int64_t corpus_start();
+
 // Writes root/yymmdd/yymmddhhm_ChNN.sub/.eit (from 2025-01-01) and
 // utf8_root/... .txt.
 CorpusReport write_corpus(const std::filesystem::path& root, const std::filesystem::path& utf8_root,
