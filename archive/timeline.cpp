@@ -4,6 +4,7 @@
 #include <chrono>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
@@ -28,34 +29,48 @@ std::pair<int, int> year_month(std::int64_t time)
 // Station and bucket start -> count.
 using Counts = std::map<std::pair<std::string, std::int64_t>, std::int64_t>;
 
-// Lines are counted by the hour or the day in SQL, then gathered into the buckets.
+// The station of each recording, looked up once per recording.
+class StationOf {
+ public:
+  explicit StationOf(ArchiveDb& db) : lookup_(db.prepare("SELECT station FROM recordings WHERE id = ?1")) {}
+
+  const std::string& operator()(std::int64_t recording)
+  {
+    auto found = stations_.find(recording);
+    if (found == stations_.end()) {
+      lookup_.bind(1, recording);
+      found = stations_.emplace(recording, lookup_.step() ? lookup_.text(0) : std::string()).first;
+      lookup_.reset();
+    }
+    return found->second;
+  }
+
+ private:
+  Statement lookup_;
+  std::unordered_map<std::int64_t, std::string> stations_;
+};
+
+// Lines are counted by recording and by the hour or the day in SQL (no
+// join of every line with its recording), then gathered into the buckets.
 Counts line_counts(ArchiveDb& db, const ParsedQuery& query, Bucket by)
 {
   const std::int64_t unit = by == Bucket::hour ? hour : day;
   const LineMatch match(query);
-  Statement s = db.prepare("SELECT r.station, " ONESEG_CAPTION_TIME " / ?30, count(*)" + match.from_where(true, true) +
-                           " GROUP BY 1, 2");
+  Statement s = db.prepare("SELECT c.recording, " ONESEG_CAPTION_TIME " / ?30, count(*)" +
+                           match.from_where(true, false) + " GROUP BY 1, 2");
   match.bind(s);
   s.bind(30, unit);
+  StationOf station_of(db);
   Counts counts;
-  while (s.step()) counts[{s.text(0), bucket_start(by, s.integer(1) * unit)}] += s.integer(2);
+  while (s.step()) counts[{station_of(s.integer(0)), bucket_start(by, s.integer(1) * unit)}] += s.integer(2);
   return counts;
 }
 
 Counts window_counts(ArchiveDb& db, const ParsedQuery& query, Bucket by)
 {
-  Statement station = db.prepare("SELECT station FROM recordings WHERE id = ?1");
-  std::map<std::int64_t, std::string> stations;
+  StationOf station_of(db);
   Counts counts;
-  for (const CaptionWindow& w : find_windows(db, query)) {
-    auto found = stations.find(w.recording);
-    if (found == stations.end()) {
-      station.bind(1, w.recording);
-      found = stations.emplace(w.recording, station.step() ? station.text(0) : std::string()).first;
-      station.reset();
-    }
-    ++counts[{found->second, bucket_start(by, w.time)}];
-  }
+  for (const CaptionWindow& w : find_windows(db, query)) ++counts[{station_of(w.recording), bucket_start(by, w.time)}];
   return counts;
 }
 
