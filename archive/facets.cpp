@@ -23,7 +23,8 @@ class Tally {
 
   Facets facets(std::int64_t counted, bool complete) const
   {
-    return {most(stations_), most(programmes_), most(days_), counted, complete};
+    return {most(stations_), most(programmes_), most(days_), counted, complete,
+            days_.empty() ? std::string() : days_.begin()->first};
   }
 
  private:

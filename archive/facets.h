@@ -19,6 +19,7 @@ struct Facets {
   std::vector<FacetCount> stations, programmes, days;  // most first, at most facet_values each
   std::int64_t counted = 0;   // hits counted: the newest counted_hits_limit at most
   bool complete = true;       // every hit counted
+  std::string oldest_day;     // "yyyy-mm-dd" of the oldest hit counted, "" without hits
 };
 
 inline constexpr std::size_t facet_values = 10;

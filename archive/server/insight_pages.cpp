@@ -123,16 +123,23 @@ string facets_html(const Facets& f, const SearchRequest& request) {
 string insight_html(ArchiveDb& db, const SearchRequest& request, const Parameters& parameters) {
   const auto asked = parse_bucket(parameters("by"));
   const bool norm = parameters("norm") == "1";
+  const Facets counted = facets(db, request.query);
+  // A word with more hits than are counted is drawn from the day of the
+  // oldest counted hit on (exact there, and said so), so that the page stays
+  // quick; the timeline command and API count all.
+  SearchQuery drawn = request.query;
+  if (!counted.complete) drawn.from = std::max(drawn.from.value_or(""), counted.oldest_day);
   string chart;
   try {
-    Timeline t = timeline(db, {request.query}, asked.value_or(Bucket::day), norm);
+    Timeline t = timeline(db, {drawn}, asked.value_or(Bucket::day), norm);
     for (const Bucket longer : {Bucket::week, Bucket::month})
-      if (!asked && t.starts.size() > auto_buckets) t = timeline(db, {request.query}, longer, norm);
+      if (!asked && t.starts.size() > auto_buckets) t = timeline(db, {drawn}, longer, norm);
     chart = timeline_svg(t, request);
+    if (!counted.complete) chart += "<p class=\"muted\">" + html_escape(*drawn.from) + " からの件数です。</p>";
   } catch (const QueryError& e) {
     chart = "<p class=\"muted\">" + html_escape(e.what()) + "</p>";
   }
-  return "<section class=\"insight\">" + chart + facets_html(facets(db, request.query), request) + "</section>\n";
+  return "<section class=\"insight\">" + chart + facets_html(counted, request) + "</section>\n";
 }
 
 namespace {

@@ -20,7 +20,8 @@ std::string timeline_svg(const Timeline& t, const SearchRequest& base);
 std::string facets_html(const Facets& f, const SearchRequest& request);
 
 // The timeline (by the "by" parameter, else by day, week or month as the
-// hits' span needs) and the facets of a search page; "" without hits.
+// hits' span needs; from the oldest counted hit's day when there are more
+// hits than are counted) and the facets of a search page.
 std::string insight_html(ArchiveDb& db, const SearchRequest& request, const Parameters& parameters);
 
 // /trends[?day=yymmdd][&station=NAME]: the day's words (by default of the
