@@ -123,8 +123,11 @@ void Follower::scanned(const std::string& day, const std::vector<RecordingOnDisk
   }
 }
 
+// The analyser runs to its end (seconds a recording): once a stop is asked
+// for, no other is started, so that a backlog never holds up the stop.
 void Follower::analyse(const RecordingName& id)
 {
+  if (options_.index.stop != nullptr && *options_.index.stop) return;
   if (!analysed_.insert(id.name).second) return;
   starter_.run(options_.skerrow, {(root_.path / id.day / (id.name + ".ts")).string()});
 }
