@@ -184,24 +184,31 @@ std::int64_t lines_before(ArchiveDb& db, const std::string& name, const std::str
   return s.step() ? s.integer(0) : 0;
 }
 
-std::optional<RecordingSummary> previous_recording(ArchiveDb& db, const std::string& name, const std::string& root)
+namespace {
+
+// The recording of the same channel and root just before (or after) the one named.
+std::optional<RecordingSummary> neighbour_recording(ArchiveDb& db, const std::string& name, const std::string& root,
+                                                    bool later)
 {
   return first_summary(db, std::string("SELECT ") + summary_columns +
                                " FROM recordings AS this, recordings AS r WHERE this.name = ?1 AND"
                                " this.root = (SELECT r.root FROM recordings AS r WHERE r.name = ?1 AND" ONESEG_ROOT_NAMED_2 ") AND"
-                               " r.channel = this.channel AND r.root = this.root AND r.name < this.name"
-                               " ORDER BY r.name DESC LIMIT 1",
+                               " r.channel = this.channel AND r.root = this.root AND " +
+                               (later ? "r.name > this.name ORDER BY r.name" : "r.name < this.name ORDER BY r.name DESC") +
+                               " LIMIT 1",
                        [&](Statement& s) { s.bind(1, name).bind(2, root); });
+}
+
+}  // namespace
+
+std::optional<RecordingSummary> previous_recording(ArchiveDb& db, const std::string& name, const std::string& root)
+{
+  return neighbour_recording(db, name, root, false);
 }
 
 std::optional<RecordingSummary> next_recording(ArchiveDb& db, const std::string& name, const std::string& root)
 {
-  return first_summary(db, std::string("SELECT ") + summary_columns +
-                               " FROM recordings AS this, recordings AS r WHERE this.name = ?1 AND"
-                               " this.root = (SELECT r.root FROM recordings AS r WHERE r.name = ?1 AND" ONESEG_ROOT_NAMED_2 ") AND"
-                               " r.channel = this.channel AND r.root = this.root AND r.name > this.name"
-                               " ORDER BY r.name LIMIT 1",
-                       [&](Statement& s) { s.bind(1, name).bind(2, root); });
+  return neighbour_recording(db, name, root, true);
 }
 
 std::optional<RecordingSummary> newest_recording(ArchiveDb& db, int channel)
