@@ -12,12 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::chrono::system_clock::time_point as_system_time(std::int64_t mtime_ns)
-{
-  return std::chrono::system_clock::time_point(
-      std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(mtime_ns)));
-}
-
 // Picture folders are watched this long after their recording's files last changed.
 constexpr std::chrono::hours activity_window{1};
 
@@ -25,7 +19,7 @@ std::int64_t folder_mtime_ns(const fs::path& folder)
 {
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0) return 0;
-  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  return mtime_ns(info);
 }
 
 void merge(IndexReport& report, const IndexReport& r)

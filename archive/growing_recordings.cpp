@@ -12,17 +12,6 @@ namespace {
 
 constexpr std::size_t read_size = 1 << 20;
 
-std::chrono::system_clock::time_point modified(const struct stat& info)
-{
-  return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-      std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
-}
-
-std::int64_t mtime_ns(const struct stat& info)
-{
-  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-}
-
 }  // namespace
 
 struct GrowingRecordings::Recording {
@@ -78,7 +67,7 @@ bool GrowingRecordings::read_on(Recording& r, Look& look)
     r.decoder.feed(buffer.data(), static_cast<std::size_t>(got));
     r.offset += got;
   }
-  r.last_growth = modified(info);
+  r.last_growth = as_system_time(mtime_ns(info));
   r.files.ts = {true, r.offset, mtime_ns(info)};
   for (CaptionRecord& line : r.decoder.take_captions()) r.lines.push_back(std::move(line));
   for (ListingEntry& entry : r.decoder.take_listing()) r.listing.push_back(std::move(entry));

@@ -276,4 +276,15 @@ std::optional<std::string> read_whole_file(const fs::path& path)
   return content;
 }
 
+std::int64_t mtime_ns(const struct stat& info)
+{
+  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+std::chrono::system_clock::time_point as_system_time(std::int64_t mtime_ns)
+{
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(mtime_ns)));
+}
+
 }  // namespace oneseg::archive

@@ -2,12 +2,15 @@
 // What the recording folder holds: day folders "yymmdd", recordings
 // "yymmddhhm_ChNN.ts" with the analyser's .sub captions and .eit listing, the
 // recorder's .idx, the page builder's .html and "<name>thm/" thumbnails.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct stat;
 
 namespace oneseg::archive {
 
@@ -24,6 +27,10 @@ struct RecordingName {
 std::optional<RecordingName> parse_recording_name(std::string_view stem);
 
 bool is_day_folder_name(std::string_view name);
+
+// A file's modification time as FileStamp keeps it, and back as a point of the system clock.
+std::int64_t mtime_ns(const struct stat& info);
+std::chrono::system_clock::time_point as_system_time(std::int64_t mtime_ns);
 
 struct FileStamp {
   bool exists = false;
