@@ -11,6 +11,7 @@ add_library(recorder_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/time_packet.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ts_framer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/index_record.cpp
   ${CMAKE_CURRENT_LIST_DIR}/write_queue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_folder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_loop.cpp

@@ -152,6 +152,8 @@ class RecorderEngine {
   void CloseTunerFiles(TOneSegTuner& tuner);
   void SettleClosedFiles(TOneSegTuner& tuner);
   void ReportFileFault(TOneSegTuner& tuner, const std::string& what, NoticeCause cause = NoticeCause::WriteFailure);
+  void ReportOpenFault(TOneSegTuner& tuner, const OpenFault& fault);
+  void ReportFlushFault(TOneSegTuner& tuner, const RecordingFile& file, const std::string& path);
   void EndFileFault(TOneSegTuner& tuner);
   void ShowLostPackets(TOneSegTuner& tuner, const std::string& what);
   void ApplyStoredRecDays();

@@ -77,6 +77,28 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : folder + "/" + name;
 }
 
+std::shared_ptr<RecordingFile> RecordingFileSystem::OpenRecording(const RecordingPlace& place, OpenFault& fault) {
+  if (!place.root.empty() && !IsFolder(place.root)) {
+    fault = {place.root, true};
+    return nullptr;
+  }
+  const std::string folder = FolderOf(place);
+  if (!place.day.empty() && !IsFolder(folder) && !MakeFolder(folder)) {
+    fault = {folder, false};
+    return nullptr;
+  }
+  const std::string path = PathOf(place);
+  auto file = OpenShared(path);
+  if (!file) fault = {path, false};
+  return file;
+}
+
+std::string FolderOf(const RecordingPlace& place) {
+  return place.day.empty() ? place.root : JoinPath(place.root, place.day);
+}
+
+std::string PathOf(const RecordingPlace& place) { return JoinPath(FolderOf(place), place.name); }
+
 bool PosixFileSystem::IsFolder(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

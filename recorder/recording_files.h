@@ -6,10 +6,27 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace brannock {
+
+// Where a recording goes: `name` in the day folder `day` of the recording
+// folder `root` (empty = the working folder). An empty `day` stands for no
+// day folder.
+struct RecordingPlace {
+  std::string root;
+  std::string day;
+  std::string name;
+};
+
+// What an open failed on: the path, and whether it is the recording folder
+// itself that is not there (a mount point, waited for and never made).
+struct OpenFault {
+  std::string path;
+  bool folderMissing = false;
+};
 
 // An open .ts or .idx file, positioned at its end. Appends are collected in
 // memory and handed to the system by Flush, which the recording loop calls at
@@ -18,7 +35,11 @@ class RecordingFile {
  public:
   virtual ~RecordingFile() = default;
   virtual void Append(const std::uint8_t* data, std::size_t size) = 0;
-  // Length including appended bytes not yet flushed.
+  // Length including appended bytes not yet flushed, as the file's index
+  // counts offsets. Where opening completes later (a write queue) the length
+  // the file had is not known yet: the length counts from this open, and the
+  // queue adds the file's length at its open to the offsets of its index
+  // (see IndexOf) before writing them.
   virtual std::uint64_t Length() const = 0;
   virtual std::size_t Pending() const = 0;
   // False when any pending byte did not reach the system; the pending bytes
@@ -33,6 +54,9 @@ class RecordingFile {
   // This file is the index of `recording`: where writes complete later, none
   // of its records is written once a write of the recording failed.
   virtual void IndexOf(RecordingFile& /*recording*/) {}
+  // Where opening completes later: what the open failed on, once a Flush
+  // failed because of it.
+  virtual std::optional<OpenFault> OpenFailed() const { return std::nullopt; }
 };
 
 enum class EntryKind { File, Folder, Link, Other };
@@ -64,6 +88,10 @@ class RecordingFileSystem {
   // Opens for reading and writing with other processes free to read and write,
   // creating the file when missing, positioned at its end; null on failure.
   virtual std::shared_ptr<RecordingFile> OpenShared(const std::string& path) = 0;
+  // OpenShared of the recording at `place`, making its day folder when
+  // missing; the recording folder is never made. Null on failure, `fault`
+  // saying what failed; where opening completes later, see OpenFailed.
+  virtual std::shared_ptr<RecordingFile> OpenRecording(const RecordingPlace& place, OpenFault& fault);
   // The recording folder itself (empty = the working folder); the user chose
   // it, so a link to it is followed. Null when it cannot be opened.
   virtual std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) = 0;
@@ -98,5 +126,7 @@ class FaultInjectingFileSystem : public RecordingFileSystem {
 
 // Folder + "/" + name; an empty folder stands for the working folder.
 std::string JoinPath(const std::string& folder, const std::string& name);
+std::string FolderOf(const RecordingPlace& place);
+std::string PathOf(const RecordingPlace& place);
 
 }  // namespace brannock

@@ -1,10 +1,10 @@
 // The recording loop: drains every streaming tuner's queue, frames transport
 // packets, follows the broadcast time and writes the .ts/.idx pairs.
 #include <algorithm>
-#include <cstring>
 
 #include "datetime.h"
 #include "engine.h"
+#include "index_record.h"
 #include "time_packet.h"
 
 namespace brannock {
@@ -17,7 +17,6 @@ constexpr int kMaxReadsPerPass = 64;
 // Nor may a slow one: after this many seconds of its pass a tuner starts no
 // further read, so the others are read again within a second.
 constexpr double kPassBudget = 0.2;
-constexpr std::size_t kIndexRecordSize = 9;
 // Seconds a writer may deliver nothing before a follower hearing the channel
 // takes over, and how recent the follower's own time packet must be for the
 // file it names to be the right one.
@@ -133,11 +132,8 @@ void RecorderEngine::TimePacket(TOneSegTuner& tuner, const std::uint8_t* packet)
   // Also while the index is missing, or while another tuner writes the pair.
   const bool open = (tuner.FileBase == tuner.OpenFileBase && tuner.IdxStream) || RotateFiles(tuner);
   if (open && tuner.IdxStream) {
-    const std::uint64_t offset = tuner.TsStream ? tuner.TsStream->Length() : 0;
-    std::uint8_t record[kIndexRecordSize];
-    std::memcpy(record, jst, 5);
-    for (int b = 0; b < 4; ++b) record[5 + b] = static_cast<std::uint8_t>(offset >> (8 * b));
-    tuner.IdxStream->Append(record, sizeof record);
+    const auto record = IndexRecord(jst, tuner.TsStream ? tuner.TsStream->Length() : 0);
+    tuner.IdxStream->Append(record.data(), record.size());
   }
   // Also when the rotation failed: on a full disk the sweep is what frees the
   // space the next rotation needs.
@@ -153,10 +149,10 @@ bool RecorderEngine::RotateFiles(TOneSegTuner& tuner) {
   }
   // Packets are stored whenever the .ts opened; the index is retried at
   // every time packet until it opens as well.
-  const std::string base = JoinPath(JoinPath(TSFolder, tuner.DateFolder), tuner.FileBase);
-  tuner.IdxStream = files_.OpenShared(base + ".idx");
+  OpenFault fault;
+  tuner.IdxStream = files_.OpenRecording({TSFolder, tuner.DateFolder, tuner.FileBase + ".idx"}, fault);
   if (!tuner.IdxStream) {
-    ReportFileFault(tuner, base + ".idx");
+    ReportOpenFault(tuner, fault);
     return false;
   }
   tuner.IdxStream->IndexOf(*tuner.TsStream);
@@ -180,22 +176,14 @@ bool RecorderEngine::FollowsWriter(TOneSegTuner& tuner) {
   return false;
 }
 
+// The file layer makes the day folder; a mount point that is not there yet is
+// waited for, never created and never replaced by another folder. Where the
+// open completes later, what it meets is reported by the next flush.
 bool RecorderEngine::OpenTs(TOneSegTuner& tuner) {
-  // A mount point that is not there yet is waited for, never created and
-  // never replaced by another folder.
-  if (!TSFolder.empty() && !files_.IsFolder(TSFolder)) {
-    ReportFileFault(tuner, TSFolder, NoticeCause::FolderMissing);
-    return false;
-  }
-  const std::string folder = JoinPath(TSFolder, tuner.DateFolder);
-  if (!files_.IsFolder(folder) && !files_.MakeFolder(folder)) {
-    ReportFileFault(tuner, folder);
-    return false;
-  }
-  const std::string ts = JoinPath(folder, tuner.FileBase) + ".ts";
-  tuner.TsStream = files_.OpenShared(ts);
+  OpenFault fault;
+  tuner.TsStream = files_.OpenRecording({TSFolder, tuner.DateFolder, tuner.FileBase + ".ts"}, fault);
   if (!tuner.TsStream) {
-    ReportFileFault(tuner, ts);
+    ReportOpenFault(tuner, fault);
     return false;
   }
   tuner.OpenFileBase = tuner.FileBase;
@@ -208,6 +196,19 @@ void RecorderEngine::ReportFileFault(TOneSegTuner& tuner, const std::string& pat
   SetStatus(tuner, "Error:録画ファイル書き込み失敗 " + path);
   ShowLostPackets(tuner, "録画ファイル書き込み失敗 " + path);
   Alert(tuner, cause);
+}
+
+void RecorderEngine::ReportOpenFault(TOneSegTuner& tuner, const OpenFault& fault) {
+  ReportFileFault(tuner, fault.path, fault.folderMissing ? NoticeCause::FolderMissing : NoticeCause::WriteFailure);
+}
+
+// A failed flush names its file, or what the file's open failed on.
+void RecorderEngine::ReportFlushFault(TOneSegTuner& tuner, const RecordingFile& file, const std::string& path) {
+  if (const auto open = file.OpenFailed()) {
+    ReportOpenFault(tuner, *open);
+  } else {
+    ReportFileFault(tuner, path);
+  }
 }
 
 void RecorderEngine::EndFileFault(TOneSegTuner& tuner) {
@@ -242,6 +243,9 @@ void RecorderEngine::ShowDrops(TOneSegTuner& tuner, bool final) {
 void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
   if (!tuner.TsStream) return;
   const std::uint64_t packets = tuner.TsStream->Pending() / kPacketSize;
+  // Writing works again once what went before reached the disk (a write
+  // queue opens and writes after the flush).
+  const bool stored = tuner.TsStream->Settled();
   const bool tsOk = tuner.TsStream->Flush();
   // Index records must never point at packets that did not reach the file.
   if (!tsOk && tuner.IdxStream) tuner.IdxStream->DropPending();
@@ -250,15 +254,15 @@ void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
   if (!tsOk) {
     // The pair takes nothing more until a time packet opens it afresh.
     tuner.LostPackets += static_cast<std::int64_t>(packets);
+    ReportFlushFault(tuner, *tuner.TsStream, base + ".ts");
     tuner.TsStream.reset();
     tuner.IdxStream.reset();
     tuner.OpenFileBase.clear();
-    ReportFileFault(tuner, base + ".ts");
   } else if (!idxOk) {
     // The packets go on into the .ts; the next time packet retries the index.
+    ReportFlushFault(tuner, *tuner.IdxStream, base + ".idx");
     tuner.IdxStream.reset();
-    ReportFileFault(tuner, base + ".idx");
-  } else if (tuner.FileFault && packets > 0 && tuner.IdxStream) {
+  } else if (tuner.FileFault && packets > 0 && stored && tuner.IdxStream) {
     EndFileFault(tuner);
   }
 }
@@ -270,7 +274,7 @@ void RecorderEngine::SettleClosedFiles(TOneSegTuner& tuner) {
     const std::uint64_t packets = closed.file->Pending() / kPacketSize;
     if (!closed.file->Flush()) {
       tuner.LostPackets += static_cast<std::int64_t>(packets);
-      ReportFileFault(tuner, closed.path);
+      ReportFlushFault(tuner, *closed.file, closed.path);
     }
     return closed.file->Settled();
   });

@@ -4,29 +4,48 @@
 #include <atomic>
 #include <vector>
 
+#include "index_record.h"
+
 namespace brannock {
 
 struct QueuedFileSystem::Target {
-  std::shared_ptr<RecordingFile> inner;  // used by the writer thread only once opened
-  std::uint64_t length = 0;              // on disk and accepted; under the mutex
+  explicit Target(RecordingPlace where) : place(std::move(where)) {}
+  const RecordingPlace place;
+  // The writer thread's alone: the open file once tried, its length then
+  // (the offsets of its index count from there) or what the open failed on.
+  bool tried = false;
+  std::shared_ptr<RecordingFile> inner;
+  std::uint64_t base = 0;
+  OpenFault fault;
+  // Under the mutex: accepted since the open, less what failed; and whether
+  // the open failed.
+  std::uint64_t length = 0;
+  bool openFailed = false;
 };
 
 struct QueuedFileSystem::FileState {
   std::atomic<bool> failed{false};
   std::atomic<std::uint64_t> failedBytes{0};  // lost and not yet reported by a flush
   std::atomic<int> queuedJobs{0};
+  // Set before `failed` when the file's open failed, never after.
+  std::optional<OpenFault> openFault;
   // The recording an index points into: its records are never written once
-  // a write of the recording failed. Set before the index's first flush.
+  // a write of the recording failed, and their offsets are made offsets in
+  // the file. Set before the index's first flush.
   std::shared_ptr<FileState> guard;
-  void Fail(std::size_t bytes) {
+  std::shared_ptr<Target> recording;
+  // On the writer thread.
+  void Fail(std::size_t bytes, const Target& target) {
+    if (!failed && target.openFailed) openFault = target.fault;
     failedBytes += bytes;
     failed = true;
   }
 };
 
 struct QueuedFileSystem::Job {
+  enum Kind { Open, Write, Release } kind = Write;
   std::shared_ptr<Target> target;
-  std::shared_ptr<FileState> state;
+  std::shared_ptr<FileState> state;  // none for a release
   std::vector<std::uint8_t> bytes;
 };
 
@@ -34,9 +53,15 @@ namespace {
 
 class QueuedFile : public RecordingFile {
  public:
-  QueuedFile(QueuedFileSystem& fs, std::shared_ptr<QueuedFileSystem::Target> target)
-      : fs_(fs), target_(std::move(target)), state_(std::make_shared<QueuedFileSystem::FileState>()) {}
-  ~QueuedFile() override { Flush(); }
+  QueuedFile(QueuedFileSystem& fs, std::shared_ptr<QueuedFileSystem::Target> target,
+             std::shared_ptr<QueuedFileSystem::FileState> state)
+      : fs_(fs), target_(std::move(target)), state_(std::move(state)) {}
+  // The last reference to the open file is let go of on the writer thread:
+  // closing it may wait on the disk too.
+  ~QueuedFile() override {
+    Flush();
+    fs_.Submit({QueuedFileSystem::Job::Release, std::move(target_), nullptr, {}});
+  }
   void Append(const std::uint8_t* data, std::size_t size) override { pending_.insert(pending_.end(), data, data + size); }
   std::uint64_t Length() const override { return fs_.LengthOf(*target_) + pending_.size(); }
   // Bytes of earlier flushes that failed meanwhile count as pending: the
@@ -47,11 +72,17 @@ class QueuedFile : public RecordingFile {
     std::vector<std::uint8_t> bytes;
     bytes.swap(pending_);
     if (state_->failed) return state_->failedBytes.exchange(0) == 0 && bytes.empty();
-    return bytes.empty() || fs_.Submit({target_, state_, std::move(bytes)});
+    return bytes.empty() || fs_.Submit({QueuedFileSystem::Job::Write, target_, state_, std::move(bytes)});
   }
   bool Settled() const override { return state_->queuedJobs == 0 && state_->failedBytes == 0; }
   void IndexOf(RecordingFile& recording) override {
-    if (auto* queued = dynamic_cast<QueuedFile*>(&recording)) state_->guard = queued->state_;
+    if (auto* queued = dynamic_cast<QueuedFile*>(&recording)) {
+      state_->guard = queued->state_;
+      state_->recording = queued->target_;
+    }
+  }
+  std::optional<OpenFault> OpenFailed() const override {
+    return state_->failed ? state_->openFault : std::nullopt;
   }
 
  private:
@@ -76,23 +107,25 @@ QueuedFileSystem::~QueuedFileSystem() {
 }
 
 std::shared_ptr<RecordingFile> QueuedFileSystem::OpenShared(const std::string& path) {
+  OpenFault unused;
+  return OpenRecording({"", "", path}, unused);
+}
+
+std::shared_ptr<RecordingFile> QueuedFileSystem::OpenRecording(const RecordingPlace& place, OpenFault& /*fault*/) {
+  const std::string path = PathOf(place);
   std::shared_ptr<Target> target;
   {
     const std::lock_guard lock(mutex_);
     std::erase_if(targets_, [](const auto& entry) { return entry.second.expired(); });
     if (const auto found = targets_.find(path); found != targets_.end()) target = found->second.lock();
+    if (!target || target->openFailed) {
+      target = std::make_shared<Target>(place);
+      targets_[path] = target;
+    }
   }
-  if (!target) {
-    // Nothing of this path waits: open it afresh (this may be slow on a slow disk, but it is rare).
-    auto inner = inner_.OpenShared(path);
-    if (!inner) return nullptr;
-    target = std::make_shared<Target>();
-    target->length = inner->Length();
-    target->inner = std::move(inner);
-    const std::lock_guard lock(mutex_);
-    targets_[path] = target;
-  }
-  return std::make_shared<QueuedFile>(*this, std::move(target));
+  auto state = std::make_shared<FileState>();
+  Submit({Job::Open, target, state, {}});  // takes no room: never refused
+  return std::make_shared<QueuedFile>(*this, std::move(target), std::move(state));
 }
 
 std::uint64_t QueuedFileSystem::LengthOf(const Target& target) {
@@ -106,7 +139,7 @@ bool QueuedFileSystem::Submit(Job job) {
     if (queued_ + job.bytes.size() > maxQueued_) return false;
     queued_ += job.bytes.size();
     job.target->length += job.bytes.size();
-    ++job.state->queuedJobs;
+    if (job.state) ++job.state->queuedJobs;
     jobs_.push_back(std::move(job));
   }
   wake_.notify_one();
@@ -119,21 +152,41 @@ void QueuedFileSystem::Drain() {
 }
 
 void QueuedFileSystem::Run() {
-  std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
-    if (jobs_.empty()) return;  // stopping, and everything is written
-    Job job = std::move(jobs_.front());
-    jobs_.pop_front();
-    busy_ = true;
-    lock.unlock();
-    Write(job);
-    lock.lock();
-    --job.state->queuedJobs;
+    // Let go of outside the lock: it may hold the last reference to an open file.
+    Job job;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+      if (jobs_.empty()) return;  // stopping, and everything is written
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+      busy_ = true;
+    }
+    if (job.kind == Job::Open) Open(job);
+    if (job.kind == Job::Write) Write(job);
+    const std::lock_guard lock(mutex_);
+    if (job.state) --job.state->queuedJobs;
     busy_ = false;
     queued_ -= job.bytes.size();
     if (jobs_.empty()) idle_.notify_all();
   }
+}
+
+// On the writer thread. The first open of a target opens the file; every
+// later one shares what that found.
+void QueuedFileSystem::Open(Job& job) {
+  Target& target = *job.target;
+  if (!target.tried) {
+    target.tried = true;
+    target.inner = inner_.OpenRecording(target.place, target.fault);
+    if (target.inner) target.base = target.inner->Length();
+  }
+  if (target.inner) return;
+  const std::lock_guard lock(mutex_);
+  target.openFailed = true;
+  job.state->Fail(0, target);
+  FailTarget(target);
 }
 
 // On the writer thread. A failed write cuts its file back (the inner layer
@@ -141,14 +194,16 @@ void QueuedFileSystem::Run() {
 // queued it, so that a later open never counts on bytes that will not come.
 void QueuedFileSystem::Write(Job& job) {
   const std::size_t size = job.bytes.size();
-  bool ok = !job.state->failed && !(job.state->guard && job.state->guard->failed);
+  const FileState& state = *job.state;
+  bool ok = job.target->inner && !state.failed && !(state.guard && state.guard->failed);
   if (ok) {
+    if (state.recording) ShiftIndexRecords(job.bytes, state.recording->base);
     job.target->inner->Append(job.bytes.data(), size);
     ok = job.target->inner->Flush();
   }
   if (ok) return;
-  job.state->Fail(size);
   const std::lock_guard lock(mutex_);
+  job.state->Fail(size, *job.target);
   job.target->length -= size;
   FailTarget(*job.target);
 }
@@ -156,8 +211,8 @@ void QueuedFileSystem::Write(Job& job) {
 // Under the mutex.
 void QueuedFileSystem::FailTarget(const Target& target) {
   std::erase_if(jobs_, [&](const Job& other) {
-    if (other.target.get() != &target) return false;
-    other.state->Fail(other.bytes.size());
+    if (other.target.get() != &target || other.kind != Job::Write) return false;
+    other.state->Fail(other.bytes.size(), target);
     other.target->length -= other.bytes.size();
     queued_ -= other.bytes.size();
     --other.state->queuedJobs;

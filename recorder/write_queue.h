@@ -1,9 +1,12 @@
 #pragma once
-// Recording files whose writes are done by a thread of their own, so that a
-// disk held up by another program's writes never holds up the reading of
-// the tuners. What waits is bounded in bytes: a flush that does not fit is
-// refused (the caller shows and counts it as a failed write), and nothing else
-// is ever lost to the queue.
+// Recording files whose opens and writes are done by a thread of their own,
+// in the order they were asked for, so that a disk held up by another
+// program's writes (or frozen) never holds up the reading of the tuners: an
+// open returns a file at once, and what the open meets (a missing folder, a
+// refused file) is reported by the file's next Flush like a failed write.
+// What waits is bounded in bytes: a flush that does not fit is refused (the
+// caller shows and counts it as a failed write), and nothing else is ever
+// lost to the queue.
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -31,6 +34,8 @@ class QueuedFileSystem : public RecordingFileSystem {
   bool IsFolder(const std::string& path) override { return inner_.IsFolder(path); }
   bool MakeFolder(const std::string& path) override { return inner_.MakeFolder(path); }
   std::shared_ptr<RecordingFile> OpenShared(const std::string& path) override;
+  // Never null: the open waits in the queue (`fault` is left alone).
+  std::shared_ptr<RecordingFile> OpenRecording(const RecordingPlace& place, OpenFault& fault) override;
   std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) override { return inner_.OpenFolder(path); }
 
   // Blocks until every queued write is done (tests and shutdown).
@@ -39,12 +44,13 @@ class QueuedFileSystem : public RecordingFileSystem {
   struct Target;
   struct FileState;
   struct Job;
-  // False when the queue has no room for `bytes` more.
+  // False when the queue has no room for the job's bytes.
   bool Submit(Job job);
   std::uint64_t LengthOf(const Target& target);
 
  private:
   void Run();
+  void Open(Job& job);
   void Write(Job& job);
   void FailTarget(const Target& target);
 
@@ -57,7 +63,8 @@ class QueuedFileSystem : public RecordingFileSystem {
   bool busy_ = false;
   bool stop_ = false;
   // Every open of a path while its writes wait shares one target, so that
-  // a reopen continues where the queued writes will end.
+  // a reopen continues where the queued writes will end (an open that
+  // failed is never shared: the next one tries afresh).
   std::map<std::string, std::weak_ptr<Target>> targets_;
   std::thread thread_;
 };
