@@ -1,11 +1,14 @@
 // The write queue under the recording loop: a held-up disk stops no tuner and
-// loses only what does not fit; a failed write is shown and counted even when
-// it fails after its file was closed, and no index record outlives its packets.
+// loses only what does not fit, whether it holds up writes or opens; a failed
+// write or open is shown and counted even when it fails after its file was
+// closed, and no index record outlives its packets or misses their offset.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "datetime.h"
 #include "engine_fakes.h"
@@ -18,13 +21,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A disk whose writes wait until it is let go.
+// A disk whose folder look-ups, opens and writes wait until it is let go.
+// The thread that held it (the engine's) must never wait: its waits run out
+// after a second and are counted, so that such a wait fails instead of hangs.
 class HeldDisk : public RecordingFileSystem {
  public:
   explicit HeldDisk(RecordingFileSystem& inner) : inner_(inner) {}
   void Hold() {
     const std::lock_guard lock(mutex_);
     held_ = true;
+    holder_ = std::this_thread::get_id();
+  }
+  int HolderWaits() {
+    const std::lock_guard lock(mutex_);
+    return holderWaits_;
   }
   void Release() {
     {
@@ -33,15 +43,24 @@ class HeldDisk : public RecordingFileSystem {
     }
     released_.notify_all();
   }
-  bool IsFolder(const std::string& path) override { return inner_.IsFolder(path); }
-  bool MakeFolder(const std::string& path) override { return inner_.MakeFolder(path); }
+  bool IsFolder(const std::string& path) override { return Wait(), inner_.IsFolder(path); }
+  bool MakeFolder(const std::string& path) override { return Wait(), inner_.MakeFolder(path); }
   std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) override { return inner_.OpenFolder(path); }
   std::shared_ptr<RecordingFile> OpenShared(const std::string& path) override {
+    Wait();
     auto file = inner_.OpenShared(path);
     return file ? std::make_shared<HeldFile>(*this, std::move(file)) : nullptr;
   }
 
  private:
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    if (std::this_thread::get_id() != holder_) {
+      released_.wait(lock, [this] { return !held_; });
+    } else if (!released_.wait_for(lock, std::chrono::seconds(1), [this] { return !held_; })) {
+      ++holderWaits_;
+    }
+  }
   struct HeldFile : RecordingFile {
     HeldFile(HeldDisk& disk, std::shared_ptr<RecordingFile> inner) : disk(disk), inner(std::move(inner)) {}
     void Append(const std::uint8_t* data, std::size_t size) override { inner->Append(data, size); }
@@ -49,8 +68,7 @@ class HeldDisk : public RecordingFileSystem {
     std::size_t Pending() const override { return inner->Pending(); }
     void DropPending() override { inner->DropPending(); }
     bool Flush() override {
-      std::unique_lock lock(disk.mutex_);
-      disk.released_.wait(lock, [this] { return !disk.held_; });
+      disk.Wait();
       return inner->Flush();
     }
     HeldDisk& disk;
@@ -60,6 +78,8 @@ class HeldDisk : public RecordingFileSystem {
   std::mutex mutex_;
   std::condition_variable released_;
   bool held_ = false;
+  std::thread::id holder_;
+  int holderWaits_ = 0;
 };
 
 struct QueueRig {
@@ -81,6 +101,10 @@ struct QueueRig {
     engine.FormCreate(folder.str());
   }
   ~QueueRig() { held.Release(); }
+  void Pass() {
+    engine.RecordTimerTimer();
+    queue.Drain();
+  }
   TOneSegTuner& Tuner(const std::string& serial, int channel) {
     oneseg::ini_write_string((folder.path() / "OneSeg_Config.ini").string(), TunerSection(serial), "Channel", std::to_string(channel));
     usb.devices.push_back({"PCTV-hiwasa", serial});
@@ -92,6 +116,11 @@ struct QueueRig {
   void Send(TOneSegTuner& tuner, const Packet& packet) { AppendUnit(ops.scripts[tuner.TunerID].stream, packet, tuner.UnitSize); }
   fs::path Pair(const std::string& base, const char* ext) { return folder.path() / "rec" / "081206" / (base + ext); }
 };
+
+void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
 
 TEST(WriteQueue, AHeldUpDiskStopsNoTunerAndLosesOnlyWhatDoesNotFit) {
   QueueRig rig(40 * kPacketSize);
@@ -152,6 +181,93 @@ TEST(WriteQueue, WritesFailingLaterAreShownAndCountedAndTakeTheirIndexWithThem) 
   EXPECT_EQ(ReadWholeFile(rig.Pair("081206143_Ch27", ".ts")), first);
   EXPECT_EQ(ReadWholeFile(rig.Pair("081206144_Ch27", ".ts")).size(), 0u);
   EXPECT_EQ(ReadWholeFile(rig.Pair("081206144_Ch27", ".idx")).size(), 0u);
+}
+
+// S's pair is opened (and its day folder looked up) while the disk is held:
+// R goes on being read meanwhile. S's pair already holds an earlier run's
+// packets: its new index records point past them.
+TEST(WriteQueue, AnOpenHeldUpByTheDiskStopsNoTunerAndItsIndexCountsFromTheFilesLength) {
+  QueueRig rig(1 << 20);
+  TOneSegTuner& r = rig.Tuner("R", 27);
+  TOneSegTuner& s = rig.Tuner("S", 20);
+  const Packet a = PlainPacket(0x100, 1), earlier = PlainPacket(0x100, 9);
+  std::vector<std::uint8_t> ts;
+  for (int k = 0; k < 3; ++k) ts.insert(ts.end(), earlier.begin(), earlier.end());
+  const std::vector<std::uint8_t> oldRecord = {1, 2, 3, 4, 5, 0, 0, 0, 0};
+  WriteFile(rig.Pair("081206143_Ch20", ".ts"), ts);
+  WriteFile(rig.Pair("081206143_Ch20", ".idx"), oldRecord);
+  rig.Send(r, TotPacket(2008, 12, 6, 14, 35, 7));
+  rig.Pass();
+
+  rig.held.Hold();
+  const Packet t = TotPacket(2008, 12, 6, 14, 35, 8);
+  rig.Send(s, t);
+  rig.Send(s, a);
+  for (int pass = 0; pass < 3; ++pass) {
+    rig.Send(r, a);
+    rig.engine.RecordTimerTimer();
+  }
+  EXPECT_EQ(rig.held.HolderWaits(), 0);
+  EXPECT_EQ(r.PacketCount, 4);
+  EXPECT_EQ(s.PacketCount, 2);
+  rig.held.Release();
+  rig.queue.Drain();
+
+  EXPECT_EQ(ReadWholeFile(rig.Pair("081206143_Ch27", ".ts")).size(), 4 * kPacketSize);
+  for (const Packet& p : {t, a}) ts.insert(ts.end(), p.begin(), p.end());
+  EXPECT_EQ(ReadWholeFile(rig.Pair("081206143_Ch20", ".ts")), ts);
+  const auto idx = ReadWholeFile(rig.Pair("081206143_Ch20", ".idx"));
+  ASSERT_EQ(idx.size(), 18u);
+  EXPECT_TRUE(std::equal(oldRecord.begin(), oldRecord.end(), idx.begin()));
+  EXPECT_TRUE(std::equal(t.begin() + 8, t.begin() + 13, idx.begin() + 9));  // t's JST time ...
+  EXPECT_EQ(idx[9 + 5] | idx[9 + 6] << 8 | idx[9 + 7] << 16 | idx[9 + 8] << 24, 3 * 188);  // ... at its offset
+  EXPECT_FALSE(s.FileFault);
+}
+
+// What an open meets on the writer thread is shown at the next pass with the
+// path and cause a failed open shows, and its packets are counted as lost;
+// no recovery is shown before the pair really opens.
+TEST(WriteQueue, AnOpenFailingOnTheWriterIsShownAndCountedWithItsCause) {
+  QueueRig rig(1 << 20);
+  RecordingListener listener;
+  rig.engine.SetListener(&listener);
+  const fs::path late = rig.folder.path() / "mnt";
+  rig.engine.SetTSFolder(late.string());
+  TOneSegTuner& r = rig.Tuner("R", 27);
+  const Packet a = PlainPacket(0x100, 1);
+  rig.Send(r, TotPacket(2008, 12, 6, 14, 35, 7));
+  rig.Send(r, a);
+  rig.Pass();
+  rig.Send(r, a);
+  rig.Pass();
+  EXPECT_EQ(r.Status, "Error:録画ファイル書き込み失敗 " + late.string());
+  EXPECT_EQ(r.LostPackets, 3);
+  EXPECT_FALSE(fs::exists(late));
+  const auto failedFrom = static_cast<std::ptrdiff_t>(listener.events.size());
+
+  fs::create_directories(late);
+  rig.faults.failMakeFolder = true;
+  rig.Send(r, TotPacket(2008, 12, 6, 14, 35, 12));
+  rig.Pass();
+  rig.Pass();
+  EXPECT_EQ(r.Status, "Error:録画ファイル書き込み失敗 " + (late / "081206").string());
+  EXPECT_EQ(r.LostPackets, 4);
+  // A missing folder and a failing write are separate causes: both notified.
+  EXPECT_EQ(listener.notices.size(), 2u);
+  EXPECT_EQ(std::count_if(listener.events.begin() + failedFrom, listener.events.end(),
+                          [](const std::string& e) { return e.find("放送受信") != std::string::npos; }), 0);
+
+  rig.faults.failMakeFolder = false;
+  const Packet t = TotPacket(2008, 12, 6, 14, 35, 17);
+  rig.Send(r, t);
+  rig.Pass();
+  rig.Send(r, a);
+  rig.Pass();
+  EXPECT_EQ(r.Status, "放送受信：08/12/06 14:35:17");
+  EXPECT_FALSE(r.FileFault);
+  std::vector<std::uint8_t> ts(t);
+  ts.insert(ts.end(), a.begin(), a.end());
+  EXPECT_EQ(ReadWholeFile(late / "081206" / "081206143_Ch27.ts"), ts);
 }
 
 }  // namespace
