@@ -135,6 +135,7 @@ TEST(WriteQueue, AHeldUpDiskStopsNoTunerAndLosesOnlyWhatDoesNotFit) {
     }
     rig.engine.RecordTimerTimer();  // returns although nothing reaches the disk
   }
+  EXPECT_EQ(rig.held.HolderWaits(), 0);
   EXPECT_EQ(r.PacketCount, 40);
   EXPECT_EQ(s.PacketCount, 40);
   // About half fits; the rest is refused, shown and counted.
@@ -170,6 +171,7 @@ TEST(WriteQueue, WritesFailingLaterAreShownAndCountedAndTakeTheirIndexWithThem) 
   rig.Send(r, a);
   rig.engine.RecordTimerTimer();
   EXPECT_FALSE(r.FileFault);  // nothing has failed yet
+  EXPECT_EQ(rig.held.HolderWaits(), 0);
   rig.held.Release();
   rig.queue.Drain();
   rig.engine.RecordTimerTimer();
