@@ -83,12 +83,14 @@ void RecorderEngine::HandlePacket(TOneSegTuner& tuner, const std::uint8_t* packe
   tuner.LastDeliveryAt = passNow_;
   if (IsTimePacketPid(packet)) TimePacket(tuner, packet);
   if (!tuner.TsStream && !tuner.FileFault) TakeOverSilentWriter(tuner);
+  // A tuner whose own files failed loses nothing while another one stores
+  // the channel: only what nobody stores is shown as lost.
   if (tuner.TsStream) {
     tuner.TsStream->Append(packet, kPacketSize);
-  } else if (tuner.FileFault) {
-    ++tuner.LostPackets;
   } else if (WriterFor(tuner) != nullptr) {
     ++tuner.Drops.follower;
+  } else if (tuner.FileFault) {
+    ++tuner.LostPackets;
   } else {
     ++tuner.Drops.beforeTime;
   }

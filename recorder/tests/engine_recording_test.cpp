@@ -345,6 +345,29 @@ TEST_F(Recording, AFollowerWhoseDataLagsTheWritersStoresNoTenMinutesTwice) {
   EXPECT_EQ(second.Drops, (DropCounts{.follower = 2}));
 }
 
+TEST_F(Recording, ATunerWhoseWritesFailedShowsNothingLostWhileAnotherStoresTheChannel) {
+  TOneSegTuner& second = rig.StreamingTuner("S", 27, "PCTV-hiwasa Mini");
+  auto sendS = [&](const Packet& p) { AppendUnit(rig.ops.scripts["S"].stream, p, second.UnitSize); };
+  const Packet t1 = TotPacket(2008, 12, 6, 14, 35, 7), t2 = TotPacket(2008, 12, 6, 14, 35, 8);
+  const Packet t3 = TotPacket(2008, 12, 6, 14, 35, 9), a = PlainPacket(0x100, 1);
+  rig.files.writeBudget = 0;  // full: each tuner in turn opens the pair and fails
+  Send(t1);
+  Tick();
+  sendS(t2);
+  Tick();
+  ASSERT_TRUE(tuner->FileFault && second.FileFault);
+  const std::int64_t lost = second.LostPackets;
+  rig.files.writeBudget = -1;  // space again: the first tuner stores the channel
+  Send(t3);
+  Send(a);
+  Tick();
+  sendS(a);
+  Tick();
+  ExpectTs(Pair("081206", "081206143_Ch27", ".ts"), {t3, a});
+  EXPECT_EQ(second.LostPackets, lost);
+  EXPECT_EQ(second.Drops.follower, 1);
+}
+
 TEST_F(Recording, IndexThatCannotBeOpenedLeavesTheTsRecording) {
   const fs::path idx = Pair("081206", "081206143_Ch27", ".idx");
   fs::create_directories(idx);  // a folder in the index's place

@@ -155,11 +155,34 @@ def file_slot(path):
     return start.total_seconds() + int(m.group(3)) * 600
 
 
+def time_seq(packet):
+    """The unit a time packet stands for (a time from the jump taken back)."""
+    t = packet_time(packet)
+    if t - START_S > sc.JUMP_OFFSET / 2:
+        t -= sc.JUMP_OFFSET
+    return int((t - START_S) * sc.UNITS_PER_SECOND + sc.UNITS_PER_SECOND / 2)
+
+
+def leading_floor(data, station, slot):
+    """A unit before every packet a file holds ahead of its first time packet
+    (a tuner taking a silent writer's channel over opens the file on an
+    ordinary packet): half a loop before that time packet, or before the
+    file's ten minutes when it has none. Counting from the run's first loop
+    instead would take them for units of a loop earlier."""
+    for at in range(0, len(data) - PACKET + 1, PACKET):
+        packet = data[at:at + PACKET]
+        marker = read_marker(packet)
+        if marker is not None and marker[0] == station and marker[2] and not is_stale(station, marker[1]):
+            return max(0, time_seq(packet) - sc.LOOP // 2)
+    return max(0, int((slot - START_S) * sc.UNITS_PER_SECOND) - sc.LOOP // 2)
+
+
 def read_recording(path, station, delivered, rec, idx_shown=()):
     with open(path, "rb") as f:
         data = f.read()
     slot = file_slot(path)
     prev = None
+    floor = leading_floor(data, station, slot)
     only_stale = True
     time_offsets = {}
     for at in range(0, len(data) - PACKET + 1, PACKET):
@@ -180,12 +203,10 @@ def read_recording(path, station, delivered, rec, idx_shown=()):
                 rec.misfiled += 1
             if t - START_S > sc.JUMP_OFFSET / 2:  # sent during the time jump
                 rec.jumped += 1
-                t -= sc.JUMP_OFFSET
-            estimate = int((t - START_S) * sc.UNITS_PER_SECOND + sc.UNITS_PER_SECOND / 2)
             time_offsets[at] = packet[8:13]
-            seq = nearest_seq(estimate, pos)
+            seq = nearest_seq(time_seq(packet), pos)
         else:
-            seq = next_delivered(prev, pos, delivered)
+            seq = next_delivered(floor - 1 if prev is None else prev, pos, delivered)
         if delivered.crc.get(seq) != zlib.crc32(packet):
             rec.altered += 1
             continue
@@ -254,7 +275,8 @@ def classify_missing(tuner, delivered, rec, scen, disk_windows, cutoff_s):
             reasons[BEFORE_TIME] += sum(1 for seq in order[i:head] if seq not in corrupt)
             i = head
         run = [seq for seq in order[i:j] if seq not in corrupt]
-        reason = explain_run(order, i, j, run, faults, disk_windows, scen.speed, cutoff_s, delivered.single)
+        reason = explain_run(order, i, j, run, faults, disk_windows, scen.speed, cutoff_s, delivered.single,
+                             scen.silences)
         reasons[reason] += len(run)
         if reason in LOSS_FAULTS and len(examples) < 5:
             examples.append("seq %d..%d (%d units, sent at %.1f s, %s)" %
@@ -274,7 +296,7 @@ def time_packet_head(order, i, j):
     return i
 
 
-def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s, single=frozenset()):
+def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s, single=frozenset(), silences=()):
     first, last = sent_time(run[0], speed), sent_time(run[-1], speed)
     if START_S + run[-1] / sc.UNITS_PER_SECOND < cutoff_s + 10:
         return "removed by retention"
@@ -285,13 +307,17 @@ def explain_run(order, i, j, run, faults, disk_windows, speed, cutoff_s, single=
     if restarted and not has_time and len(run) <= sc.TIME_EVERY:
         return BEFORE_TIME
     tail = 1.5 + sc.TIME_EVERY / sc.UNITS_PER_SECOND / speed
-    for a, b in disk_windows:
+    only_one_heard = all(seq in single for seq in run)
+    # While the follower still waits out its writer's silence it stores
+    # nothing, so a full disk meanwhile refuses none of those units.
+    waiting = only_one_heard and any(a - 0.5 <= first <= a + sc.FOLLOW_AFTER + sc.FOLLOW_ROOM for _t, a, _b in silences)
+    for a, b in [] if waiting else disk_windows:
         if first >= a - 1.0 and last <= b + tail:
             return "disk refused writes"
     for _name, typ, at, duration in faults:
         if typ == "read_fail" and first >= at - 0.5 and last <= at + duration + 0.5 and len(run) <= 2:
             return "carried unit of a failed read"
-    if all(seq in single for seq in run):
+    if only_one_heard:
         # One of two tuners on the channel was silent: the other takes over
         # after a while; what a full disk refused meanwhile is no wait of its.
         wait = (sc.FOLLOW_AFTER + sc.FOLLOW_ROOM) * speed * sc.UNITS_PER_SECOND

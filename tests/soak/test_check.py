@@ -27,6 +27,7 @@ class FakeScenario:
     faults = {}
     windows = {}
     parts = set()
+    silences = []
 
 
 class FakeRun:
@@ -94,6 +95,25 @@ class PacketAccounting(unittest.TestCase):
         report = self.verdict()
         self.assertEqual(report.failures, [])
         self.assertIn("recorded %d once" % (len(first) + len(second)), report.figures[0])
+
+    def test_a_file_opened_on_an_ordinary_packet_is_traced_from_its_own_time(self):
+        # A tuner taking a silent writer's channel over starts the file a loop
+        # and more after an earlier one holding the same loop positions.
+        later = list(range(sc.LOOP + 100, sc.LOOP + 200))
+        self.deliver(list(range(0, 200)) + later)
+        self.record(range(0, 200))
+        self.record(later, name="261206220_Ch27")
+        report = self.verdict()
+        self.assertEqual(report.failures, [])
+        self.assertIn("recorded 300 once", report.figures[0])
+
+    def test_a_follower_waiting_out_its_writers_silence_meets_no_full_disk(self):
+        run = list(range(800, 1200))
+        at = 800 / sc.UNITS_PER_SECOND / FakeScenario.speed
+        explain = lambda silences: check.explain_run(run, 0, len(run), run, [], [(at, at + 0.3)], FakeScenario.speed,
+                                                     0, set(run), silences)
+        self.assertEqual(explain([]), "disk refused writes")
+        self.assertEqual(explain([("SOAKA1", at - 0.1, at + 10)]), check.FOLLOWER_WAIT)
 
     def test_packets_swapped_fail(self):
         seqs = list(range(0, 120))
