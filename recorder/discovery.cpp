@@ -55,9 +55,11 @@ TOneSegTuner& RecorderEngine::AddTuner(int kind, const std::string& id, int devi
 void RecorderEngine::RemoveAbsentTuners(bool& changed) {
   for (std::size_t i = Tuners.size(); i-- > 0;) {
     TOneSegTuner& tuner = *Tuners[i];
-    if (tuner.Present) continue;
+    // A step under way ends first: the device handle it leaves is not known before.
+    if (tuner.Present || StepPending(tuner)) continue;
     if (listener_ != nullptr) listener_->TunerRemoving(tuner);
-    ReleaseTuner(&tuner);
+    PostRelease(tuner, {});
+    RetireWorker(tuner);
     Tuners.erase(Tuners.begin() + static_cast<std::ptrdiff_t>(i));
     changed = true;
   }

@@ -8,6 +8,8 @@ add_library(recorder_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/notice_gate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/discovery.cpp
   ${CMAKE_CURRENT_LIST_DIR}/supervisor.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/device_steps.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tuner_steps.cpp
   ${CMAKE_CURRENT_LIST_DIR}/time_packet.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ts_framer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recording_files.cpp
@@ -45,6 +47,7 @@ add_executable(recorder_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_fakes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_discovery_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_supervisor_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_steps_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_notice_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_recording_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_retention_test.cpp

@@ -10,6 +10,9 @@ RecorderEngine::RecorderEngine(EngineParts parts)
       readBuffer_(kReadBufferSize) {}
 
 RecorderEngine::~RecorderEngine() {
+  // The workers run out their steps first: those use the engine's parts.
+  workers_.clear();
+  retiring_.clear();
   // Whatever is still open goes to disk before the records go away.
   for (auto& tuner : Tuners) FlushTunerFiles(*tuner);
 }
@@ -25,6 +28,8 @@ void RecorderEngine::FormDestroy() {
     clock_.Sleep(1000);
   }
   Tuners.clear();
+  workers_.clear();
+  retiring_.clear();  // each waits for the release posted to it
 }
 
 void RecorderEngine::SetStatus(TOneSegTuner& tuner, const std::string& status) {

@@ -3,17 +3,21 @@
 // supervisor, the recording loop and the retention sweep, driven by the
 // window's (or the window-less runner's) timers on one thread:
 //   ProbeTimerTimer every 1000 ms, RecordTimerTimer every 50 ms.
+// The device parts of the supervisor's steps run on each tuner's worker
+// (DeviceSteps); their finishes run on the engine's thread.
 // It reaches devices only through the tuner operation set and the two
 // discovery interfaces, files only through RecordingFileSystem, and time only
 // through Clock, so that tests drive it with scripted parts.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "clock.h"
+#include "device_steps.h"
 #include "isdbt_driver.h"
 #include "notice_gate.h"
 #include "recording_files.h"
@@ -68,6 +72,11 @@ class RecorderEngine {
   // The clock broadcast times are judged by for retention: the PC's, unless
   // a simulation stands in for it (default: the engine's clock).
   void SetPcClock(Clock& clock) { pcClock_ = &clock; }
+  // Where device steps run: at once on the engine's thread unless the runner
+  // gives threaded workers. Set before the first tuner is found.
+  void SetDeviceSteps(DeviceSteps& steps) { steps_ = &steps; }
+  // Blocks until every tuner's device steps are done, then finishes them.
+  void WaitForDeviceSteps();
   // Raises the process priority during start-up (the runners install it;
   // tests leave it empty).
   std::function<void()> RaisePriority;
@@ -90,7 +99,8 @@ class RecorderEngine {
   void LoadSettings(const std::string& settingsFolder);
   // LoadSettings then ScanTuners (the window fills its channel list between).
   void FormCreate(const std::string& settingsFolder);
-  // Releases every tuner in list order, 1000 ms apart, then empties the list.
+  // Releases every tuner in list order, 1000 ms apart, then empties the list
+  // (after the device steps under way: shutdown may wait for them).
   void FormDestroy();
   void SetTSFolder(const std::string& path);
   // Values above kMaxRecDays keep kMaxRecDays; below 1 are ignored.
@@ -102,8 +112,7 @@ class RecorderEngine {
 
   // ---- supervisor (supervisor.cpp)
   void ProbeTimerTimer();
-  void InitTunerInterface(TOneSegTuner* tuner);
-  void BootTuner(TOneSegTuner* tuner);
+  // Closes the tuner's files and lets go of its device; blocks until it has.
   void ReleaseTuner(TOneSegTuner* tuner);
   // The user picked item `itemIndex` of the channel list (0 = not set,
   // k = channel k + 12) while `current` was the selected tuner.
@@ -128,6 +137,24 @@ class RecorderEngine {
   void Notify(const std::string& subject, NoticeCause cause, const std::string& text);
 
  private:
+  // A step's device part works on a record of its own holding what the
+  // operations read, and returns the status of its failure (empty: none).
+  // Its finish runs on the engine's thread with the tuner, which has taken
+  // the device handle from that record.
+  using DevicePart = std::function<std::string(TOneSegTuner& device)>;
+  using FinishPart = std::function<void(TOneSegTuner& tuner, const std::string& failure)>;
+
+  // ---- device steps (tuner_steps.cpp)
+  void PostStep(TOneSegTuner& tuner, DevicePart device, FinishPart finish);
+  void CollectSteps();
+  StepWorker& WorkerFor(const TOneSegTuner& tuner);
+  bool StepPending(const TOneSegTuner& tuner);
+  // The worker of a tuner leaving the list runs out its steps elsewhere.
+  void RetireWorker(const TOneSegTuner& tuner);
+  void PostRelease(TOneSegTuner& tuner, FinishPart finish);
+
+  void InitTunerInterface(TOneSegTuner& tuner);
+  void BootTuner(TOneSegTuner& tuner);
   void SetStatus(TOneSegTuner& tuner, const std::string& status);
   void WriteSetting(const std::string& section, const std::string& key, const std::string& value);
   TOneSegTuner& AddTuner(int kind, const std::string& id, int deviceNumber);
@@ -175,6 +202,10 @@ class RecorderEngine {
   // The supervisor's walk starts after the tuner it served last, so a tuner
   // that fails every step cannot keep the ones behind it waiting.
   std::string lastServed_;
+  InlineSteps inlineSteps_;
+  DeviceSteps* steps_ = &inlineSteps_;
+  std::map<const TOneSegTuner*, std::unique_ptr<StepWorker>> workers_;
+  std::vector<std::unique_ptr<StepWorker>> retiring_;
 };
 
 }  // namespace brannock

@@ -105,7 +105,9 @@ int main(int argc, char** argv) {
   const auto ops = MakeTunerOperations(*devices.usb, *devices.driver, clock);
   PosixFileSystem disk;
   QueuedFileSystem files(disk);  // a slow disk must not hold up the tuners
+  ThreadedSteps steps;  // a booting or failing tuner never holds up the reading of the others
   RecorderEngine engine({clock, *devices.usb, *devices.driver, *ops, files});
+  engine.SetDeviceSteps(steps);
   if (devices.pcClock) engine.SetPcClock(*devices.pcClock);
   engine.RaisePriority = RaiseRecorderPriority;
 

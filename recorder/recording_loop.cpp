@@ -29,6 +29,7 @@ bool UsableUnitSize(std::uint16_t unitSize) { return unitSize >= kPacketSize && 
 }  // namespace
 
 void RecorderEngine::RecordTimerTimer() {
+  CollectSteps();
   passNow_ = clock_.Monotonic();
   for (auto& entry : Tuners) {
     TOneSegTuner& tuner = *entry;
@@ -41,15 +42,24 @@ void RecorderEngine::RecordTimerTimer() {
     FlushTunerFiles(tuner);
   }
   for (auto& entry : Tuners) SettleClosedFiles(*entry);
+  CollectSteps();
 }
 
 void RecorderEngine::RecordTuner(TOneSegTuner& tuner) {
   std::uint32_t waiting = 0;
   if (ops_.CheckRxQueue(tuner, waiting) != 0) {
-    ops_.CloseDevice(tuner);
-    tuner.State = NotInitialized;
-    SetStatus(tuner, "チューナー停止");
-    Alert(tuner, NoticeCause::TunerError);
+    tuner.State = Working;
+    PostStep(
+        tuner,
+        [this](TOneSegTuner& device) {
+          ops_.CloseDevice(device);
+          return std::string();
+        },
+        [this](TOneSegTuner& stopped, const std::string&) {
+          stopped.State = NotInitialized;
+          SetStatus(stopped, "チューナー停止");
+          Alert(stopped, NoticeCause::TunerError);
+        });
     return;
   }
   if (tuner.Framer.UnitSize() != tuner.UnitSize) tuner.Framer = TsFramer(tuner.UnitSize);

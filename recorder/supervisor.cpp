@@ -1,6 +1,6 @@
 // The supervisor: at each ProbeTimer tick every due watchdog's re-send /
-// re-initialisation, then one open or boot step for one tuner; the channel
-// change, and the release of a tuner.
+// re-initialisation, then one open or boot step for one tuner; and the
+// channel change. Each waits on its device on the tuner's worker.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +23,7 @@ constexpr int kWatchdogResends = 5;  // the fifth firing re-initialises
 
 void RecorderEngine::ProbeTimerTimer() {
   try {
+    CollectSteps();
     ScanTuners();
     const std::vector<TOneSegTuner*> fired = ServeDueWatchdogs();
     const std::size_t count = Tuners.size();
@@ -36,6 +37,8 @@ void RecorderEngine::ProbeTimerTimer() {
       Step(tuner);
       break;
     }
+    // Steps done at once (or already) end within their tick.
+    CollectSteps();
     for (auto& tuner : Tuners) ShowDrops(*tuner, false);
   } catch (...) {
     // A failing step ends the tick quietly; the next tick starts afresh.
@@ -64,12 +67,12 @@ std::size_t RecorderEngine::FirstToServe() const {
 }
 
 void RecorderEngine::Step(TOneSegTuner& tuner) {
-  if (tuner.State == NotInitialized) {
-    tuner.State = Working;
-    InitTunerInterface(&tuner);
+  const bool open = tuner.State == NotInitialized;
+  tuner.State = Working;
+  if (open) {
+    InitTunerInterface(tuner);
   } else {
-    tuner.State = Working;
-    BootTuner(&tuner);
+    BootTuner(tuner);
   }
 }
 
@@ -92,99 +95,121 @@ void RecorderEngine::RestartWatch(TOneSegTuner& tuner) {
 
 void RecorderEngine::WatchdogAct(TOneSegTuner& tuner) {
   ++tuner.RetryCount;
+  tuner.State = Retuning;
   if (tuner.RetryCount < kWatchdogResends) {
-    tuner.State = Retuning;
     SetStatus(tuner, "コマンド再送信");
-    ops_.StopStream(tuner);
-    clock_.Sleep(100);
-    ops_.SetChannel(tuner, tuner.Channel);
-    tuner.Framer.Reset();  // the device was flushed
-    RestartWatch(tuner);
-    tuner.State = Streaming;
+    PostStep(
+        tuner,
+        [this](TOneSegTuner& device) {
+          ops_.StopStream(device);
+          clock_.Sleep(100);
+          ops_.SetChannel(device, device.Channel);
+          return std::string();
+        },
+        [this](TOneSegTuner& retuned, const std::string&) {
+          retuned.Framer.Reset();  // the device was flushed
+          RestartWatch(retuned);
+          retuned.State = Streaming;
+        });
     return;
   }
-  ReleaseTuner(&tuner);
-  SetStatus(tuner, "再初期化");
-  Alert(tuner, NoticeCause::Reinitialised);
-  RestartWatch(tuner);
-  tuner.State = NotInitialized;
-  tuner.WatchState = 2;
+  PostRelease(tuner, [this](TOneSegTuner& released, const std::string&) {
+    SetStatus(released, "再初期化");
+    Alert(released, NoticeCause::Reinitialised);
+    RestartWatch(released);
+    released.State = NotInitialized;
+    released.WatchState = 2;
+  });
 }
 
-void RecorderEngine::InitTunerInterface(TOneSegTuner* tuner) {
-  if (tuner == nullptr) return;
-  const int code = ops_.Tuner_Initialize(*tuner);
-  if (code == 0) {
-    SetStatus(*tuner, "チューナ初期化");
-    tuner->State = InterfaceOpen;
-    return;
-  }
-  ops_.StopStream(*tuner);
-  clock_.Sleep(400);
-  ops_.CloseDevice(*tuner);
-  SetStatus(*tuner, ErrorStatus("Tuner_Initialize", code));
-  tuner->State = NotInitialized;
-  Alert(*tuner, NoticeCause::TunerError);
+void RecorderEngine::InitTunerInterface(TOneSegTuner& tuner) {
+  PostStep(
+      tuner,
+      [this](TOneSegTuner& device) {
+        const int code = ops_.Tuner_Initialize(device);
+        if (code == 0) return std::string();
+        ops_.StopStream(device);
+        clock_.Sleep(400);
+        ops_.CloseDevice(device);
+        return ErrorStatus("Tuner_Initialize", code);
+      },
+      [this](TOneSegTuner& opened, const std::string& failure) {
+        if (failure.empty()) {
+          SetStatus(opened, "チューナ初期化");
+          opened.State = InterfaceOpen;
+          return;
+        }
+        SetStatus(opened, failure);
+        opened.State = NotInitialized;
+        Alert(opened, NoticeCause::TunerError);
+      });
 }
 
-void RecorderEngine::BootTuner(TOneSegTuner* tuner) {
-  if (tuner == nullptr) return;
-  ops_.StopStream(*tuner);
-  std::string failure;
-  if (const int code = ops_.Bootup(*tuner); code != 0) {
-    failure = ErrorStatus("Bootup", code);
-  } else if (tuner->Channel != -1) {
-    if (const int tuned = ops_.SetChannel(*tuner, tuner->Channel); tuned != 0) failure = ErrorStatus("SetChannel", tuned);
-  }
-  if (failure.empty()) {
-    tuner->Framer.Reset();
-    SetStatus(*tuner, "初期化完了");
-    RestartWatch(*tuner);
-    tuner->TimeReadAt = -1;
-    tuner->RetryCount = 0;
-    tuner->State = Streaming;
-    return;
-  }
-  ops_.StopStream(*tuner);
-  ops_.CloseDevice(*tuner);
-  clock_.Sleep(100);
-  SetStatus(*tuner, failure);
-  tuner->State = NotInitialized;
-  Alert(*tuner, NoticeCause::TunerError);
+void RecorderEngine::BootTuner(TOneSegTuner& tuner) {
+  PostStep(
+      tuner,
+      [this](TOneSegTuner& device) {
+        ops_.StopStream(device);
+        std::string failure;
+        if (const int code = ops_.Bootup(device); code != 0) {
+          failure = ErrorStatus("Bootup", code);
+        } else if (device.Channel != -1) {
+          if (const int tuned = ops_.SetChannel(device, device.Channel); tuned != 0)
+            failure = ErrorStatus("SetChannel", tuned);
+        }
+        if (failure.empty()) return failure;
+        ops_.StopStream(device);
+        ops_.CloseDevice(device);
+        clock_.Sleep(100);
+        return failure;
+      },
+      [this](TOneSegTuner& booted, const std::string& failure) {
+        if (failure.empty()) {
+          booted.Framer.Reset();
+          SetStatus(booted, "初期化完了");
+          RestartWatch(booted);
+          booted.TimeReadAt = -1;
+          booted.RetryCount = 0;
+          booted.State = Streaming;
+          return;
+        }
+        SetStatus(booted, failure);
+        booted.State = NotInitialized;
+        Alert(booted, NoticeCause::TunerError);
+      });
 }
 
-void RecorderEngine::ReleaseTuner(TOneSegTuner* tuner) {
-  if (tuner == nullptr) return;
-  ops_.StopStream(*tuner);
-  clock_.Sleep(400);
-  ops_.CloseDevice(*tuner);
-  CloseTunerFiles(*tuner);
-  if (tuner->FileFault) ShowLostPackets(*tuner, "チューナー解放");
-  ShowDrops(*tuner, true);
-}
-
+// The new channel is stored at once; the device follows on its worker.
 void RecorderEngine::ChannelComboChange(TOneSegTuner* current, int itemIndex) {
   const int channel = ChannelForItem(itemIndex);
   if (current == nullptr || channel == current->Channel || current->State != Streaming) return;
   TOneSegTuner& tuner = *current;
   tuner.State = Retuning;
-  ops_.StopStream(tuner);
-  clock_.Sleep(200);
   tuner.Channel = channel;
   const std::string section = TunerSection(tuner.TunerID);
   WriteSetting(section, "Channel", std::to_string(tuner.Channel));
   WriteSetting(section, "Disable", tuner.Disable ? "1" : "0");
   WriteSetting(section, "FriendlyName", tuner.FriendlyName);
-  ops_.StopStream(tuner);
-  if (tuner.Channel != -1) ops_.SetChannel(tuner, tuner.Channel);
-  tuner.Framer.Reset();
-  SetStatus(tuner, "チャンネル変更");
-  tuner.PacketCount = 0;
-  RestartWatch(tuner);
-  tuner.TimeReadAt = -1;
-  tuner.RetryCount = 0;
-  tuner.State = Streaming;
-  tuner.WatchState = 1;
+  PostStep(
+      tuner,
+      [this](TOneSegTuner& device) {
+        ops_.StopStream(device);
+        clock_.Sleep(200);
+        ops_.StopStream(device);
+        if (device.Channel != -1) ops_.SetChannel(device, device.Channel);
+        return std::string();
+      },
+      [this](TOneSegTuner& changed, const std::string&) {
+        changed.Framer.Reset();
+        SetStatus(changed, "チャンネル変更");
+        changed.PacketCount = 0;
+        RestartWatch(changed);
+        changed.TimeReadAt = -1;
+        changed.RetryCount = 0;
+        changed.State = Streaming;
+        changed.WatchState = 1;
+      });
+  CollectSteps();
 }
 
 }  // namespace brannock

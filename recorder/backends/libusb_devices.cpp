@@ -77,6 +77,7 @@ void LibusbUsbXpress::ReleaseEnumeration() {
 }
 
 SI_STATUS LibusbUsbXpress::SI_GetNumDevices(std::uint32_t& count) {
+  std::lock_guard<std::mutex> guard(tables_);
   ReleaseEnumeration();
   enumerated_ = context_->Find(ids_);
   count = static_cast<std::uint32_t>(enumerated_.size());
@@ -84,6 +85,7 @@ SI_STATUS LibusbUsbXpress::SI_GetNumDevices(std::uint32_t& count) {
 }
 
 SI_STATUS LibusbUsbXpress::SI_GetProductString(std::uint32_t device, char* buffer, std::uint32_t flags) {
+  std::lock_guard<std::mutex> guard(tables_);
   if (device >= enumerated_.size()) return SI_DEVICE_NOT_FOUND;
   libusb_device_descriptor d{};
   if (libusb_get_device_descriptor(enumerated_[device], &d) != LIBUSB_SUCCESS) return SI_DEVICE_NOT_FOUND;
@@ -100,6 +102,7 @@ SI_STATUS LibusbUsbXpress::SI_GetProductString(std::uint32_t device, char* buffe
 }
 
 SI_STATUS LibusbUsbXpress::SI_Open(std::uint32_t device, SiHandle& handle) {
+  std::lock_guard<std::mutex> guard(tables_);
   if (device >= enumerated_.size()) return SI_DEVICE_NOT_FOUND;
   auto bridge = std::make_unique<OpenBridge>();
   if (libusb_open(enumerated_[device], &bridge->usb) != LIBUSB_SUCCESS) return SI_DEVICE_NOT_FOUND;
@@ -141,13 +144,20 @@ void LibusbUsbXpress::ReadLoop(OpenBridge& bridge) {
 }
 
 LibusbUsbXpress::OpenBridge* LibusbUsbXpress::Find(SiHandle handle) {
+  std::lock_guard<std::mutex> guard(tables_);
   const auto it = open_.find(handle);
   return it != open_.end() ? it->second.get() : nullptr;
 }
 
 SI_STATUS LibusbUsbXpress::SI_Close(SiHandle handle) {
-  OpenBridge* bridge = Find(handle);
-  if (bridge == nullptr) return SI_INVALID_HANDLE;
+  std::unique_ptr<OpenBridge> bridge;
+  {
+    std::lock_guard<std::mutex> guard(tables_);
+    const auto it = open_.find(handle);
+    if (it == open_.end()) return SI_INVALID_HANDLE;
+    bridge = std::move(it->second);
+    open_.erase(it);
+  }
   {
     std::lock_guard<std::mutex> guard(bridge->lock);
     bridge->stop = true;
@@ -155,7 +165,6 @@ SI_STATUS LibusbUsbXpress::SI_Close(SiHandle handle) {
   bridge->reader.join();
   libusb_release_interface(bridge->usb, 0);
   libusb_close(bridge->usb);
-  open_.erase(handle);
   return SI_SUCCESS;
 }
 
@@ -221,6 +230,7 @@ LibusbIsdbtDriver::~LibusbIsdbtDriver() {
   while (!open_.empty()) Close(open_.begin()->first);
 }
 
+// The context's device list is libusb's own business: it is safe from any thread.
 libusb_device_handle* LibusbIsdbtDriver::OpenFirst() {
   std::vector<libusb_device*> found = context_->Find(ids_);
   libusb_device_handle* usb = nullptr;
@@ -244,33 +254,45 @@ IsdbtHandle LibusbIsdbtDriver::Open() {
     libusb_close(device.usb);
     return 0;
   }
+  std::lock_guard<std::mutex> guard(tables_);
   const IsdbtHandle handle = nextHandle_++;
   open_[handle] = std::move(device);
   return handle;
 }
 
 void LibusbIsdbtDriver::Close(IsdbtHandle handle) {
-  const auto it = open_.find(handle);
-  if (it == open_.end()) return;
-  libusb_release_interface(it->second.usb, 0);
-  libusb_close(it->second.usb);
-  open_.erase(it);
+  OpenDevice device;
+  {
+    std::lock_guard<std::mutex> guard(tables_);
+    const auto it = open_.find(handle);
+    if (it == open_.end()) return;
+    device = std::move(it->second);
+    open_.erase(it);
+  }
+  libusb_release_interface(device.usb, 0);
+  libusb_close(device.usb);
 }
 
 bool LibusbIsdbtDriver::DeviceIoControl(IsdbtHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
                                         void* out, std::uint32_t outSize, std::uint32_t& returned) {
   returned = 0;
-  const auto it = open_.find(handle);
-  if (it == open_.end() || in == nullptr || inSize < 4 || out == nullptr) return false;
+  if (in == nullptr || inSize < 4 || out == nullptr) return false;
   const auto* p = static_cast<const std::uint8_t*>(in);
   const std::uint32_t pipe = static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | std::uint32_t{p[3]} << 24;
-  if (pipe >= it->second.pipes.size()) return false;
-  const unsigned char endpoint = it->second.pipes[pipe];
+  libusb_device_handle* usb = nullptr;
+  unsigned char endpoint = 0;
+  {
+    std::lock_guard<std::mutex> guard(tables_);
+    const auto it = open_.find(handle);
+    if (it == open_.end() || pipe >= it->second.pipes.size()) return false;
+    usb = it->second.usb;
+    endpoint = it->second.pipes[pipe];
+  }
   const bool toDevice = (endpoint & LIBUSB_ENDPOINT_IN) == 0;
   if ((code == IOCTL_ISDBT_BULK_WRITE) != toDevice || (code != IOCTL_ISDBT_BULK_WRITE && code != IOCTL_ISDBT_BULK_READ))
     return false;
   int moved = 0;
-  const int result = libusb_bulk_transfer(it->second.usb, endpoint, static_cast<unsigned char*>(out),
+  const int result = libusb_bulk_transfer(usb, endpoint, static_cast<unsigned char*>(out),
                                           static_cast<int>(outSize), &moved, kPipeTimeoutMs);
   returned = static_cast<std::uint32_t>(std::max(moved, 0));
   return result == LIBUSB_SUCCESS;

@@ -2,6 +2,7 @@
 // Real tuners through libusb-1.0: the USBXpress library's calls over the
 // bridge's bulk endpoints, and the ISDBT driver's pipe requests over the
 // EZ-USB device's endpoints.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -71,11 +72,14 @@ class LibusbUsbXpress final : public SiUsbXpress {
 
   std::shared_ptr<UsbContext> context_;
   UsbIds ids_;
+  // Discovery and the tuners' steps and reads come from several threads: the
+  // tables are shared, a bridge is used by one thread at a time.
+  std::mutex tables_;
   std::vector<libusb_device*> enumerated_;
   std::map<SiHandle, std::unique_ptr<OpenBridge>> open_;
   SiHandle nextHandle_ = 1;
-  std::uint32_t readTimeoutMs_ = 500;
-  std::uint32_t writeTimeoutMs_ = 500;
+  std::atomic<std::uint32_t> readTimeoutMs_ = 500;
+  std::atomic<std::uint32_t> writeTimeoutMs_ = 500;
 };
 
 class LibusbIsdbtDriver final : public IsdbtDriver {
@@ -98,6 +102,7 @@ class LibusbIsdbtDriver final : public IsdbtDriver {
 
   std::shared_ptr<UsbContext> context_;
   UsbIds ids_;
+  std::mutex tables_;  // as for the bridges
   std::map<IsdbtHandle, OpenDevice> open_;
   IsdbtHandle nextHandle_ = 1;
 };

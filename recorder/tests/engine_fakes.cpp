@@ -32,12 +32,14 @@ SI_STATUS FakeUsb::SI_GetProductString(std::uint32_t device, char* buffer, std::
 }
 
 int ScriptedOps::CheckRxQueue(TOneSegTuner& t, std::uint32_t& waiting) {
+  const std::lock_guard<std::mutex> guard(lock_);
   TunerScript& s = scripts[t.TunerID];
   waiting = static_cast<std::uint32_t>(s.stream.size());
   return s.queueResult;
 }
 
 int ScriptedOps::ReadStream(TOneSegTuner& t, std::uint8_t* buffer, std::uint32_t count, std::uint32_t& got) {
+  const std::lock_guard<std::mutex> guard(lock_);
   TunerScript& s = scripts[t.TunerID];
   std::uint32_t n = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(s.stream.size()));
   if (s.readLimit > 0) n = std::min(n, s.readLimit);

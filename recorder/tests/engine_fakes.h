@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,21 +22,36 @@
 namespace brannock::test {
 
 // Advance moves both clocks; setting `now` alone plays a step of the PC's clock.
+// Tuners' workers sleep on it too; the fields are set while none runs.
 class FakeClock : public Clock {
  public:
   TDateTime now = 0;
   double monotonic = 1000;
   long long sleptMs = 0;
-  TDateTime Now() override { return now; }
-  double Monotonic() override { return monotonic; }
+  TDateTime Now() override {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return now;
+  }
+  double Monotonic() override {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return monotonic;
+  }
   void Sleep(int ms) override {
+    const std::lock_guard<std::mutex> guard(lock_);
     sleptMs += ms;
-    Advance(ms / 1000.0);
+    Move(ms / 1000.0);
   }
   void Advance(double seconds) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    Move(seconds);
+  }
+
+ private:
+  void Move(double seconds) {
     now += seconds / 86400.0;
     monotonic += seconds;
   }
+  std::mutex lock_;
 };
 
 struct FakeUsbDevice {
@@ -84,26 +101,37 @@ struct TunerScript {
   bool failedReadsDeliver = true;  // a failing read still hands over (and takes) its bytes
 };
 
+// Called from the engine's thread and from tuners' workers at once; the
+// scripts are set, and the calls looked at, while no worker runs.
 class ScriptedOps : public TunerOperations {
  public:
   std::map<std::string, TunerScript> scripts;
   std::vector<std::string> calls;  // "Init ID", "Stop ID", "SetChannel ID 27", ...
+  // Called at the start of each Bootup, outside the lock (a device that takes its time).
+  std::function<void(const TOneSegTuner&)> beforeBootup;
 
-  int Tuner_Initialize(TOneSegTuner& t) override { return Log("Init", t, scripts[t.TunerID].initResult); }
-  int Bootup(TOneSegTuner& t) override { return Log("Bootup", t, scripts[t.TunerID].bootResult); }
-  int SetChannel(TOneSegTuner& t, int channel) override {
-    return Log("SetChannel", t, scripts[t.TunerID].setChannelResult, " " + std::to_string(channel));
+  int Tuner_Initialize(TOneSegTuner& t) override { return Log("Init", t, &TunerScript::initResult); }
+  int Bootup(TOneSegTuner& t) override {
+    if (beforeBootup) beforeBootup(t);
+    return Log("Bootup", t, &TunerScript::bootResult);
   }
-  int StopStream(TOneSegTuner& t) override { return Log("Stop", t, 0); }
-  int CloseDevice(TOneSegTuner& t) override { return Log("Close", t, 0); }
+  int SetChannel(TOneSegTuner& t, int channel) override {
+    return Log("SetChannel", t, &TunerScript::setChannelResult, " " + std::to_string(channel));
+  }
+  int StopStream(TOneSegTuner& t) override { return Log("Stop", t, nullptr); }
+  int CloseDevice(TOneSegTuner& t) override { return Log("Close", t, nullptr); }
   int CheckRxQueue(TOneSegTuner& t, std::uint32_t& waiting) override;
   int ReadStream(TOneSegTuner& t, std::uint8_t* buffer, std::uint32_t count, std::uint32_t& got) override;
   int Count(const std::string& call) const;
 
  private:
-  int Log(const char* what, const TOneSegTuner& t, int result, const std::string& extra = "") {
+  std::mutex lock_;
+
+  // Logs the call and returns the script's `result` (0 without one).
+  int Log(const char* what, const TOneSegTuner& t, int TunerScript::*result, const std::string& extra = "") {
+    const std::lock_guard<std::mutex> guard(lock_);
     calls.push_back(std::string(what) + " " + t.TunerID + extra);
-    return result;
+    return result != nullptr ? scripts[t.TunerID].*result : 0;
   }
 };
 

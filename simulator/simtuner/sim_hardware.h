@@ -1,11 +1,14 @@
 #pragma once
 // The simulated tuner hardware as a whole: the broadcast clock, the stations
-// on the air and the attached devices. Single-threaded, like the recorder's
-// use of its devices; every device catches up with the clock when it is used.
+// on the air and the attached devices. The recorder reaches it from several
+// threads (reads on one, each tuner's steps on its own): every call through
+// the two interfaces holds `lock`. Every device catches up with the clock
+// when it is used.
 #include <cstdint>
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -64,6 +67,7 @@ class SimHardware {
 
   // The library-wide read time-out of the USBXpress calls, in ms.
   std::uint32_t readTimeoutMs = 500;
+  std::mutex lock;
 
  private:
   SimHardware(brannock::Clock& clock, double speed);

@@ -24,12 +24,14 @@ UsbDevice* SimUsbXpress::Live(SiHandle handle) {
 }
 
 SI_STATUS SimUsbXpress::SI_GetNumDevices(std::uint32_t& count) {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   count = 0;
   for (const auto& device : hw_->usbDevices()) count += device->Present() ? 1 : 0;
   return SI_SUCCESS;
 }
 
 SI_STATUS SimUsbXpress::SI_GetProductString(std::uint32_t index, char* buffer, std::uint32_t flags) {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   UsbDevice* device = Enumerated(index);
   if (device == nullptr) return SI_DEVICE_NOT_FOUND;
   const std::string& text = flags == SI_RETURN_DESCRIPTION ? device->config().description : device->config().serial;
@@ -40,6 +42,7 @@ SI_STATUS SimUsbXpress::SI_GetProductString(std::uint32_t index, char* buffer, s
 }
 
 SI_STATUS SimUsbXpress::SI_Open(std::uint32_t index, SiHandle& handle) {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   UsbDevice* device = Enumerated(index);
   if (device == nullptr || device->Fault(FaultType::OpenFail)) return SI_DEVICE_NOT_FOUND;
   handle = nextHandle_++;
@@ -48,15 +51,18 @@ SI_STATUS SimUsbXpress::SI_Open(std::uint32_t index, SiHandle& handle) {
 }
 
 SI_STATUS SimUsbXpress::SI_Close(SiHandle handle) {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   return open_.erase(handle) != 0 ? SI_SUCCESS : SI_INVALID_HANDLE;
 }
 
 SI_STATUS SimUsbXpress::SI_SetTimeouts(std::uint32_t readTimeoutMs, std::uint32_t) {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   hw_->readTimeoutMs = readTimeoutMs;
   return SI_SUCCESS;
 }
 
 SI_STATUS SimUsbXpress::SI_FlushBuffers(SiHandle handle, std::uint8_t, std::uint8_t flushReceive) {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   UsbDevice* device = Live(handle);
   if (device == nullptr) return SI_INVALID_HANDLE;
   if (flushReceive) device->Flush();
@@ -64,6 +70,7 @@ SI_STATUS SimUsbXpress::SI_FlushBuffers(SiHandle handle, std::uint8_t, std::uint
 }
 
 SI_STATUS SimUsbXpress::SI_Write(SiHandle handle, const void* buffer, std::uint32_t count, std::uint32_t& written) {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   written = 0;
   UsbDevice* device = Live(handle);
   if (device == nullptr) return SI_INVALID_HANDLE;
@@ -77,13 +84,18 @@ SI_STATUS SimUsbXpress::SI_Write(SiHandle handle, const void* buffer, std::uint3
 }
 
 SI_STATUS SimUsbXpress::SI_Read(SiHandle handle, void* buffer, std::uint32_t count, std::uint32_t& read) {
+  std::unique_lock<std::mutex> guard(hw_->lock);
   read = 0;
   UsbDevice* device = Live(handle);
   if (device == nullptr) return SI_INVALID_HANDLE;
   if (device->Fault(FaultType::ReadFail)) return SI_READ_ERROR;
   if (device->Waiting() < count) {
-    // The library waits out its read time-out for the rest.
-    hw_->clock().Sleep(static_cast<int>(hw_->readTimeoutMs));
+    // The library waits out its read time-out for the rest, letting the
+    // other tuners' calls through meanwhile.
+    const int timeout = static_cast<int>(hw_->readTimeoutMs);
+    guard.unlock();
+    hw_->clock().Sleep(timeout);
+    guard.lock();
     if ((device = Live(handle)) == nullptr) return SI_INVALID_HANDLE;
     device->Waiting();
   }
@@ -92,6 +104,7 @@ SI_STATUS SimUsbXpress::SI_Read(SiHandle handle, void* buffer, std::uint32_t cou
 }
 
 SI_STATUS SimUsbXpress::SI_CheckRXQueue(SiHandle handle, std::uint32_t& bytesInQueue, std::uint32_t& queueStatus) {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   bytesInQueue = 0;
   queueStatus = 0;
   UsbDevice* device = Live(handle);
@@ -111,11 +124,13 @@ DriverDevice* SimIsdbtDriver::Live(IsdbtHandle handle) {
 }
 
 bool SimIsdbtDriver::Probe() {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   DriverDevice* device = hw_->driverDevice();
   return device != nullptr && device->Present();
 }
 
 IsdbtHandle SimIsdbtDriver::Open() {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   DriverDevice* device = hw_->driverDevice();
   if (device == nullptr || !device->Present() || device->Fault(FaultType::OpenFail)) return 0;
   const IsdbtHandle handle = nextHandle_++;
@@ -123,10 +138,14 @@ IsdbtHandle SimIsdbtDriver::Open() {
   return handle;
 }
 
-void SimIsdbtDriver::Close(IsdbtHandle handle) { open_.erase(handle); }
+void SimIsdbtDriver::Close(IsdbtHandle handle) {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
+  open_.erase(handle);
+}
 
 bool SimIsdbtDriver::DeviceIoControl(IsdbtHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
                                      void* out, std::uint32_t outSize, std::uint32_t& returned) {
+  const std::lock_guard<std::mutex> guard(hw_->lock);
   returned = 0;
   DriverDevice* device = Live(handle);
   if (device == nullptr || in == nullptr || inSize < 4 || out == nullptr) return false;
