@@ -38,7 +38,7 @@ std::vector<std::string> recent_stations(ArchiveDb& db) {
 }
 
 Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json,
-                   const std::vector<std::string>& stations) {
+                   const std::vector<std::string>& stations, const KeptAnswer& keep) {
   auto parsed = search_request(parameters);
   if (auto* message = std::get_if<std::string>(&parsed)) return refused(json, *message);
   SearchPageModel model{std::get<SearchRequest>(parsed), {}, {}, {}, {}};
@@ -55,7 +55,10 @@ Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json,
     return {400, html_type, search_page(model)};
   }
   if (json) return {200, json_type, search_json(*model.result)};
-  if (model.result->total > 0) model.insight_html = insight_html(db, model.request, parameters);
+  if (model.result->total > 0) {
+    const std::string key = "insight?" + query_link(model.request, 1) + "&by=" + parameters("by") + "&norm=" + parameters("norm");
+    model.insight_html = keep(key, [&] { return Reply{200, html_type, insight_html(db, model.request, parameters)}; }).body;
+  }
   return {200, html_type, search_page(model)};
 }
 

@@ -2,6 +2,7 @@
 // The answers of the server, from the index and the request's checked route
 // and parameters; the network layer sends them.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,9 +20,16 @@ struct Reply {
   std::string body;
 };
 
-// stations: suggestions for the search form's station field.
+// An answer kept under a key until the index changes (AnswerCache), or
+// make()'s answer when nothing is kept.
+using KeptAnswer = std::function<Reply(const std::string& key, const std::function<Reply()>& make)>;
+
+// stations: suggestions for the search form's station field. The page's
+// timeline and facets come through keep: they depend on the query and the
+// index only, not on the page of hits.
 Reply search_reply(ArchiveDb& db, const Parameters& parameters, bool json,
-                   const std::vector<std::string>& stations = {});
+                   const std::vector<std::string>& stations = {},
+                   const KeptAnswer& keep = [](const std::string&, const std::function<Reply()>& make) { return make(); });
 // The station names of the latest day.
 std::vector<std::string> recent_stations(ArchiveDb& db);
 Reply recording_reply(ArchiveDb& db, const Route& route, const Parameters& parameters);

@@ -230,7 +230,11 @@ void ArchiveServer::Impl::dispatch(const HttpRequest& request, HttpResponse& res
   }
   auto db = pool.take();
   switch (found->page) {
-    case Page::search: return send(response, search_reply(*db, parameters, false, stations(*db)));
+    case Page::search:
+      return send(response, search_reply(*db, parameters, false, stations(*db),
+                                         [this](const std::string& key, const std::function<Reply()>& make) {
+                                           return answers.answer(key, make);
+                                         }));
     case Page::api_search: return send(response, search_reply(*db, parameters, true));
     case Page::browse:
       return send(response, answers.answer("browse?" + parameters("day") + "&" + parameters("date"),

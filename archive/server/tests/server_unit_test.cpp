@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <tuple>
 
 #include "answer_cache.h"
@@ -392,6 +393,41 @@ TEST(ReadSide, RecordingsCarryTheProgrammesOnTheAirAndAnswersAreKeptUntilTheInde
     EXPECT_EQ(cache.answer("k", count).body, "3");
     EXPECT_EQ(cache.answer("no", [] { return Reply{404, "text/plain", "x"}; }).status, 404);
     EXPECT_EQ(cache.answer("no", count).body, "4");
+  }
+  std::filesystem::remove_all(folder);
+}
+
+TEST(ReadSide, SearchPagesOfOneQueryShareTheirKeptTimelineAndFacets) {
+  const auto folder = std::filesystem::temp_directory_path() / ("oneseg_insight_" + std::to_string(::getpid()));
+  std::filesystem::remove_all(folder);
+  {
+    ArchiveDb db = ArchiveDb::open(folder / "a.sqlite");
+    db.exec("INSERT INTO roots(id, name, path, available) VALUES (1, 'rec', '/rec', 1)");
+    add_recording(db, 1, 7, 18, 0, 27, {});
+    const auto six = broadcast_seconds(2026, 12, 7, 18);
+    for (int second = 0; second < 60; ++second) {
+      const auto key = first_caption_key(six + second);
+      db.prepare("INSERT INTO captions VALUES (?1, 1, NULL, '天気です')").bind(1, key).run();
+      db.prepare("INSERT INTO caption_index(rowid, text) VALUES (?1, '天気です')").bind(1, key).run();
+    }
+    std::vector<std::string> keys;
+    const KeptAnswer keep = [&keys](const std::string& key, const std::function<Reply()>& make) {
+      keys.push_back(key);
+      return keys.size() == 1 ? make() : Reply{200, "text/html", "<p>kept insight</p>"};
+    };
+    const auto page = [&](std::map<std::string, std::string> asked) {
+      const Parameters parameters = [&asked](const char* name) { return asked[name]; };
+      return search_reply(db, parameters, false, {}, keep).body;
+    };
+    EXPECT_NE(page({{"q", "天気"}}).find("class=\"insight\""), std::string::npos);  // made on the first page
+    EXPECT_NE(page({{"q", "天気"}, {"page", "2"}}).find("<p>kept insight</p>"), std::string::npos);
+    page({{"q", "天気"}, {"station", "st"}});
+    page({{"q", "天気"}, {"by", "hour"}});
+    page({{"q", "天気"}, {"norm", "1"}});
+    page({{"q", "雨"}});  // no hit: no timeline to keep
+    ASSERT_EQ(keys.size(), 5u);
+    EXPECT_EQ(keys[0], keys[1]);  // the page of hits is no part of it
+    for (std::size_t other = 2; other < keys.size(); ++other) EXPECT_NE(keys[other], keys[0]) << keys[other];
   }
   std::filesystem::remove_all(folder);
 }
