@@ -47,6 +47,10 @@ FAULT_KINDS = [
 DRIVER_FAULT_KINDS = ["vanish", "vanish_open_fail", "vanish_short_write"]
 RECOVERY_ROOM = 12.0       # seconds a tuner may take to stream again
 LONG_SIGNAL_LOSS = 90.0    # five watchdog firings: re-initialisation
+# Without room for that (a short run), a silence the watchdog must still act on
+# while the other tuners start and one fails every boot: more than 19 s after
+# a boot up to 9 s into it.
+FIRST_SIGNAL_LOSS = 28.0
 DRIVER_QUIET = 95.0
 # The parts of the unattended run beyond the seeded faults; each can be left out.
 PARTS = ("failing_tuner", "late_folder", "midnight_full", "time_jump", "shared_channel", "slip")
@@ -131,7 +135,7 @@ class Scenario:
             first = "long_signal_loss" if t + LONG_SIGNAL_LOSS + 60 < last else "signal_loss"
         while t < last:
             if first:
-                name, parts = first, [("signal_loss", LONG_SIGNAL_LOSS if first == "long_signal_loss" else 17.5)]
+                name, parts = first, [("signal_loss", LONG_SIGNAL_LOSS if first == "long_signal_loss" else FIRST_SIGNAL_LOSS)]
             else:
                 name = first or (pending.pop() if pending else rng.choice(kinds))
                 parts = [(typ, rng.uniform(*span)) for typ, span in dict(FAULT_KINDS)[name]]

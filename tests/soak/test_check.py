@@ -220,6 +220,22 @@ class PacketAccounting(unittest.TestCase):
         self.assertTrue(any("1 delivered packets missing" in f for f in failures), failures)
 
 
+class Watchdog(unittest.TestCase):
+    """A tuner booting into a silence has its watchdog counting from the boot."""
+
+    def failures(self, firings):
+        scen = FakeScenario()
+        scen.faults = {"SOAKM1": [("signal_loss", "signal_loss", 10.0, 28.0)]}
+        report = check.Report()
+        check.check_usb_watchdog(report, scen, "SOAKM1", [(1.0, "チューナ初期化"), (14.0, "初期化完了")] + firings)
+        return report.failures
+
+    def test_firing_16_to_20_s_after_the_boot_passes_later_or_never_fails(self):
+        self.assertEqual(self.failures([(30.5, "コマンド再送信")]), [])
+        self.assertEqual(len(self.failures([(35.5, "コマンド再送信")])), 1)
+        self.assertEqual(len(self.failures([])), 1)
+
+
 class Markers(unittest.TestCase):
     def test_time_packet_keeps_marker_and_time(self):
         packet = unit(sc.TIME_EVERY * 3)
