@@ -3,8 +3,8 @@
 // supervisor, the recording loop and the retention sweep, driven by the
 // window's (or the window-less runner's) timers on one thread:
 //   ProbeTimerTimer every 1000 ms, RecordTimerTimer every 50 ms.
-// The device parts of the supervisor's steps run on each tuner's worker
-// (DeviceSteps); their finishes run on the engine's thread.
+// The parts of its steps that wait on a device run on each tuner's worker
+// (DeviceSteps); what follows them runs on the engine's thread.
 // It reaches devices only through the tuner operation set and the two
 // discovery interfaces, files only through RecordingFileSystem, and time only
 // through Clock, so that tests drive it with scripted parts.
