@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <map>
 #include <tuple>
 
 #include "caption_keys.h"
@@ -76,24 +75,28 @@ struct MatchedLine {
   std::uint32_t groups = 0;   // bit g: group g matches the line
 };
 
+// Every line of each group in one list, sorted, a line that several groups
+// match merged into one entry: a common word has hundreds of thousands of
+// lines, too many for a node of a tree each.
 std::vector<MatchedLine> matched_lines(ArchiveDb& db, const ParsedQuery& query)
 {
-  std::map<std::int64_t, MatchedLine> lines;
+  std::vector<MatchedLine> lines;
   for (std::size_t g = 0; g < query.groups.size(); ++g) {
     const LineMatch match(query, g);
     Statement s = db.prepare("SELECT c.id, c.recording, " ONESEG_CAPTION_TIME + match.from_where(true, false));
     match.bind(s);
-    while (s.step()) {
-      MatchedLine& line = lines[s.integer(0)];
-      line = {s.integer(1), s.integer(2), s.integer(0), line.groups | (1u << g)};
-    }
+    while (s.step()) lines.push_back({s.integer(1), s.integer(2), s.integer(0), 1u << g});
   }
-  std::vector<MatchedLine> out;
-  out.reserve(lines.size());
-  for (const auto& [id, line] : lines) out.push_back(line);
-  std::sort(out.begin(), out.end(), [](const MatchedLine& a, const MatchedLine& b) {
+  // A line's recording and time follow from its id: equal ids end up side by side.
+  std::sort(lines.begin(), lines.end(), [](const MatchedLine& a, const MatchedLine& b) {
     return std::tie(a.recording, a.time, a.id) < std::tie(b.recording, b.time, b.id);
   });
+  std::vector<MatchedLine> out;
+  out.reserve(lines.size());
+  for (const MatchedLine& line : lines) {
+    if (!out.empty() && out.back().id == line.id) out.back().groups |= line.groups;
+    else out.push_back(line);
+  }
   return out;
 }
 
