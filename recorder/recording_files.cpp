@@ -20,7 +20,7 @@ class PosixRecordingFile : public RecordingFile {
   std::uint64_t Length() const override { return written_ + pending_.size(); }
   std::size_t Pending() const override { return pending_.size(); }
   void DropPending() override { pending_.clear(); }
-  bool Flush() override {
+  std::size_t Flush() override {
     std::size_t done = 0;
     while (done < pending_.size()) {
       const ssize_t n = ::pwrite(fd_, pending_.data() + done, pending_.size() - done,
@@ -35,8 +35,9 @@ class PosixRecordingFile : public RecordingFile {
     } else if (ok) {
       written_ += done;
     }
+    const std::size_t lost = ok ? 0 : pending_.size();
     pending_.clear();
-    return ok;
+    return lost;
   }
 
  private:
@@ -54,7 +55,7 @@ class BudgetFile : public RecordingFile {
   std::uint64_t Length() const override { return inner_->Length() + pending_.size(); }
   std::size_t Pending() const override { return pending_.size(); }
   void DropPending() override { pending_.clear(); }
-  bool Flush() override {
+  std::size_t Flush() override {
     const auto size = static_cast<std::int64_t>(pending_.size());
     const bool fits = budget_ < 0 || budget_ >= size;
     if (fits) {
@@ -62,7 +63,8 @@ class BudgetFile : public RecordingFile {
       inner_->Append(pending_.data(), pending_.size());
     }
     pending_.clear();
-    return inner_->Flush() && fits;
+    const std::size_t lost = inner_->Flush();
+    return fits ? lost : lost + static_cast<std::size_t>(size);
   }
 
  private:

@@ -41,11 +41,14 @@ class RecordingFile {
   // queue adds the file's length at its open to the offsets of its index
   // (see IndexOf) before writing them.
   virtual std::uint64_t Length() const = 0;
+  // Appended bytes not yet flushed.
   virtual std::size_t Pending() const = 0;
-  // False when any pending byte did not reach the system; the pending bytes
-  // are then dropped and the file is cut back to its last whole length, so a
-  // later extension never starts in the middle of a packet.
-  virtual bool Flush() = 0;
+  // The bytes that did not reach the system, 0 when every one did: the
+  // pending ones, and where writes complete later those of earlier flushes
+  // that failed since. Lost bytes are dropped and the file is cut back to its
+  // last whole length, so a later extension never starts in the middle of a
+  // packet.
+  virtual std::size_t Flush() = 0;
   // Forgets the pending bytes (an index whose packets could not be stored).
   virtual void DropPending() = 0;
   // Where writes complete later than Flush (a write queue): true once none of

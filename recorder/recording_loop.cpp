@@ -254,18 +254,19 @@ void RecorderEngine::ShowDrops(TOneSegTuner& tuner, bool final) {
 
 void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
   if (!tuner.TsStream) return;
-  const std::uint64_t packets = tuner.TsStream->Pending() / kPacketSize;
+  const bool appended = tuner.TsStream->Pending() > 0;
   // Writing works again once what went before reached the disk (a write
   // queue opens and writes after the flush).
   const bool stored = tuner.TsStream->Settled();
-  const bool tsOk = tuner.TsStream->Flush();
+  const std::size_t lost = tuner.TsStream->Flush();
+  const bool tsOk = lost == 0;
   // Index records must never point at packets that did not reach the file.
   if (!tsOk && tuner.IdxStream) tuner.IdxStream->DropPending();
-  const bool idxOk = !tsOk || !tuner.IdxStream || tuner.IdxStream->Flush();
+  const bool idxOk = !tsOk || !tuner.IdxStream || tuner.IdxStream->Flush() == 0;
   const std::string base = JoinPath(JoinPath(TSFolder, tuner.OpenDateFolder), tuner.OpenFileBase);
   if (!tsOk) {
     // The pair takes nothing more until a time packet opens it afresh.
-    tuner.LostPackets += static_cast<std::int64_t>(packets);
+    tuner.LostPackets += static_cast<std::int64_t>(lost / kPacketSize);
     ReportFlushFault(tuner, *tuner.TsStream, base + ".ts");
     tuner.TsStream.reset();
     tuner.IdxStream.reset();
@@ -274,7 +275,7 @@ void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
     // The packets go on into the .ts; the next time packet retries the index.
     ReportFlushFault(tuner, *tuner.IdxStream, base + ".idx");
     tuner.IdxStream.reset();
-  } else if (tuner.FileFault && packets > 0 && stored && tuner.IdxStream) {
+  } else if (tuner.FileFault && appended && stored && tuner.IdxStream) {
     EndFileFault(tuner);
   }
 }
@@ -283,9 +284,8 @@ void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
 // like those of the open one.
 void RecorderEngine::SettleClosedFiles(TOneSegTuner& tuner) {
   std::erase_if(tuner.Closing, [&](const ClosedRecording& closed) {
-    const std::uint64_t packets = closed.file->Pending() / kPacketSize;
-    if (!closed.file->Flush()) {
-      tuner.LostPackets += static_cast<std::int64_t>(packets);
+    if (const std::size_t lost = closed.file->Flush(); lost != 0) {
+      tuner.LostPackets += static_cast<std::int64_t>(lost / kPacketSize);
       ReportFlushFault(tuner, *closed.file, closed.path);
     }
     return closed.file->Settled();

@@ -64,15 +64,16 @@ class QueuedFile : public RecordingFile {
   }
   void Append(const std::uint8_t* data, std::size_t size) override { pending_.insert(pending_.end(), data, data + size); }
   std::uint64_t Length() const override { return fs_.LengthOf(*target_) + pending_.size(); }
-  // Bytes of earlier flushes that failed meanwhile count as pending: the
-  // flush that reports their failure reports them as lost too.
-  std::size_t Pending() const override { return pending_.size() + state_->failedBytes.load(); }
+  std::size_t Pending() const override { return pending_.size(); }
   void DropPending() override { pending_.clear(); }
-  bool Flush() override {
+  // Once a write of this file failed, every later flush is refused: its
+  // bytes would follow a hole.
+  std::size_t Flush() override {
     std::vector<std::uint8_t> bytes;
     bytes.swap(pending_);
-    if (state_->failed) return state_->failedBytes.exchange(0) == 0 && bytes.empty();
-    return bytes.empty() || fs_.Submit({QueuedFileSystem::Job::Write, target_, state_, std::move(bytes)});
+    const std::size_t size = bytes.size();
+    const bool refused = size > 0 && !fs_.Submit({QueuedFileSystem::Job::Write, target_, state_, std::move(bytes)});
+    return fs_.TakeFailed(*state_) + (refused ? size : 0);
   }
   bool Settled() const override { return state_->queuedJobs == 0 && state_->failedBytes == 0; }
   void IndexOf(RecordingFile& recording) override {
@@ -128,6 +129,13 @@ std::shared_ptr<RecordingFile> QueuedFileSystem::OpenRecording(const RecordingPl
   return std::make_shared<QueuedFile>(*this, std::move(target), std::move(state));
 }
 
+// Under the mutex, as every failure is counted: a failure and the writes it
+// fails with it are taken together.
+std::size_t QueuedFileSystem::TakeFailed(FileState& state) {
+  const std::lock_guard lock(mutex_);
+  return state.failedBytes.exchange(0);
+}
+
 std::uint64_t QueuedFileSystem::LengthOf(const Target& target) {
   const std::lock_guard lock(mutex_);
   return target.length;
@@ -136,7 +144,7 @@ std::uint64_t QueuedFileSystem::LengthOf(const Target& target) {
 bool QueuedFileSystem::Submit(Job job) {
   {
     const std::lock_guard lock(mutex_);
-    if (queued_ + job.bytes.size() > maxQueued_) return false;
+    if (queued_ + job.bytes.size() > maxQueued_ || (job.kind == Job::Write && job.state->failed)) return false;
     queued_ += job.bytes.size();
     job.target->length += job.bytes.size();
     if (job.state) ++job.state->queuedJobs;
@@ -199,7 +207,7 @@ void QueuedFileSystem::Write(Job& job) {
   if (ok) {
     if (state.recording) ShiftIndexRecords(job.bytes, state.recording->base);
     job.target->inner->Append(job.bytes.data(), size);
-    ok = job.target->inner->Flush();
+    ok = job.target->inner->Flush() == 0;
   }
   if (ok) return;
   const std::lock_guard lock(mutex_);

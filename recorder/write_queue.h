@@ -44,8 +44,11 @@ class QueuedFileSystem : public RecordingFileSystem {
   struct Target;
   struct FileState;
   struct Job;
-  // False when the queue has no room for the job's bytes.
+  // False when the queue has no room for the job's bytes, or the job writes
+  // a file whose earlier write failed.
   bool Submit(Job job);
+  // The bytes of `state`'s file that failed since the last call.
+  std::size_t TakeFailed(FileState& state);
   std::uint64_t LengthOf(const Target& target);
 
  private:

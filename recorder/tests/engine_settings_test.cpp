@@ -184,12 +184,12 @@ TEST(PosixFiles, ShortWriteIsReportedAndCutBack) {
     ASSERT_TRUE(file);
     const std::vector<std::uint8_t> packet(188, 0x47);
     file->Append(packet.data(), packet.size());
-    firstOk = file->Flush();
+    firstOk = file->Flush() == 0;
     rlimit small = old;
     small.rlim_cur = 300;
     ::setrlimit(RLIMIT_FSIZE, &small);
     file->Append(packet.data(), packet.size());
-    secondOk = file->Flush();
+    secondOk = file->Flush() == 0;
     ::setrlimit(RLIMIT_FSIZE, &old);
     length = file->Length();
   }

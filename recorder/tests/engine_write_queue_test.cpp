@@ -67,7 +67,7 @@ class HeldDisk : public RecordingFileSystem {
     std::uint64_t Length() const override { return inner->Length(); }
     std::size_t Pending() const override { return inner->Pending(); }
     void DropPending() override { inner->DropPending(); }
-    bool Flush() override {
+    std::size_t Flush() override {
       disk.Wait();
       return inner->Flush();
     }
