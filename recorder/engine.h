@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -127,6 +128,8 @@ class RecorderEngine {
   // trusted (RetentionClock; the sweep reckons with the time that gives).
   void SweepWhenDue(TOneSegTuner& tuner, TDateTime t);
   // The number of entries removed; -1 while retention is held (RecDaysFault).
+  // At once, on the caller's thread (SweepWhenDue runs it where the file
+  // system does its work).
   int SweepOldRecordings(TDateTime now);
 
   int EnabledTunerCount() const;
@@ -186,6 +189,8 @@ class RecorderEngine {
   void ApplyStoredRecDays();
   bool RetentionHeld();
   std::optional<TDateTime> ReckonRetentionTime(const TOneSegTuner& tuner, TDateTime t);
+  std::vector<std::string> OpenBases() const;
+  void ShowFinishedSweeps();
 
   Clock& clock_;
   Clock* pcClock_ = &clock_;
@@ -199,6 +204,13 @@ class RecorderEngine {
   NoticeGate notices_;
   RetentionClock retentionClock_;
   std::string clockHeldText_;  // while a broadcast time holds retention
+  // Sweeps done where the file system works, with what each removed, until
+  // the engine's thread says so.
+  struct FinishedSweeps {
+    std::mutex mutex;
+    std::vector<std::pair<TDateTime, int>> sweeps;
+  };
+  std::shared_ptr<FinishedSweeps> sweepsDone_ = std::make_shared<FinishedSweeps>();
   // The supervisor's walk starts after the tuner it served last, so a tuner
   // that fails every step cannot keep the ones behind it waiting.
   std::string lastServed_;

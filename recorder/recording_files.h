@@ -5,6 +5,7 @@
 // tests use to play a full disk or a removed drive.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -95,6 +96,9 @@ class RecordingFileSystem {
   // missing; the recording folder is never made. Null on failure, `fault`
   // saying what failed; where opening completes later, see OpenFailed.
   virtual std::shared_ptr<RecordingFile> OpenRecording(const RecordingPlace& place, OpenFault& fault);
+  // Runs `task` where this file system does its work: here at once; a write
+  // queue runs it on its own thread, after everything asked of it before.
+  virtual void Run(std::function<void()> task) { task(); }
   // The recording folder itself (empty = the working folder); the user chose
   // it, so a link to it is followed. Null when it cannot be opened.
   virtual std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) = 0;

@@ -30,6 +30,7 @@ bool UsableUnitSize(std::uint16_t unitSize) { return unitSize >= kPacketSize && 
 
 void RecorderEngine::RecordTimerTimer() {
   CollectSteps();
+  ShowFinishedSweeps();
   passNow_ = clock_.Monotonic();
   for (auto& entry : Tuners) {
     TOneSegTuner& tuner = *entry;

@@ -100,6 +100,29 @@ DaySweep SweepDayFolder(RecordingFolder& day, std::int64_t nowSeconds, std::int6
   return result;
 }
 
+// The sweep itself. It reads nothing of the engine, so that it can run where
+// the file system does its work, in order with the opens of recordings.
+int SweepRecordingFolder(RecordingFileSystem& files, const std::string& folder, TDateTime now, int recDays,
+                         const std::vector<std::string>& openBases) {
+  const std::unique_ptr<RecordingFolder> root = files.OpenFolder(folder);
+  if (!root) return 0;
+  const std::int64_t nowSeconds = DateTimeSeconds(now);
+  const std::int64_t keptSeconds = std::int64_t{recDays} * kSecondsPerDay;
+  int removed = 0;
+  for (const FolderEntry& entry : root->List()) {
+    if (entry.kind != EntryKind::Folder || entry.name.size() != 6) continue;
+    const std::optional<std::int64_t> date = DateAt(entry.name, 0);
+    // A folder dated after today gives a negative age and is left alone.
+    if (!date || nowSeconds / kSecondsPerDay - *date / kSecondsPerDay < recDays) continue;
+    const std::unique_ptr<RecordingFolder> day = root->OpenFolder(entry.name);
+    if (!day) continue;
+    const DaySweep sweep = SweepDayFolder(*day, nowSeconds, keptSeconds, openBases);
+    removed += sweep.removed;
+    if (!sweep.keepFolder) root->RemoveFolder(entry.name);
+  }
+  return removed;
+}
+
 }  // namespace
 
 void RecorderEngine::SweepWhenDue(TOneSegTuner& tuner, TDateTime t) {
@@ -114,9 +137,26 @@ void RecorderEngine::SweepWhenDue(TOneSegTuner& tuner, TDateTime t) {
     if (listener_ != nullptr) listener_->Log(tuner.TunerID + ": 未確認の放送時刻 " + FormatBroadcastTime(t) + " では古い録画を削除しません");
     return;
   }
-  const int removed = SweepOldRecordings(now);
   LastSweepTime = now;
-  if (listener_ != nullptr && removed >= 0) {
+  if (RetentionHeld()) return;
+  // Removing files can wait on a slow disk as long as writing them: the sweep
+  // runs where the writes do, and says what it removed once it is done.
+  files_.Run([&files = files_, folder = TSFolder, now, days = RecDays, open = OpenBases(), done = sweepsDone_] {
+    const int removed = SweepRecordingFolder(files, folder, now, days, open);
+    const std::lock_guard lock(done->mutex);
+    done->sweeps.emplace_back(now, removed);
+  });
+  ShowFinishedSweeps();
+}
+
+void RecorderEngine::ShowFinishedSweeps() {
+  std::vector<std::pair<TDateTime, int>> sweeps;
+  {
+    const std::lock_guard lock(sweepsDone_->mutex);
+    sweeps.swap(sweepsDone_->sweeps);
+  }
+  if (listener_ == nullptr) return;
+  for (const auto& [now, removed] : sweeps) {
     listener_->Log("古い録画を削除：" + FormatBroadcastTime(now) + " 時点 " + std::to_string(removed) + " 件");
   }
 }
@@ -141,27 +181,16 @@ std::optional<TDateTime> RecorderEngine::ReckonRetentionTime(const TOneSegTuner&
 
 int RecorderEngine::SweepOldRecordings(TDateTime now) {
   if (RetentionHeld()) return -1;
-  const std::unique_ptr<RecordingFolder> root = files_.OpenFolder(TSFolder);
-  if (!root) return 0;
+  return SweepRecordingFolder(files_, TSFolder, now, RecDays, OpenBases());
+}
+
+// What a tuner writes to is never swept, whatever its name says.
+std::vector<std::string> RecorderEngine::OpenBases() const {
   std::vector<std::string> openBases;
   for (const auto& tuner : Tuners) {
     if (!tuner->OpenFileBase.empty()) openBases.push_back(tuner->OpenFileBase);
   }
-  const std::int64_t nowSeconds = DateTimeSeconds(now);
-  const std::int64_t keptSeconds = std::int64_t{RecDays} * kSecondsPerDay;
-  int removed = 0;
-  for (const FolderEntry& entry : root->List()) {
-    if (entry.kind != EntryKind::Folder || entry.name.size() != 6) continue;
-    const std::optional<std::int64_t> date = DateAt(entry.name, 0);
-    // A folder dated after today gives a negative age and is left alone.
-    if (!date || nowSeconds / kSecondsPerDay - *date / kSecondsPerDay < RecDays) continue;
-    const std::unique_ptr<RecordingFolder> day = root->OpenFolder(entry.name);
-    if (!day) continue;
-    const DaySweep sweep = SweepDayFolder(*day, nowSeconds, keptSeconds, openBases);
-    removed += sweep.removed;
-    if (!sweep.keepFolder) root->RemoveFolder(entry.name);
-  }
-  return removed;
+  return openBases;
 }
 
 }  // namespace brannock

@@ -43,10 +43,11 @@ struct QueuedFileSystem::FileState {
 };
 
 struct QueuedFileSystem::Job {
-  enum Kind { Open, Write, Release } kind = Write;
-  std::shared_ptr<Target> target;
-  std::shared_ptr<FileState> state;  // none for a release
+  enum Kind { Open, Write, Release, Task } kind = Write;
+  std::shared_ptr<Target> target;    // none for a task
+  std::shared_ptr<FileState> state;  // none for a release or a task
   std::vector<std::uint8_t> bytes;
+  std::function<void()> task;
 };
 
 namespace {
@@ -60,7 +61,7 @@ class QueuedFile : public RecordingFile {
   // closing it may wait on the disk too.
   ~QueuedFile() override {
     Flush();
-    fs_.Submit({QueuedFileSystem::Job::Release, std::move(target_), nullptr, {}});
+    fs_.Submit({QueuedFileSystem::Job::Release, std::move(target_), nullptr, {}, {}});
   }
   void Append(const std::uint8_t* data, std::size_t size) override { pending_.insert(pending_.end(), data, data + size); }
   std::uint64_t Length() const override { return fs_.LengthOf(*target_) + pending_.size(); }
@@ -72,7 +73,7 @@ class QueuedFile : public RecordingFile {
     std::vector<std::uint8_t> bytes;
     bytes.swap(pending_);
     const std::size_t size = bytes.size();
-    const bool refused = size > 0 && !fs_.Submit({QueuedFileSystem::Job::Write, target_, state_, std::move(bytes)});
+    const bool refused = size > 0 && !fs_.Submit({QueuedFileSystem::Job::Write, target_, state_, std::move(bytes), {}});
     return fs_.TakeFailed(*state_) + (refused ? size : 0);
   }
   bool Settled() const override { return state_->queuedJobs == 0 && state_->failedBytes == 0; }
@@ -125,7 +126,7 @@ std::shared_ptr<RecordingFile> QueuedFileSystem::OpenRecording(const RecordingPl
     }
   }
   auto state = std::make_shared<FileState>();
-  Submit({Job::Open, target, state, {}});  // takes no room: never refused
+  Submit({Job::Open, target, state, {}, {}});  // takes no room: never refused
   return std::make_shared<QueuedFile>(*this, std::move(target), std::move(state));
 }
 
@@ -146,12 +147,16 @@ bool QueuedFileSystem::Submit(Job job) {
     const std::lock_guard lock(mutex_);
     if (queued_ + job.bytes.size() > maxQueued_ || (job.kind == Job::Write && job.state->failed)) return false;
     queued_ += job.bytes.size();
-    job.target->length += job.bytes.size();
+    if (job.target) job.target->length += job.bytes.size();
     if (job.state) ++job.state->queuedJobs;
     jobs_.push_back(std::move(job));
   }
   wake_.notify_one();
   return true;
+}
+
+void QueuedFileSystem::Run(std::function<void()> task) {
+  Submit({Job::Task, nullptr, nullptr, {}, std::move(task)});  // takes no room: never refused
 }
 
 void QueuedFileSystem::Drain() {
@@ -173,6 +178,7 @@ void QueuedFileSystem::Run() {
     }
     if (job.kind == Job::Open) Open(job);
     if (job.kind == Job::Write) Write(job);
+    if (job.kind == Job::Task) job.task();
     const std::lock_guard lock(mutex_);
     if (job.state) --job.state->queuedJobs;
     busy_ = false;

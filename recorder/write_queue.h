@@ -37,6 +37,7 @@ class QueuedFileSystem : public RecordingFileSystem {
   // Never null: the open waits in the queue (`fault` is left alone).
   std::shared_ptr<RecordingFile> OpenRecording(const RecordingPlace& place, OpenFault& fault) override;
   std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) override { return inner_.OpenFolder(path); }
+  void Run(std::function<void()> task) override;
 
   // Blocks until every queued write is done (tests and shutdown).
   void Drain();

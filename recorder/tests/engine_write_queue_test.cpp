@@ -1,7 +1,8 @@
 // The write queue under the recording loop: a held-up disk stops no tuner and
-// loses only what does not fit, whether it holds up writes or opens; a failed
-// write or open is shown and counted even when it fails after its file was
-// closed, and no index record outlives its packets or misses their offset.
+// loses only what does not fit, whether it holds up writes, opens or the
+// retention sweep; a failed write or open is shown and counted even when it
+// fails after its file was closed, and no index record outlives its packets
+// or misses their offset.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -45,7 +46,7 @@ class HeldDisk : public RecordingFileSystem {
   }
   bool IsFolder(const std::string& path) override { return Wait(), inner_.IsFolder(path); }
   bool MakeFolder(const std::string& path) override { return Wait(), inner_.MakeFolder(path); }
-  std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) override { return inner_.OpenFolder(path); }
+  std::unique_ptr<RecordingFolder> OpenFolder(const std::string& path) override { return Wait(), inner_.OpenFolder(path); }
   std::shared_ptr<RecordingFile> OpenShared(const std::string& path) override {
     Wait();
     auto file = inner_.OpenShared(path);
@@ -270,6 +271,25 @@ TEST(WriteQueue, AnOpenFailingOnTheWriterIsShownAndCountedWithItsCause) {
   std::vector<std::uint8_t> ts(t);
   ts.insert(ts.end(), a.begin(), a.end());
   EXPECT_EQ(ReadWholeFile(late / "081206" / "081206143_Ch27.ts"), ts);
+}
+
+// The retention sweep waits for a held disk where the writes do, never on
+// the engine's thread, and removes what is old once the disk is back.
+TEST(WriteQueue, TheSweepWaitsForAHeldDiskOnTheWritersThread) {
+  QueueRig rig(1 << 20);
+  TOneSegTuner& r = rig.Tuner("R", 27);
+  const fs::path old = rig.folder.path() / "rec" / "081001" / "081001100_Ch27.ts";
+  WriteFile(old, {1, 2, 3});
+  rig.Send(r, TotPacket(2008, 12, 6, 14, 35, 7));
+  rig.Pass();
+  rig.held.Hold();
+  rig.Send(r, TotPacket(2008, 12, 6, 14, 35, 12));  // confirms the first: the sweep is due
+  rig.engine.RecordTimerTimer();
+  EXPECT_EQ(rig.held.HolderWaits(), 0);
+  EXPECT_TRUE(fs::exists(old));
+  rig.held.Release();
+  rig.Pass();
+  EXPECT_FALSE(fs::exists(old.parent_path()));
 }
 
 }  // namespace
