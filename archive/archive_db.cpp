@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "bigram_tokenizer.h"
-#include "user_tables.h"
 #include "match_sql.h"
 #include "user_tables.h"
 
@@ -64,6 +63,8 @@ CREATE TABLE IF NOT EXISTS recordings(
   UNIQUE(name, root));
 CREATE INDEX IF NOT EXISTS recordings_by_day ON recordings(day, start, channel);
 CREATE INDEX IF NOT EXISTS recordings_by_channel ON recordings(channel, root, name);
+CREATE INDEX IF NOT EXISTS recordings_by_station ON recordings(station, channel);
+CREATE INDEX IF NOT EXISTS recordings_by_channel_station ON recordings(channel, station);
 CREATE TABLE IF NOT EXISTS captions(
   id INTEGER PRIMARY KEY,
   recording INTEGER NOT NULL,
@@ -77,15 +78,18 @@ CREATE TABLE IF NOT EXISTS programmes(
   description TEXT NOT NULL,
   genres TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS programmes_by_recording ON programmes(recording, start);
+CREATE VIEW IF NOT EXISTS caption_content AS
+  SELECT c.id AS id, c.text AS text, )sql" ONESEG_CHANNEL_TOKEN("r.channel") R"sql( AS meta
+  FROM captions AS c JOIN recordings AS r ON r.id = c.recording;
 CREATE VIRTUAL TABLE IF NOT EXISTS caption_index USING fts5(
-  text, content='captions', content_rowid='id', tokenize='oneseg_bigram', columnsize=0);
+  text, meta, content='caption_content', content_rowid='id', tokenize='oneseg_bigram', columnsize=0);
 )sql";
 
 // The files are the source of truth: a database of an older schema is
 // emptied and filled again by the next index run. The users' own tables
 // (user_tables.h) are not the index's and are never named here.
 constexpr const char* drop_sql = R"sql(
-DROP TABLE IF EXISTS caption_index; DROP TABLE IF EXISTS captions; DROP TABLE IF EXISTS programmes;
+DROP TABLE IF EXISTS caption_index; DROP VIEW IF EXISTS caption_content; DROP TABLE IF EXISTS captions; DROP TABLE IF EXISTS programmes;
 DROP TABLE IF EXISTS recordings; DROP TABLE IF EXISTS roots; DROP TABLE IF EXISTS schema_version;
 )sql";
 

@@ -62,7 +62,7 @@ Facets facets(ArchiveDb& db, const SearchQuery& q)
   }
   // The newest hits, as many as a search counts: enough to show where a
   // common word falls without reading years of lines.
-  const LineMatch match(parsed);
+  const LineMatch match(db, parsed);
   Statement rows = db.prepare("SELECT " + facet_columns + match.from_where(true, true) +
                               " ORDER BY caption_index.rowid DESC LIMIT ?20");
   match.bind(rows);

@@ -13,6 +13,7 @@
 #include "caption_keys.h"
 #include "eucjp.h"
 #include "health.h"
+#include "match_sql.h"
 #include "recording_files.h"
 #include "roots.h"
 
@@ -45,15 +46,16 @@ class IndexWriter {
   IndexWriter(ArchiveDb& db, const ArchiveRoot& root, const IndexOptions& options)
       : db_(db), root_(root.path), root_id_(root.id), options_(options),
         unindex_captions_(db.prepare(
-            "INSERT INTO caption_index(caption_index, rowid, text) SELECT 'delete', id, text FROM captions"
-            " WHERE id BETWEEN (SELECT caption_first FROM recordings WHERE id = ?1)"
-            " AND (SELECT caption_last FROM recordings WHERE id = ?1) AND recording = ?1")),
+            "INSERT INTO caption_index(caption_index, rowid, text, meta) SELECT 'delete', c.id, c.text, "
+            ONESEG_CHANNEL_TOKEN("r.channel") " FROM recordings AS r CROSS JOIN captions AS c"
+            " WHERE r.id = ?1 AND c.id BETWEEN r.caption_first AND r.caption_last AND c.recording = ?1")),
         remove_captions_(db.prepare(
             "DELETE FROM captions WHERE id BETWEEN (SELECT caption_first FROM recordings WHERE id = ?1)"
             " AND (SELECT caption_last FROM recordings WHERE id = ?1) AND recording = ?1")),
         index_captions_(db.prepare(
-            "INSERT INTO caption_index(rowid, text) SELECT id, text FROM captions WHERE id BETWEEN ?1 AND ?2"
-            " AND recording BETWEEN ?3 AND ?4")),
+            "INSERT INTO caption_index(rowid, text, meta) SELECT c.id, c.text, " ONESEG_CHANNEL_TOKEN("r.channel")
+            " FROM captions AS c CROSS JOIN recordings AS r ON r.id = c.recording WHERE c.id BETWEEN ?1 AND ?2"
+            " AND c.recording BETWEEN ?3 AND ?4")),
         remove_programmes_(db.prepare("DELETE FROM programmes WHERE recording = ?1")),
         remove_recording_(db.prepare("DELETE FROM recordings WHERE id = ?1")),
         add_recording_(db.prepare(
@@ -84,7 +86,7 @@ class IndexWriter {
         carry_captions_(db.prepare(
             "UPDATE captions SET recording = ?2 WHERE id BETWEEN ?3 AND ?4 AND recording = ?1")),
         carry_programmes_(db.prepare("UPDATE programmes SET recording = ?2 WHERE recording = ?1")),
-        index_caption_(db.prepare("INSERT INTO caption_index(rowid, text) VALUES (?1, ?2)")),
+        index_caption_(db.prepare("INSERT INTO caption_index(rowid, text, meta) VALUES (?1, ?2, ?3)")),
         update_growing_(db.prepare(
             "UPDATE recordings SET fingerprint = ?2, ts_size = ?3, ts_mtime = ?4, health_measured = 1, packets = ?5,"
             " continuity_errors = ?6, transport_errors = ?7, sync_losses = ?8, first_time = ?9, last_time = ?10,"
@@ -370,7 +372,7 @@ std::optional<RowWindow> IndexWriter::append_growing(std::int64_t id, const Reco
   for (const CaptionRecord& line : lines) {
     previous = insert_line(id, line, previous);
     // Row by row: the lines before them in the recording are indexed already.
-    index_caption_.bind(1, previous).bind(2, line.text).run();
+    index_caption_.bind(1, previous).bind(2, line.text).bind(3, channel_token(files.id.channel)).run();
     lowest = std::min(lowest, previous);
     highest = std::max(highest, previous);
   }

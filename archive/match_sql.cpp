@@ -17,9 +17,46 @@ namespace {
 constexpr std::int64_t key_margin = 3600 * caption_keys_per_second;  // an hour of spilled row numbers
 
 bool needs_captions(const ParsedQuery& q) { return q.from || q.to || q.programme || q.genre || q.only_rows; }
-bool needs_recordings(const ParsedQuery& q) { return q.channel || q.station; }
+
+// The channels a station's recordings are on, and whether any of those
+// channels also carried another name (a station renamed, or a root of
+// another region).
+struct StationChannels {
+  std::vector<std::int64_t> channels;
+  bool shared = false;
+};
+
+StationChannels station_channels(ArchiveDb& db, const std::string& station)
+{
+  StationChannels out;
+  Statement next = db.prepare("SELECT channel FROM recordings WHERE station = ?1 AND channel > ?2 ORDER BY channel LIMIT 1");
+  Statement other = db.prepare("SELECT 1 FROM recordings WHERE channel = ?1 AND station <> ?2 LIMIT 1");
+  for (std::int64_t after = INT64_MIN;; next.reset()) {
+    next.bind(1, station).bind(2, after);
+    if (!next.step()) break;
+    after = next.integer(0);
+    other.bind(1, after).bind(2, station);
+    out.shared = out.shared || other.step();
+    other.reset();
+    out.channels.push_back(after);
+  }
+  return out;
+}
+
+std::string any_channel(const std::vector<std::int64_t>& channels)
+{
+  std::string out;
+  for (const std::int64_t c : channels) out += (out.empty() ? "\"" : " OR \"") + channel_token(c) + "\"";
+  return "meta : (" + out + ")";
+}
 
 }  // namespace
+
+std::string channel_token(std::int64_t channel)
+{
+  char token[8];
+  return std::string(token, encode_utf8(static_cast<char32_t>(0x4E00 + channel), token));
+}
 
 std::string programme_on_the_air_sql(const char* column)
 {
@@ -28,16 +65,24 @@ std::string programme_on_the_air_sql(const char* column)
          " AND start + duration > " ONESEG_CAPTION_TIME " ORDER BY start DESC LIMIT 1)";
 }
 
-LineMatch::LineMatch(const ParsedQuery& query, std::optional<std::size_t> group)
+LineMatch::LineMatch(ArchiveDb& db, const ParsedQuery& query, std::optional<std::size_t> group)
     : query_(query),
-      expression_(group ? match_expression({query.groups.at(*group)}, query.excluded)
-                        : match_expression(query.groups, query.excluded))
+      expression_("text : (" +
+                  (group ? match_expression({query.groups.at(*group)}, query.excluded)
+                         : match_expression(query.groups, query.excluded)) +
+                  ")")
 {
+  if (query.channel) expression_ += " AND " + any_channel({*query.channel});
+  if (!query.station) return;
+  const StationChannels on = station_channels(db, *query.station);
+  if (on.channels.empty()) no_station_ = true;
+  else expression_ += " AND " + any_channel(on.channels);
+  test_station_ = on.shared;
 }
 
 std::string LineMatch::from_where(bool captions, bool recordings) const
 {
-  recordings = recordings || needs_recordings(query_);
+  recordings = recordings || test_station_;
   captions = captions || recordings || needs_captions(query_);
   std::string sql = " FROM caption_index";
   if (captions) sql += " CROSS JOIN captions AS c ON c.id = caption_index.rowid";
@@ -45,8 +90,8 @@ std::string LineMatch::from_where(bool captions, bool recordings) const
   sql += " WHERE caption_index MATCH ?1";
   if (query_.from) sql += " AND caption_index.rowid >= ?2 AND " ONESEG_CAPTION_TIME " >= ?3";
   if (query_.to) sql += " AND caption_index.rowid < ?4 AND " ONESEG_CAPTION_TIME " < ?5";
-  if (query_.channel) sql += " AND r.channel = ?6";
-  if (query_.station) sql += " AND r.station = ?7";
+  if (test_station_) sql += " AND r.station = ?7";
+  if (no_station_) sql += " AND 0";
   if (query_.programme) sql += " AND oneseg_contains(" + programme_on_the_air_sql("title") + ", ?8)";
   if (query_.genre) sql += " AND oneseg_contains(" + programme_on_the_air_sql("genres") + ", ?9)";
   if (query_.only_rows) sql += " AND caption_index.rowid BETWEEN ?10 AND ?11 AND c.recording BETWEEN ?12 AND ?13";
@@ -58,8 +103,7 @@ void LineMatch::bind(Statement& s) const
   s.bind(1, expression_);
   if (query_.from) s.bind(2, first_caption_key(*query_.from) - key_margin).bind(3, *query_.from);
   if (query_.to) s.bind(4, first_caption_key(*query_.to) + key_margin).bind(5, *query_.to);
-  if (query_.channel) s.bind(6, *query_.channel);
-  if (query_.station) s.bind(7, *query_.station);
+  if (test_station_) s.bind(7, *query_.station);
   if (query_.programme) s.bind(8, *query_.programme);
   if (query_.genre) s.bind(9, *query_.genre);
   if (const auto& w = query_.only_rows)
@@ -82,7 +126,7 @@ std::vector<MatchedLine> matched_lines(ArchiveDb& db, const ParsedQuery& query)
 {
   std::vector<MatchedLine> lines;
   for (std::size_t g = 0; g < query.groups.size(); ++g) {
-    const LineMatch match(query, g);
+    const LineMatch match(db, query, g);
     Statement s = db.prepare("SELECT c.id, c.recording, " ONESEG_CAPTION_TIME + match.from_where(true, false));
     match.bind(s);
     while (s.step()) lines.push_back({s.integer(1), s.integer(2), s.integer(0), 1u << g});

@@ -18,11 +18,22 @@ namespace oneseg::archive {
 // the hits name it), as an SQL expression.
 std::string programme_on_the_air_sql(const char* column);
 
+// The full-text index holds each line's words in its column text and its
+// recording's channel in its column meta, as one token: the character
+// U+4E00 + channel, which no word of the column text is ever compared with.
+// So a channel or station filter narrows the lines inside the index, before
+// a row is read. The channel of a recording never changes (its name says it).
+#define ONESEG_CHANNEL_TOKEN(channel) "char(19968 + " channel ")"
+std::string channel_token(std::int64_t channel);
+
 class LineMatch {
  public:
   // Lines where every group matches (or only the one group given) and no
-  // excluded term does, within the query's filters.
-  explicit LineMatch(const ParsedQuery& query, std::optional<std::size_t> group = std::nullopt);
+  // excluded term does, within the query's filters. A station is looked up
+  // here: the channels it was on go into the index's query, and the
+  // station's name is tested line by line only where one of those channels
+  // also carried another name.
+  LineMatch(ArchiveDb& db, const ParsedQuery& query, std::optional<std::size_t> group = std::nullopt);
 
   // " FROM caption_index ... WHERE caption_index MATCH ?1 AND ...": the
   // captions as c and the recordings as r are joined when asked for or when
@@ -33,6 +44,8 @@ class LineMatch {
  private:
   const ParsedQuery& query_;
   std::string expression_;
+  bool test_station_ = false;  // some line of the station's channels may be of another station
+  bool no_station_ = false;    // the station has no recording: nothing matches
 };
 
 // Lines whose words may fall in different caption lines close in time: only

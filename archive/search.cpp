@@ -107,7 +107,7 @@ class HitReader {
 
 SearchResult line_search(ArchiveDb& db, const SearchQuery& q, const ParsedQuery& parsed)
 {
-  const LineMatch match(parsed);
+  const LineMatch match(db, parsed);
   SearchResult result;
   // Counting every hit of a common word over years costs more than the page
   // itself; past a number no reader pages through, the count stops.

@@ -69,7 +69,7 @@ struct RecordingUnitHash {
 Counts line_counts(ArchiveDb& db, const ParsedQuery& query, Bucket by)
 {
   const std::int64_t unit = by == Bucket::hour ? hour : day;
-  const LineMatch match(query);
+  const LineMatch match(db, query);
   Statement s = db.prepare("SELECT c.recording, " ONESEG_CAPTION_TIME " / ?30" + match.from_where(true, false));
   match.bind(s);
   s.bind(30, unit);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 
 #include <iconv.h>
 #include "broadcast_time.h"
@@ -13,6 +14,8 @@
 #include "alert_delivery.h"
 #include "alerts.h"
 #include "indexer.h"
+#include "broadcast_clock.h"
+#include "match_sql.h"
 #include "keep_current.h"
 #include "recordings.h"
 #include "search.h"
@@ -198,6 +201,49 @@ TEST_F(ArchiveIndex, FollowsGrowthRetentionAndRebuilds)
   EXPECT_EQ(total("選挙"), 0);
   EXPECT_EQ(archive_stats(db).recordings, 0);
   EXPECT_EQ(archive_stats(db).captions, 0);
+}
+
+// Each line is in the index once, under its recording's channel, through
+// lines read live and carried to the recording's new row, their swap for the
+// .sub's, and the removal of a recording.
+TEST_F(ArchiveIndex, EveryLineKeepsItsChannelInTheIndex)
+{
+  db.exec("CREATE VIRTUAL TABLE temp.index_terms USING fts5vocab(main, caption_index, 'col')");
+  const auto indexed_channels = [&] {
+    std::map<std::string, std::int64_t> out;
+    Statement s = db.prepare("SELECT term, doc FROM index_terms WHERE col = 'meta' AND doc > 0");
+    while (s.step()) out[s.text(0)] = s.integer(1);
+    return out;
+  };
+  const auto lines_by_channel = [&] {
+    std::map<std::string, std::int64_t> out;
+    Statement s = db.prepare("SELECT r.channel, count(*) FROM captions AS c JOIN recordings AS r ON r.id = c.recording GROUP BY 1");
+    while (s.step()) out[channel_token(s.integer(0))] = s.integer(1);
+    return out;
+  };
+  fs::create_directories(root / "261207");
+  std::ofstream(root / "261207/261207180_Ch27.ts") << "being written";
+  GrowingRecordingWriter live(db, register_root(db, root));
+  const RecordingOnDisk files = scan_day(root / "261207", "261207").at(0);
+  const std::int64_t six = broadcast_seconds(2026, 12, 7, 18);
+  live.append(live.start(files), files, {{six + 5, "選挙の速報"}, {six + 9, "選挙の結果"}}, {}, StreamHealth{});
+  write_sub("261207175_Ch22", {"17:55:00 選挙の話"});
+  std::ofstream(root / "261207/261207180_Ch27.ts", std::ios::app) << " and grown";
+  index_root(db, root, {.health = false});
+  EXPECT_EQ(total("選挙 ch:27"), 2);
+  EXPECT_EQ(total("選挙 ch:22"), 1);
+  EXPECT_EQ(indexed_channels(), lines_by_channel());
+
+  write_sub("261207180_Ch27", {"18:00:05 選挙の速報です"});
+  index_root(db, root, {.health = false});
+  EXPECT_EQ(total("選挙 ch:27"), 1);
+  EXPECT_EQ(indexed_channels(), lines_by_channel());
+
+  fs::remove(root / "261207/261207175_Ch22.sub");
+  index_root(db, root, {.health = false});
+  EXPECT_EQ(total("選挙 ch:22"), 0);
+  EXPECT_EQ(indexed_channels(), lines_by_channel());
+  EXPECT_EQ(lines_by_channel().size(), 1u);
 }
 
 TEST_F(ArchiveIndex, WholeBuildMergesOnceAndABuildCutShortMergesAgain)

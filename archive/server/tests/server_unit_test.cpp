@@ -22,6 +22,7 @@
 #include "html_text.h"
 #include "http_core.h"
 #include "indexer.h"
+#include "match_sql.h"
 #include "pages.h"
 #include "recordings.h"
 #include "request.h"
@@ -408,7 +409,8 @@ TEST(ReadSide, SearchPagesOfOneQueryShareTheirKeptTimelineAndFacets) {
     for (int second = 0; second < 60; ++second) {
       const auto key = first_caption_key(six + second);
       db.prepare("INSERT INTO captions VALUES (?1, 1, NULL, '天気です')").bind(1, key).run();
-      db.prepare("INSERT INTO caption_index(rowid, text) VALUES (?1, '天気です')").bind(1, key).run();
+      db.prepare("INSERT INTO caption_index(rowid, text, meta) VALUES (?1, '天気です', ?2)").bind(1, key)
+          .bind(2, channel_token(27)).run();
     }
     std::vector<std::string> keys;
     const KeptAnswer keep = [&keys](const std::string& key, const std::function<Reply()>& make) {
