@@ -39,6 +39,8 @@ int tokenize(Fts5Tokenizer*, void* context, int flags, const char* text, int len
   std::size_t i = 0;
   while (i < chars.size()) {
     if (!is_word_char(chars[i].code)) {
+      if (is_index_mark(chars[i].code))
+        if (const int rc = tokenize_run(chars, i, i + 1, document, context, emit); rc != SQLITE_OK) return rc;
       ++i;
       continue;
     }

@@ -55,7 +55,7 @@ std::string any_channel(const std::vector<std::int64_t>& channels)
 std::string channel_token(std::int64_t channel)
 {
   char token[8];
-  return std::string(token, encode_utf8(static_cast<char32_t>(0x4E00 + channel), token));
+  return std::string(token, encode_utf8(first_index_mark + static_cast<char32_t>(channel), token));
 }
 
 std::string programme_on_the_air_sql(const char* column)
@@ -67,7 +67,7 @@ std::string programme_on_the_air_sql(const char* column)
 
 LineMatch::LineMatch(ArchiveDb& db, const ParsedQuery& query, std::optional<std::size_t> group)
     : query_(query),
-      expression_("text : (" +
+      expression_("(" +
                   (group ? match_expression({query.groups.at(*group)}, query.excluded)
                          : match_expression(query.groups, query.excluded)) +
                   ")")

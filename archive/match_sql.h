@@ -19,11 +19,11 @@ namespace oneseg::archive {
 std::string programme_on_the_air_sql(const char* column);
 
 // The full-text index holds each line's words in its column text and its
-// recording's channel in its column meta, as one token: the character
-// U+4E00 + channel, which no word of the column text is ever compared with.
-// So a channel or station filter narrows the lines inside the index, before
-// a row is read. The channel of a recording never changes (its name says it).
-#define ONESEG_CHANNEL_TOKEN(channel) "char(19968 + " channel ")"
+// recording's channel in its column meta, as one token: the index mark
+// (text_normalise.h) U+F0000 + channel, which no query word can hold. So a
+// channel or station filter narrows the lines inside the index, before a
+// row is read. The channel of a recording never changes (its name says it).
+#define ONESEG_CHANNEL_TOKEN(channel) "char(983040 + " channel ")"
 std::string channel_token(std::int64_t channel);
 
 class LineMatch {

@@ -103,7 +103,7 @@ bool is_word_char(char32_t c)
   if (c < 0x80) return (c >= U'0' && c <= U'9') || (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z');
   if (c >= 0x2000 && c <= 0x2BFF) return false;   // general punctuation, arrows, symbols (♪)
   if (c >= 0x3000 && c <= 0x303F) return c == U'々' || c == U'〆';  // CJK punctuation and brackets
-  if (c == U'・' || c == U'゛' || c == U'゜' || c == 0xFFFD) return false;
+  if (c == U'・' || c == U'゛' || c == U'゜' || c == 0xFFFD || is_index_mark(c)) return false;
   if (c >= 0xFF00 && c <= 0xFF65) return false;   // what is left of the full-width signs
   return true;
 }

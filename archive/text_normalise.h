@@ -22,8 +22,14 @@ void normalise_chars(std::string_view utf8, std::vector<NormalisedChar>& out);
 
 std::string normalise(std::string_view utf8);
 
+// The private use plane 15 holds the index's own marks (a line's channel,
+// match_sql.h), which no caption decoder makes: never part of a word, so no
+// query can name one; the index takes each as a token of its own.
+inline constexpr char32_t first_index_mark = 0xF0000;
+inline bool is_index_mark(char32_t c) { return c >= first_index_mark && c <= 0xFFFFF; }
+
 // Characters words are made of: not spaces, punctuation, brackets or symbols
-// (→, ♪). Words never run across a non-word character.
+// (→, ♪), nor the index's marks. Words never run across a non-word character.
 bool is_word_char(char32_t c);
 
 // The text without control characters (C0, DEL and C1, which a terminal

@@ -244,6 +244,7 @@ TEST_F(ArchiveIndex, EveryLineKeepsItsChannelInTheIndex)
   EXPECT_EQ(total("選挙 ch:22"), 0);
   EXPECT_EQ(indexed_channels(), lines_by_channel());
   EXPECT_EQ(lines_by_channel().size(), 1u);
+  EXPECT_THROW(search(db, {.text = channel_token(27)}), QueryError);  // no word a query can name
 }
 
 TEST_F(ArchiveIndex, WholeBuildMergesOnceAndABuildCutShortMergesAgain)
