@@ -401,6 +401,8 @@ def refused_windows(scen, run):
     full-disk windows, the start before the recording folder appeared, and the
     disk filled before midnight until retention has made room."""
     windows = list(run.disk_applied)
+    if getattr(run, "freeze_applied", None):
+        windows.append(tuple(run.freeze_applied))
     if "late_folder" in scen.parts:
         windows.append((0.0, run.folder_appeared_at if run.folder_appeared_at is not None else float("inf")))
     if run.midnight_filled_at is not None:
@@ -809,13 +811,47 @@ def flowing_tuners(scen, events, start, end):
     return flowing
 
 
+# Seconds a record pass may wait while the recording disk is frozen: the disk
+# must hold up no tuner, however long it is held.
+SLOW_DISK_GAP = 1.0
+
+
+def judged_gaps(scen, run, events, start, end):
+    """(end, length) of the record-pass gaps overlapping [start, end] while
+    some tuner was receiving all through them, and the watcher did not lag."""
+    lags = getattr(run, "harness_lags", [])
+    return [(t, g) for t, g in run.growth_gaps if t - g < end and start < t and flowing_tuners(scen, events, t - g, t)
+            and not any(t - g < lt and lt - lg < t for lt, lg in lags)]
+
+
+def check_slow_disk(report, scen, run):
+    """While the disk was frozen across a ten-minute boundary, every tuner
+    had to be read on; what the recorder lost meanwhile is judged with the
+    refused writes (check_packets)."""
+    if "slow_disk" not in scen.parts:
+        return
+    if run.freeze_error or not run.freeze_applied:
+        report.fail("slow disk: the disk was not frozen: %s" % (run.freeze_error or "the run ended first"))
+        return
+    start, end = run.freeze_applied
+    gaps = judged_gaps(scen, run, status_events(run.lines), start, end)
+    if not gaps:
+        report.fail("slow disk: no record pass observed while the disk was frozen (%.1f..%.1f s)" % (start, end))
+        return
+    longest = max(gaps, key=lambda x: x[1])
+    broadcast = [sc.START + datetime.timedelta(seconds=x * scen.speed) for x in (start, end)]
+    report.figure("slow disk: frozen %.1f..%.1f s (broadcast %s..%s): %d record passes, longest gap %.2f s "
+                  "(bound %.1f s)" % (start, end, broadcast[0].strftime("%H:%M"), broadcast[1].strftime("%H:%M"),
+                                      len(gaps), longest[1], SLOW_DISK_GAP))
+    if longest[1] > SLOW_DISK_GAP:
+        report.fail("slow disk: no record pass for %.2f s (ending at %.1f s) while the disk was frozen" % longest[::-1])
+
+
 def check_stalls(report, scen, run, warmup):
     """A gap between record passes counts when some tuner was receiving all
     through it: then only a blocked event loop explains it."""
-    events = status_events(run.lines)
     lags = getattr(run, "harness_lags", [])
-    gaps = [(t, g) for t, g in run.growth_gaps if t >= warmup and flowing_tuners(scen, events, t - g, t)
-            and not any(t - g < lt and lt - lg < t for lt, lg in lags)]
+    gaps = judged_gaps(scen, run, status_events(run.lines), warmup, float("inf"))
     report.harness_lag = max([g for _t, g in lags] + [0.0])
     report.figure("harness: the watcher itself fell behind %d times (longest %.2f s); record-pass gaps "
                   "overlapping those are not judged" % (len(lags), report.harness_lag))

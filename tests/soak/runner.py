@@ -3,7 +3,8 @@ lines (time-stamped as they arrive), /proc samples, the growth of the
 devices' delivery logs (a record pass happened), and the injected disk
 faults on a small ext4 file system of its own: the recording folder appearing
 late, the disk filling up before broadcast midnight, short windows of a full
-disk."""
+disk, and the disk frozen for a few seconds (fsfreeze: every write, open and
+mkdir on it waits until it is thawed)."""
 import ctypes
 import errno
 import json
@@ -31,6 +32,7 @@ class Disk:
         self.image = image
         self.mounted = False
         self.why_not = ""
+        self.freezing = None  # the fsfreeze -f under way or done
         self.release()
         os.makedirs(mount_point, exist_ok=True)
         if os.geteuid() != 0:
@@ -77,6 +79,25 @@ class Disk:
         except FileNotFoundError:
             pass
 
+    def freeze(self):
+        """Started, not waited for: freezing first writes back what is dirty,
+        which must not hold up the watcher. None, or why it could not start."""
+        try:
+            self.freezing = subprocess.Popen(["fsfreeze", "-f", self.folder], stderr=subprocess.PIPE)
+        except OSError as e:
+            return str(e)
+        return None
+
+    def thaw(self):
+        """Also when the freeze is still under way. Whatever failed, say why."""
+        freezing, self.freezing = self.freezing, None
+        if freezing:
+            _out, err = freezing.communicate()
+            if freezing.returncode:
+                return err.decode("utf-8", "replace").strip() or "fsfreeze -f failed"
+        thawed = subprocess.run(["fsfreeze", "-u", self.folder], capture_output=True, text=True)
+        return thawed.stderr.strip() if thawed.returncode and freezing else None
+
     def free_bytes(self):
         st = os.statvfs(self.folder)
         return st.f_bavail * st.f_frsize
@@ -89,8 +110,10 @@ class Disk:
 
 
 def unmount(folder):
-    """Also a mount a crashed earlier run left; the loop device goes with it."""
+    """Also a mount a crashed earlier run left (perhaps frozen); the loop
+    device goes with it."""
     if os.path.ismount(folder):
+        subprocess.run(["fsfreeze", "-u", folder], stderr=subprocess.DEVNULL)
         if subprocess.run(["umount", folder], stderr=subprocess.DEVNULL).returncode:
             subprocess.run(["umount", "-l", folder], stderr=subprocess.DEVNULL)
 
@@ -110,7 +133,8 @@ def proc_sample(pid):
 
 class Run:
     FIELDS = ("lines", "samples", "growth_gaps", "disk_applied", "channel_changed_at", "exit_status", "stderr",
-              "parts", "folder_appeared_at", "folder_error", "midnight_filled_at", "free_bytes", "harness_lags")
+              "parts", "folder_appeared_at", "folder_error", "midnight_filled_at", "free_bytes", "harness_lags",
+              "freeze_applied", "freeze_error")
 
     def __init__(self):
         self.lines = []          # (seconds since start, text)
@@ -124,6 +148,8 @@ class Run:
         self.folder_error = None
         self.midnight_filled_at = None
         self.free_bytes = []      # (seconds, free bytes of the disk)
+        self.freeze_applied = None  # (start, end) of the frozen disk as really applied
+        self.freeze_error = None
         self.exit_status = None
         self.stderr = ""
 
@@ -174,6 +200,15 @@ def timed_actions(scenario, disk, run, config_dir, staging, ts_folder, clock):
         disk.fill("midnight.bin")  # stays: only retention can make room again
         run.free_bytes.append((clock(), disk.free_bytes()))
 
+    def freeze(now):
+        filled["frozen"] = now
+        run.freeze_error = disk.freeze()
+
+    def thaw(_now):
+        error = disk.thaw()
+        run.freeze_error = run.freeze_error or error
+        run.freeze_applied = (filled.pop("frozen"), clock())
+
     def change_channel(now):
         change_channel_setting(config_dir)
         run.channel_changed_at = now
@@ -186,10 +221,14 @@ def timed_actions(scenario, disk, run, config_dir, staging, ts_folder, clock):
             actions += [(a, fill), (b, clear)]
         if scenario.midnight_fill_at is not None:
             actions.append((scenario.midnight_fill_at, fill_before_midnight))
+        if scenario.freeze is not None:
+            actions += [(scenario.freeze[0], freeze), (scenario.freeze[1], thaw)]
     actions.append((scenario.channel_change_at, change_channel))
     actions.sort(key=lambda x: x[0])
 
     def finish():
+        if "frozen" in filled:
+            thaw(None)
         if "at" in filled:
             clear(None)
     return actions, early, finish

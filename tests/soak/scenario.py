@@ -53,7 +53,7 @@ LONG_SIGNAL_LOSS = 90.0    # five watchdog firings: re-initialisation
 FIRST_SIGNAL_LOSS = 28.0
 DRIVER_QUIET = 95.0
 # The parts of the unattended run beyond the seeded faults; each can be left out.
-PARTS = ("failing_tuner", "late_folder", "midnight_full", "time_jump", "shared_channel", "slip")
+PARTS = ("failing_tuner", "late_folder", "midnight_full", "time_jump", "shared_channel", "slip", "slow_disk")
 LATE_FOLDER_LATEST = 45.0  # real seconds: the recording folder appears by then at the latest
 MIDNIGHT_FILL_AHEAD = 120  # broadcast seconds before midnight the disk is filled ...
 MIDNIGHT_FILL_ROOM = 3.0   # ... and at least these real seconds: filling a nearly full ext4 takes a while
@@ -72,6 +72,13 @@ FOLLOW_ROOM = 3.0          # ... and what a busy machine may add
 SLIP_TUNER = "SOAKA2"
 SLIPS = 3
 SLIP_LOSS = 2              # units one slip may cost
+# The recording disk frozen (fsfreeze) for a few real seconds from shortly
+# before a ten-minute boundary, when every tuner opens a new pair, and away
+# from the hourly retention sweep: one of these broadcast seconds of an hour.
+FREEZE_SECONDS = 3.0
+FREEZE_LEAD = 0.5          # real seconds frozen before the boundary
+FREEZE_ACROSS = (20 * 60, 30 * 60, 40 * 60)
+NO_BOOT = ("time_jump", "slip", "writer_silent")  # placed faults no device step follows
 QUIET_AFTER = 6.0          # at least this many seconds without faults after each composite fault
 END_QUIET = 25.0           # no fault ends this close to the end (long runs)
 
@@ -80,7 +87,7 @@ class Scenario:
     def __init__(self, seed, broadcast_hours, speed, disk_faults, parts=PARTS):
         self.seed = seed
         self.speed = speed
-        self.parts = set(parts) - (set() if disk_faults else {"midnight_full"})
+        self.parts = set(parts) - (set() if disk_faults else {"midnight_full", "slow_disk"})
         self.broadcast_hours = broadcast_hours
         self.real_seconds = broadcast_hours * 3600.0 / speed
         self.end_quiet = min(END_QUIET, max(RECOVERY_ROOM, self.real_seconds * 0.2))
@@ -105,6 +112,11 @@ class Scenario:
         if "late_folder" in self.parts:
             self.folder_appears_at = min(LATE_FOLDER_LATEST, 0.9 * self.midnight_fill_at if self.midnight_fill_at
                                          else self.real_seconds * 0.6)
+        # Placed before the random faults, which keep clear of it: a tuner
+        # booting meanwhile would hold up the record passes by itself.
+        self.freeze = self._place_freeze() if "slow_disk" in self.parts else None
+        if self.freeze is None:
+            self.parts.discard("slow_disk")
         # Every kind comes once before any comes again, shared out among the tuners.
         pending = [k for k, _ in FAULT_KINDS]
         rng.shuffle(pending)
@@ -157,6 +169,8 @@ class Scenario:
         writer of the shared channel the follower's silence too (the channel
         must be heard by one of them)."""
         windows = self.windows.get(tuner, [])
+        if self.freeze:
+            windows = windows + [("slow_disk", self.freeze[0] - RECOVERY_ROOM, self.freeze[1])]
         if tuner == USB_TUNERS[0][0]:
             windows = windows + self.windows.get(FOLLOWER[0], [])
         return windows
@@ -197,6 +211,24 @@ class Scenario:
             self.faults.setdefault(SLIP_TUNER, []).append(("slip", "misaligned_units", at[-1], unit))
         self.windows.setdefault(SLIP_TUNER, []).append(("slip", at[0], at[-1] + unit))
 
+    def _place_freeze(self):
+        """(start, end) in real seconds of the first FREEZE_ACROSS that lies after
+        the recording folder appeared, clear of the full disk at midnight (the
+        harness fills it), and after every placed fault that makes a tuner
+        boot again by the time it takes; None when the run has none."""
+        earliest = max(12.0, (self.folder_appears_at or 0) + 5.0)
+        busy = [(a, b + RECOVERY_ROOM) for items in self.windows.values() for name, a, b in items if name not in NO_BOOT]
+        busy += [(a, b + 3.0) for a, b in [self.midnight_window() or (0.0, -3.0)]]
+        for hour in range(int(self.broadcast_hours) + 1):
+            for across in FREEZE_ACROSS:
+                start = (hour * 3600 + across) / self.speed - FREEZE_LEAD
+                end = start + FREEZE_SECONDS
+                if end > self.real_seconds - self.end_quiet:
+                    return None
+                if start >= earliest and not any(a - 2.0 < end and start < b for a, b in busy):
+                    return start, end
+        return None
+
     def _midnight(self):
         """(real second of the first broadcast midnight, of the disk filling
         before it), or Nones when the run ends too soon after it."""
@@ -214,11 +246,12 @@ class Scenario:
 
     def _disk_windows(self, rng):
         windows, t = [], max(12.0, (self.folder_appears_at or 0) + 5.0) + rng.uniform(0, 5)
-        keep_clear = self.midnight_window()
+        keep_clear = [w for w in (self.midnight_window(), self.freeze) if w]
         while t < self.real_seconds - self.end_quiet:
             duration = rng.uniform(1.0, 3.0)
-            if keep_clear and t - 3.0 < keep_clear[1] and keep_clear[0] < t + duration + 3.0:
-                t = keep_clear[1] + 3.0 + rng.uniform(0, 5)
+            clash = [b for a, b in keep_clear if t - 3.0 < b and a < t + duration + 3.0]
+            if clash:
+                t = max(clash) + 3.0 + rng.uniform(0, 5)
                 continue
             windows.append((t, t + duration))
             t += duration + rng.uniform(20, 45)

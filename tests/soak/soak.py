@@ -135,6 +135,7 @@ def verdict(scen, run, work, ts_folder, judged, protected):
     unattended.check_unattended(report, scen, run, work, ts_folder, os.path.join(work, "config"))
     check.check_resources(report, run, warmup=min(20.0, scen.real_seconds * 0.2))
     check.check_stalls(report, scen, run, warmup=5.0)
+    check.check_slow_disk(report, scen, run)
     return report
 
 

@@ -31,10 +31,12 @@ class FakeScenario:
 
 
 class FakeRun:
-    def __init__(self, lines=(), disk=()):
+    def __init__(self, lines=(), disk=(), freeze=None, gaps=()):
         self.lines = list(lines)
         self.disk_applied = list(disk)
         self.midnight_filled_at = None
+        self.freeze_applied, self.freeze_error = freeze, None
+        self.growth_gaps = list(gaps)
 
 
 class PacketAccounting(unittest.TestCase):
@@ -219,6 +221,15 @@ class PacketAccounting(unittest.TestCase):
         failures = self.verdict(counted(2)).failures
         self.assertTrue(any("1 delivered packets missing" in f for f in failures), failures)
 
+    def test_losses_while_the_disk_is_frozen_must_be_shown(self):
+        self.deliver(range(0, 200))
+        self.record([s for s in range(0, 200) if not 77 <= s < 80])
+        frozen = (77 / sc.UNITS_PER_SECOND / FakeScenario.speed - 0.01, 0.2)
+        failures = self.verdict(FakeRun(freeze=frozen)).failures
+        self.assertTrue(any("showed only 0" in f for f in failures), failures)
+        shown = [(0.5, "SOAKA1: 録画ファイル書き込み失敗 x (失われたパケット 3)")]
+        self.assertEqual(self.verdict(FakeRun(shown, freeze=frozen)).failures, [])
+
 
 class Watchdog(unittest.TestCase):
     """A tuner booting into a silence has its watchdog counting from the boot."""
@@ -234,6 +245,22 @@ class Watchdog(unittest.TestCase):
         self.assertEqual(self.failures([(30.5, "コマンド再送信")]), [])
         self.assertEqual(len(self.failures([(35.5, "コマンド再送信")])), 1)
         self.assertEqual(len(self.failures([])), 1)
+
+
+class SlowDisk(unittest.TestCase):
+    def verdict(self, *gaps):
+        scen = FakeScenario()
+        scen.parts = {"slow_disk"}
+        run = FakeRun([(1.0, "SOAKA1：放送受信：26/12/06 21:00:05")], freeze=(10.0, 13.0), gaps=gaps)
+        report = check.Report()
+        with mock.patch.object(check.sc, "USB_TUNERS", [TUNER]):
+            check.check_slow_disk(report, scen, run)
+        return report.failures
+
+    def test_a_record_pass_held_up_while_the_disk_is_frozen_fails(self):
+        self.assertEqual(self.verdict((9.0, 3.0), (10.5, 0.05), (11.4, 0.9), (14.5, 1.5)), [])
+        self.assertEqual(len(self.verdict((10.5, 0.05), (12.0, 1.5))), 1)
+        self.assertEqual(len(self.verdict((14.5, 1.4))), 1)  # none seen during the freeze
 
 
 class Markers(unittest.TestCase):
