@@ -263,8 +263,11 @@ void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
   const bool tsOk = lost == 0;
   // Index records must never point at packets that did not reach the file.
   if (!tsOk && tuner.IdxStream) tuner.IdxStream->DropPending();
-  const bool idxOk = !tsOk || !tuner.IdxStream || tuner.IdxStream->Flush() == 0;
+  const bool idxOk = !tuner.IdxStream || tuner.IdxStream->Flush() == 0;
   const std::string base = JoinPath(JoinPath(TSFolder, tuner.OpenDateFolder), tuner.OpenFileBase);
+  // An index that could not be opened is shown also when the .ts failed at
+  // the same time: what the .ts holds already stays without its index.
+  if (!tsOk && !idxOk && tuner.IdxStream->OpenFailed()) ReportFlushFault(tuner, *tuner.IdxStream, base + ".idx");
   if (!tsOk) {
     // The pair takes nothing more until a time packet opens it afresh.
     tuner.LostPackets += static_cast<std::int64_t>(lost / kPacketSize);

@@ -271,6 +271,17 @@ TEST(WriteQueue, AnOpenFailingOnTheWriterIsShownAndCountedWithItsCause) {
   std::vector<std::uint8_t> ts(t);
   ts.insert(ts.end(), a.begin(), a.end());
   EXPECT_EQ(ReadWholeFile(late / "081206" / "081206143_Ch27.ts"), ts);
+
+  // The next pair's index cannot be opened and its first write fails: both are shown.
+  const fs::path idx = late / "081206" / "081206144_Ch27.idx";
+  fs::create_directories(idx);
+  rig.faults.writeBudget = 0;
+  rig.Send(r, TotPacket(2008, 12, 6, 14, 40, 0));
+  rig.Pass();
+  rig.Pass();
+  EXPECT_EQ(std::count(listener.events.begin(), listener.events.end(),
+                       "status R Error:録画ファイル書き込み失敗 " + idx.string()), 1);
+  EXPECT_EQ(r.Status, "Error:録画ファイル書き込み失敗 " + (late / "081206" / "081206144_Ch27.ts").string());
 }
 
 // The retention sweep waits for a held disk where the writes do, never on

@@ -129,6 +129,7 @@ class Recorded:
         self.out_of_order = 0
         self.index_records = 0
         self.bad_index = 0
+        self.bad_index_files = collections.Counter()  # "name (why)" -> bad records
         self.index_missing_shown = 0  # an index the recorder showed it could not open
         self.stale_only_files = set()
         self.misfiled = 0     # time packets in a file not named after their ten minutes
@@ -232,15 +233,20 @@ def check_index(path, time_offsets, rec, idx_shown=()):
         if path in idx_shown:
             rec.index_missing_shown += 1
         else:
-            rec.bad_index += 1
+            bad_index(rec, path, "missing")
         return
     for at in range(0, len(data) - 8, 9):
         rec.index_records += 1
         offset = struct.unpack_from("<I", data, at + 5)[0]
         if time_offsets.get(offset) != data[at:at + 5]:
-            rec.bad_index += 1
+            bad_index(rec, path, "record %d points at offset %d" % (at // 9, offset))
     if len(data) % 9:
-        rec.bad_index += 1
+        bad_index(rec, path, "%d bytes" % len(data))
+
+
+def bad_index(rec, path, why):
+    rec.bad_index += 1
+    rec.bad_index_files["%s (%s)" % (os.path.basename(path), why)] += 1
 
 
 # ---------------------------------------------------------------- accounting
@@ -469,10 +475,13 @@ def check_packets(report, scen, run, ts_folder, work, cutoff_s, archive=()):
         if delivered.inconsistent:
             report.fail("%s: %d delivered units do not carry their own sequence" % (serial, delivered.inconsistent))
         for what, n in [("duplicated", dups), ("out of order", rec.out_of_order), ("altered or unknown", rec.altered),
-                        ("foreign", rec.foreign), ("badly indexed", rec.bad_index),
+                        ("foreign", rec.foreign),
                         ("in a file not named after their time", rec.misfiled)]:
             if n:
                 report.fail("%s: %d recorded packets %s" % (serial, n, what))
+        if rec.bad_index:
+            report.fail("%s: %d recorded packets badly indexed: %s" %
+                        (serial, rec.bad_index, ", ".join(sorted(rec.bad_index_files)[:5])))
         if rec.stale > delivered.stale:
             report.fail("%s: more clock-step packets recorded than delivered" % serial)
         lost = sum(reasons.get(r, 0) for r in LOSS_FAULTS)
