@@ -76,8 +76,10 @@ CREATE TABLE IF NOT EXISTS programmes(
   duration INTEGER NOT NULL,
   title TEXT NOT NULL,
   description TEXT NOT NULL,
-  genres TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS programmes_by_recording ON programmes(recording, start);
+  genres TEXT NOT NULL,
+  title_key TEXT NOT NULL DEFAULT '',
+  genres_key TEXT NOT NULL DEFAULT '');
+CREATE INDEX IF NOT EXISTS programmes_by_recording ON programmes(recording, start, duration, title_key, genres_key);
 CREATE VIEW IF NOT EXISTS caption_content AS
   SELECT c.id AS id, c.text AS text, )sql" ONESEG_CHANNEL_TOKEN("r.channel") R"sql( AS meta
   FROM captions AS c JOIN recordings AS r ON r.id = c.recording;
@@ -285,7 +287,6 @@ sqlite3* open_handle(const std::filesystem::path& db_file, int flags)
   // Readers (search, the web server) wait for a writer's commit rather than fail.
   sqlite3_busy_timeout(handle, 10000);
   register_bigram_tokenizer(handle);
-  register_match_functions(handle);
   return handle;
 }
 

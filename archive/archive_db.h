@@ -103,7 +103,7 @@ class ArchiveDb {
   sqlite3* db_ = nullptr;
 };
 
-inline constexpr int schema_version = 5;
+inline constexpr int schema_version = 6;
 
 // The full-text index's merging: usual (a little after every write), or bulk
 // (none until merge_index, for a whole build; cheaper by far in all). A

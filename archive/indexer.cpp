@@ -16,6 +16,7 @@
 #include "match_sql.h"
 #include "recording_files.h"
 #include "roots.h"
+#include "text_normalise.h"
 
 namespace oneseg::archive {
 
@@ -73,8 +74,8 @@ class IndexWriter {
             "SELECT min(id) + 1 FROM captions AS c WHERE id >= ?1 AND NOT EXISTS"
             " (SELECT 1 FROM captions WHERE id = c.id + 1)")),
         add_programme_(db.prepare(
-            "INSERT INTO programmes(recording, start, duration, title, description, genres)"
-            " VALUES (?1, ?2, ?3, ?4, ?5, ?6)")),
+            "INSERT INTO programmes(recording, start, duration, title, description, genres, title_key, genres_key)"
+            " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)")),
         neighbour_station_(db.prepare(
             "SELECT station FROM recordings WHERE channel = ?1 AND root = ?3 AND has_eit = 1"
             " ORDER BY abs(start - ?2) LIMIT 1")),
@@ -234,7 +235,7 @@ void IndexWriter::add_programmes(std::int64_t recording, const std::vector<Listi
   for (const ListingEntry& e : listing) {
     if (!e.start) continue;
     add_programme_.bind(1, recording).bind(2, *e.start).bind(3, e.duration_s).bind(4, e.title).bind(5, e.description);
-    add_programme_.bind(6, e.genres).run();
+    add_programme_.bind(6, e.genres).bind(7, normalise(e.title)).bind(8, normalise(e.genres)).run();
   }
 }
 

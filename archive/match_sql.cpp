@@ -1,6 +1,5 @@
 #include "match_sql.h"
 
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <tuple>
@@ -92,8 +91,10 @@ std::string LineMatch::from_where(bool captions, bool recordings) const
   if (query_.to) sql += " AND caption_index.rowid < ?4 AND " ONESEG_CAPTION_TIME " < ?5";
   if (test_station_) sql += " AND r.station = ?7";
   if (no_station_) sql += " AND 0";
-  if (query_.programme) sql += " AND oneseg_contains(" + programme_on_the_air_sql("title") + ", ?8)";
-  if (query_.genre) sql += " AND oneseg_contains(" + programme_on_the_air_sql("genres") + ", ?9)";
+  // The titles and genre names as normalised when indexed, read from the
+  // index on the programmes (no row, no normalising per line).
+  if (query_.programme) sql += " AND instr(" + programme_on_the_air_sql("title_key") + ", ?8) > 0";
+  if (query_.genre) sql += " AND instr(" + programme_on_the_air_sql("genres_key") + ", ?9) > 0";
   if (query_.only_rows) sql += " AND caption_index.rowid BETWEEN ?10 AND ?11 AND c.recording BETWEEN ?12 AND ?13";
   return sql;
 }
@@ -170,29 +171,6 @@ std::vector<CaptionWindow> find_windows(ArchiveDb& db, const ParsedQuery& query)
   std::sort(windows.begin(), windows.end(),
             [](const CaptionWindow& a, const CaptionWindow& b) { return a.first > b.first; });
   return windows;
-}
-
-namespace {
-
-void contains(sqlite3_context* context, int, sqlite3_value** values)
-{
-  const auto* text = sqlite3_value_text(values[0]);
-  const auto* part = sqlite3_value_text(values[1]);
-  if (text == nullptr || part == nullptr) {
-    sqlite3_result_int(context, 0);
-    return;
-  }
-  const std::string haystack = normalise(reinterpret_cast<const char*>(text));
-  sqlite3_result_int(context, haystack.find(reinterpret_cast<const char*>(part)) != std::string::npos);
-}
-
-}  // namespace
-
-void register_match_functions(sqlite3* db)
-{
-  if (sqlite3_create_function(db, "oneseg_contains", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, contains, nullptr,
-                              nullptr) != SQLITE_OK)
-    throw DbError(std::string("cannot register the text functions: ") + sqlite3_errmsg(db));
 }
 
 }  // namespace oneseg::archive

@@ -10,8 +10,6 @@
 #include "archive_db.h"
 #include "query_parser.h"
 
-struct sqlite3;
-
 namespace oneseg::archive {
 
 // The column of the programme on the air at the time of caption row c (as
@@ -64,8 +62,5 @@ struct CaptionWindow {
 // Newest first.
 std::vector<CaptionWindow> find_windows(ArchiveDb& db, const ParsedQuery& query);
 
-// oneseg_contains(text, part): whether the normalised text holds part
-// (already normalised), for the programme and genre filters.
-void register_match_functions(sqlite3* db);
 
 }  // namespace oneseg::archive

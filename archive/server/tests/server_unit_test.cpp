@@ -334,7 +334,7 @@ void add_recording(ArchiveDb& db, int id, int day, int hour, int tens, int chann
       .bind(5, start).bind(6, start + 600).run();
   int n = 0;
   for (const auto& [begins, duration] : listing) {
-    db.prepare("INSERT INTO programmes VALUES (?1, ?2, ?3, ?4, '', '')")
+    db.prepare("INSERT INTO programmes(recording, start, duration, title, description, genres) VALUES (?1, ?2, ?3, ?4, '', '')")
         .bind(1, id).bind(2, begins).bind(3, duration).bind(4, std::string_view("p" + std::to_string(n++))).run();
   }
 }
