@@ -186,8 +186,11 @@ class Scenario:
 
     def _place_silences(self):
         """[(tuner, start, end)]: SOAKA1, then the follower, silent one after
-        the other, clear of the full disk at midnight; [] when they do not fit."""
-        start = self.real_seconds * 0.45
+        the other, clear of the full disk at midnight; [] when they do not fit.
+        In a run longer than RecDays, within its last half day of retention, so
+        that the recordings checked are still there at the end."""
+        kept = REC_DAYS * 86400.0 / self.speed
+        start = max(self.real_seconds * 0.45, self.real_seconds - kept / 2)
         window = self.midnight_window()
         if window and start < window[1] + 2.0 and start + 2 * WRITER_SILENCE + 2.0 > window[0] - 2.0:
             start = window[1] + 2.0
