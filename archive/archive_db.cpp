@@ -206,6 +206,13 @@ Statement& Statement::bind(int index, std::string_view text)
   return *this;
 }
 
+Statement& Statement::bind_pointer(int index, const void* pointer, const char* type)
+{
+  if (sqlite3_bind_pointer(statement_, index, const_cast<void*>(pointer), type, nullptr) != SQLITE_OK)
+    fail(db_, "cannot bind");
+  return *this;
+}
+
 Statement& Statement::bind_null(int index)
 {
   if (sqlite3_bind_null(statement_, index) != SQLITE_OK) fail(db_, "cannot bind");
@@ -287,6 +294,7 @@ sqlite3* open_handle(const std::filesystem::path& db_file, int flags)
   // Readers (search, the web server) wait for a writer's commit rather than fail.
   sqlite3_busy_timeout(handle, 10000);
   register_bigram_tokenizer(handle);
+  register_match_functions(handle);
   return handle;
 }
 

@@ -39,6 +39,9 @@ class Statement {
   Statement& bind(int index, double value);
   Statement& bind(int index, std::string_view text);
   Statement& bind_null(int index);
+  // A pointer only a function of this program reads (sqlite3_bind_pointer);
+  // it must outlive the statement's use.
+  Statement& bind_pointer(int index, const void* pointer, const char* type);
 
   // True while a row is there; false when done. Throws DbError.
   bool step();

@@ -1,5 +1,6 @@
 #include "match_sql.h"
 
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <tuple>
@@ -42,6 +43,43 @@ StationChannels station_channels(ArchiveDb& db, const std::string& station)
   return out;
 }
 
+using RowStretches = std::vector<std::pair<std::int64_t, std::int64_t>>;
+constexpr const char* row_stretches_type = "oneseg_row_stretches";
+
+// Past this many programmes a programme filter lets pass, their rows are
+// not worked out: so common a title's lines are found soon enough by
+// testing the lines the words find.
+constexpr std::int64_t most_stretched_programmes = 5000;
+
+// The rows of the programmes the filters let pass: a programme's lines lie
+// within its recording's rows, numbered from its start on and before its
+// end spilled by less than key_margin (caption_keys.h), as a to: filter
+// takes them. Nullopt when more than most_stretched_programmes pass.
+std::optional<RowStretches> programme_rows(ArchiveDb& db, const ParsedQuery& q)
+{
+  std::string sql =
+      "SELECT max(r.caption_first, (p.start - 946684800) * 64),"
+      " min(r.caption_last, (p.start + p.duration - 946684800) * 64 + ?1)"
+      " FROM programmes AS p CROSS JOIN recordings AS r ON r.id = p.recording WHERE r.caption_count > 0";
+  if (q.programme) sql += " AND instr(p.title_key, ?2) > 0";
+  if (q.genre) sql += " AND instr(p.genres_key, ?3) > 0";
+  Statement s = db.prepare(sql + " LIMIT ?4");
+  s.bind(1, key_margin).bind(4, most_stretched_programmes + 1);
+  if (q.programme) s.bind(2, *q.programme);
+  if (q.genre) s.bind(3, *q.genre);
+  RowStretches rows;
+  while (s.step())
+    if (s.integer(0) <= s.integer(1)) rows.emplace_back(s.integer(0), s.integer(1));
+  if (static_cast<std::int64_t>(rows.size()) > most_stretched_programmes) return std::nullopt;
+  std::sort(rows.begin(), rows.end());
+  RowStretches merged;
+  for (const auto& r : rows) {
+    if (!merged.empty() && r.first <= merged.back().second + 1) merged.back().second = std::max(merged.back().second, r.second);
+    else merged.push_back(r);
+  }
+  return merged;
+}
+
 std::string any_channel(const std::vector<std::int64_t>& channels)
 {
   std::string out;
@@ -71,6 +109,7 @@ LineMatch::LineMatch(ArchiveDb& db, const ParsedQuery& query, std::optional<std:
                          : match_expression(query.groups, query.excluded)) +
                   ")")
 {
+  if (query.programme || query.genre) programme_rows_ = programme_rows(db, query);
   if (query.channel) expression_ += " AND " + any_channel({*query.channel});
   if (!query.station) return;
   const StationChannels on = station_channels(db, *query.station);
@@ -87,6 +126,9 @@ std::string LineMatch::from_where(bool captions, bool recordings) const
   if (captions) sql += " CROSS JOIN captions AS c ON c.id = caption_index.rowid";
   if (recordings) sql += " CROSS JOIN recordings AS r ON r.id = c.recording";
   sql += " WHERE caption_index MATCH ?1";
+  // Read from the index alone: most lines of a rare programme's words go
+  // here, before their rows are read for the exact test below.
+  if (programme_rows_) sql += " AND oneseg_in_rows(caption_index.rowid, ?14)";
   if (query_.from) sql += " AND caption_index.rowid >= ?2 AND " ONESEG_CAPTION_TIME " >= ?3";
   if (query_.to) sql += " AND caption_index.rowid < ?4 AND " ONESEG_CAPTION_TIME " < ?5";
   if (test_station_) sql += " AND r.station = ?7";
@@ -105,6 +147,7 @@ void LineMatch::bind(Statement& s) const
   if (query_.from) s.bind(2, first_caption_key(*query_.from) - key_margin).bind(3, *query_.from);
   if (query_.to) s.bind(4, first_caption_key(*query_.to) + key_margin).bind(5, *query_.to);
   if (test_station_) s.bind(7, *query_.station);
+  if (programme_rows_) s.bind_pointer(14, &*programme_rows_, row_stretches_type);
   if (query_.programme) s.bind(8, *query_.programme);
   if (query_.genre) s.bind(9, *query_.genre);
   if (const auto& w = query_.only_rows)
@@ -171,6 +214,30 @@ std::vector<CaptionWindow> find_windows(ArchiveDb& db, const ParsedQuery& query)
   std::sort(windows.begin(), windows.end(),
             [](const CaptionWindow& a, const CaptionWindow& b) { return a.first > b.first; });
   return windows;
+}
+
+namespace {
+
+void in_rows(sqlite3_context* context, int, sqlite3_value** values)
+{
+  const auto* rows = static_cast<const RowStretches*>(sqlite3_value_pointer(values[1], row_stretches_type));
+  const std::int64_t row = sqlite3_value_int64(values[0]);
+  bool in = false;
+  if (rows != nullptr) {
+    const auto after = std::upper_bound(rows->begin(), rows->end(), row,
+                                        [](std::int64_t r, const auto& stretch) { return r < stretch.first; });
+    in = after != rows->begin() && std::prev(after)->second >= row;
+  }
+  sqlite3_result_int(context, in);
+}
+
+}  // namespace
+
+void register_match_functions(sqlite3* db)
+{
+  if (sqlite3_create_function(db, "oneseg_in_rows", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, in_rows, nullptr,
+                              nullptr) != SQLITE_OK)
+    throw DbError(std::string("cannot register the index's functions: ") + sqlite3_errmsg(db));
 }
 
 }  // namespace oneseg::archive

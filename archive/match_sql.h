@@ -10,6 +10,8 @@
 #include "archive_db.h"
 #include "query_parser.h"
 
+struct sqlite3;
+
 namespace oneseg::archive {
 
 // The column of the programme on the air at the time of caption row c (as
@@ -35,7 +37,7 @@ class LineMatch {
 
   // " FROM caption_index ... WHERE caption_index MATCH ?1 AND ...": the
   // captions as c and the recordings as r are joined when asked for or when
-  // a filter needs them. Parameters ?1 to ?13 are taken.
+  // a filter needs them. Parameters ?1 to ?14 are taken.
   std::string from_where(bool captions, bool recordings) const;
   void bind(Statement& s) const;
 
@@ -44,6 +46,9 @@ class LineMatch {
   std::string expression_;
   bool test_station_ = false;  // some line of the station's channels may be of another station
   bool no_station_ = false;    // the station has no recording: nothing matches
+  // Sorted, disjoint stretches of row numbers that hold every line of the
+  // programmes a programme or genre filter lets pass (none: not worked out).
+  std::optional<std::vector<std::pair<std::int64_t, std::int64_t>>> programme_rows_;
 };
 
 // Lines whose words may fall in different caption lines close in time: only
@@ -61,6 +66,10 @@ struct CaptionWindow {
 
 // Newest first.
 std::vector<CaptionWindow> find_windows(ArchiveDb& db, const ParsedQuery& query);
+
+// oneseg_in_rows(row, stretches): whether the row number lies in one of the
+// stretches bound as a pointer (LineMatch's programme rows).
+void register_match_functions(sqlite3* db);
 
 
 }  // namespace oneseg::archive

@@ -247,6 +247,26 @@ TEST_F(ArchiveIndex, EveryLineKeepsItsChannelInTheIndex)
   EXPECT_THROW(search(db, {.text = channel_token(27)}), QueryError);  // no word a query can name
 }
 
+// A programme's lines are found from its rows: the second it starts is its
+// own, the second it ends is the next one's, and a programme of another
+// recording of the same minutes is not this one's.
+TEST_F(ArchiveIndex, ProgrammeFiltersKeepToTheSecondsOnTheAir)
+{
+  write_sub("261207180_Ch27", {"18:04:59 天気です", "18:05:00 天気でした", "18:09:59 天気かな"});
+  std::ofstream(root / "261207/261207180_Ch27.eit", std::ios::binary)
+      << euc("StartTime: 2026/12/7 18:00:00\r\nDuration: 00:05:00\r\nProviderName: ひばりテレビ\r\nEventName: 朝のニュース\r\n"
+             "ContentNibble: 00 ニュース・報道\r\n-\r\nStartTime: 2026/12/7 18:05:00\r\nDuration: 00:04:59\r\n"
+             "ProviderName: ひばりテレビ\r\nEventName: 天気予報\r\nContentNibble: 00 ドラマ\r\n-\r\n");
+  write_sub("261207180_Ch22", {"18:03:00 天気の話"});
+  write_eit("261207180_Ch22", "みなとテレビ", "2026/12/7 18:00:00", "夜の天気予報");
+  index_root(db, root, {.health = false});
+  EXPECT_EQ(found("天気 programme:ニュース"), (std::vector<std::string>{"2026-12-07 18:04:59 261207180_Ch27 天気です"}));
+  EXPECT_EQ(found("天気 programme:天気予報"), (std::vector<std::string>{"2026-12-07 18:05:00 261207180_Ch27 天気でした",
+                                                                       "2026-12-07 18:03:00 261207180_Ch22 天気の話"}));
+  EXPECT_EQ(found("天気 genre:ドラマ"), (std::vector<std::string>{"2026-12-07 18:05:00 261207180_Ch27 天気でした"}));
+  EXPECT_EQ(total("天気 programme:夜の"), 1);
+}
+
 TEST_F(ArchiveIndex, WholeBuildMergesOnceAndABuildCutShortMergesAgain)
 {
   const auto automerge = [&] {
