@@ -17,10 +17,13 @@ struct QueuedFileSystem::Target {
   std::shared_ptr<RecordingFile> inner;
   std::uint64_t base = 0;
   OpenFault fault;
-  // Under the mutex: accepted since the open, less what failed; and whether
-  // the open failed.
+  // Under the mutex: accepted since the open, less what failed; whether the
+  // open failed, and whether a write did. Nothing more is written through a
+  // target whose write failed, and no later open shares it: a tuner that took
+  // the file over counted its index offsets on bytes that will not come.
   std::uint64_t length = 0;
   bool openFailed = false;
+  bool writeFailed = false;
 };
 
 struct QueuedFileSystem::FileState {
@@ -120,7 +123,7 @@ std::shared_ptr<RecordingFile> QueuedFileSystem::OpenRecording(const RecordingPl
     const std::lock_guard lock(mutex_);
     std::erase_if(targets_, [](const auto& entry) { return entry.second.expired(); });
     if (const auto found = targets_.find(path); found != targets_.end()) target = found->second.lock();
-    if (!target || target->openFailed) {
+    if (!target || target->openFailed || target->writeFailed) {
       target = std::make_shared<Target>(place);
       targets_[path] = target;
     }
@@ -145,7 +148,8 @@ std::uint64_t QueuedFileSystem::LengthOf(const Target& target) {
 bool QueuedFileSystem::Submit(Job job) {
   {
     const std::lock_guard lock(mutex_);
-    if (queued_ + job.bytes.size() > maxQueued_ || (job.kind == Job::Write && job.state->failed)) return false;
+    const bool failed = job.kind == Job::Write && (job.state->failed || job.target->writeFailed);
+    if (failed || queued_ + job.bytes.size() > maxQueued_) return false;
     queued_ += job.bytes.size();
     if (job.target) job.target->length += job.bytes.size();
     if (job.state) ++job.state->queuedJobs;
@@ -219,6 +223,7 @@ void QueuedFileSystem::Write(Job& job) {
   const std::lock_guard lock(mutex_);
   job.state->Fail(size, *job.target);
   job.target->length -= size;
+  job.target->writeFailed = true;
   FailTarget(*job.target);
 }
 

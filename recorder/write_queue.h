@@ -46,7 +46,7 @@ class QueuedFileSystem : public RecordingFileSystem {
   struct FileState;
   struct Job;
   // False when the queue has no room for the job's bytes, or the job writes
-  // a file whose earlier write failed.
+  // a file whose earlier write failed (through this open or another).
   bool Submit(Job job);
   // The bytes of `state`'s file that failed since the last call.
   std::size_t TakeFailed(FileState& state);
