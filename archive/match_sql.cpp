@@ -57,19 +57,20 @@ constexpr std::int64_t most_stretched_programmes = 5000;
 // takes them. Nullopt when more than most_stretched_programmes pass.
 std::optional<RowStretches> programme_rows(ArchiveDb& db, const ParsedQuery& q)
 {
+  // A listing holds the station's schedule: only the programmes of rows of
+  // their recording count.
   std::string sql =
-      "SELECT max(r.caption_first, (p.start - 946684800) * 64),"
-      " min(r.caption_last, (p.start + p.duration - 946684800) * 64 + ?1)"
+      "SELECT * FROM (SELECT max(r.caption_first, (p.start - 946684800) * 64) AS first_row,"
+      " min(r.caption_last, (p.start + p.duration - 946684800) * 64 + ?1) AS last_row"
       " FROM programmes AS p CROSS JOIN recordings AS r ON r.id = p.recording WHERE r.caption_count > 0";
   if (q.programme) sql += " AND instr(p.title_key, ?2) > 0";
   if (q.genre) sql += " AND instr(p.genres_key, ?3) > 0";
-  Statement s = db.prepare(sql + " LIMIT ?4");
+  Statement s = db.prepare(sql + ") WHERE first_row <= last_row LIMIT ?4");
   s.bind(1, key_margin).bind(4, most_stretched_programmes + 1);
   if (q.programme) s.bind(2, *q.programme);
   if (q.genre) s.bind(3, *q.genre);
   RowStretches rows;
-  while (s.step())
-    if (s.integer(0) <= s.integer(1)) rows.emplace_back(s.integer(0), s.integer(1));
+  while (s.step()) rows.emplace_back(s.integer(0), s.integer(1));
   if (static_cast<std::int64_t>(rows.size()) > most_stretched_programmes) return std::nullopt;
   std::sort(rows.begin(), rows.end());
   RowStretches merged;
