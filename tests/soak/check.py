@@ -29,6 +29,7 @@ WRITE_FAILED = re.compile(r"録画ファイル書き込み失敗 (\S+\.idx)\b")
 DROPS = re.compile(r"^(\S+): 録画されなかったパケット 枠ずれ (\d+) 追従 (\d+) 読み込み失敗 (\d+) "
                    r"書き込み失敗 (\d+) 時刻受信前 (\d+)$")
 DROP_CAUSES = ("framing", "follower", "failed read", "refused write", "before time")
+QUEUE_PASS = 0.5  # seconds of units a refused flush may carry
 FILE_NAME = re.compile(r"^(\d{6})(\d\d)(\d)_Ch(-?\d+)\.ts$")
 
 
@@ -402,11 +403,25 @@ def reported_lost(lines):
     return dict(total)
 
 
+def queue_full_windows(lines):
+    """Where the recorder showed refused writes: a full write queue (the disk
+    or the machine fell behind) refuses them as a full disk does. Each line
+    covers the pass whose flush it ends; the lines of one stretch merge."""
+    merged = []
+    for t in sorted(t for t, text in lines if LOST.match(text)):
+        if merged and t - QUEUE_PASS <= merged[-1][1]:
+            merged[-1][1] = t + 0.1
+        else:
+            merged.append([t - QUEUE_PASS, t + 0.1])
+    return [tuple(w) for w in merged]
+
+
 def refused_windows(scen, run):
     """Real-time windows in which the recorder could not store: the injected
-    full-disk windows, the start before the recording folder appeared, and the
-    disk filled before midnight until retention has made room."""
-    windows = list(run.disk_applied)
+    full-disk windows, the start before the recording folder appeared, the
+    disk filled before midnight until retention has made room, and where the
+    recorder showed writes refused besides."""
+    windows = list(run.disk_applied) + queue_full_windows(run.lines)
     if getattr(run, "freeze_applied", None):
         windows.append(tuple(run.freeze_applied))
     if "late_folder" in scen.parts:
@@ -776,7 +791,9 @@ def retention_cutoff(lines, speed):
 # queue (it closes them once written; a busy disk makes that later).
 FD_GROWTH = 3 + 2 * len(sc.USB_TUNERS)
 THREAD_GROWTH = 0
-RSS_GROWTH_KB = 16384  # resident memory: later third over earlier third
+# Resident memory, later third over earlier third: room for the write queue
+# (16 MiB) to fill once, as it may when the disk or the machine falls behind.
+RSS_GROWTH_KB = 16384 + 16384
 # One probe tick may release every tuner (3 x 500 ms, driver 510 ms) and then
 # boot and tune one (some 180 register writes of 7 ms, up to ten gain-loop
 # rounds of register reads of 60 ms): about 5 s of device waits, 6 s with slack.

@@ -152,6 +152,14 @@ class PacketAccounting(unittest.TestCase):
                        disk=[(at, at + 0.05)])
         self.assertTrue(any("showed only 40" in f for f in self.verdict(half).failures))
 
+    def test_a_full_write_queue_refuses_as_a_full_disk_does(self):
+        self.deliver(range(0, 400))
+        self.record([s for s in range(0, 400) if not 120 <= s < 200])
+        at = 200 / sc.UNITS_PER_SECOND / FakeScenario.speed  # the refused flush ends the pass
+        shown = FakeRun(lines=[(at, "SOAKA1: 録画ファイル書き込み失敗 x.ts (失われたパケット 80)")])
+        self.assertEqual(self.verdict(shown).failures, [])
+        self.assertTrue(any("UNEXPLAINED" in f for f in self.verdict(FakeRun()).failures))
+
     def test_a_start_just_before_a_disk_window_loses_its_head_by_design(self):
         self.deliver(range(5, 400))
         self.record(range(41, 400))
