@@ -179,6 +179,7 @@ class RecorderEngine {
   void ShowDrops(TOneSegTuner& tuner, bool final);
   bool OpenTs(TOneSegTuner& tuner);
   void FlushTunerFiles(TOneSegTuner& tuner);
+  std::string OpenPairBase(const TOneSegTuner& tuner) const;
   void CloseTunerFiles(TOneSegTuner& tuner);
   void SettleClosedFiles(TOneSegTuner& tuner);
   void ReportFileFault(TOneSegTuner& tuner, const std::string& what, NoticeCause cause = NoticeCause::WriteFailure);

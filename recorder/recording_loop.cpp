@@ -253,6 +253,11 @@ void RecorderEngine::ShowDrops(TOneSegTuner& tuner, bool final) {
                  std::to_string(tuner.LostPackets) + " 時刻受信前 " + std::to_string(d.beforeTime));
 }
 
+// The open pair's path without its extension.
+std::string RecorderEngine::OpenPairBase(const TOneSegTuner& tuner) const {
+  return PathOf({TSFolder, tuner.OpenDateFolder, tuner.OpenFileBase});
+}
+
 void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
   if (!tuner.TsStream) return;
   const bool appended = tuner.TsStream->Pending() > 0;
@@ -264,7 +269,7 @@ void RecorderEngine::FlushTunerFiles(TOneSegTuner& tuner) {
   // Index records must never point at packets that did not reach the file.
   if (!tsOk && tuner.IdxStream) tuner.IdxStream->DropPending();
   const bool idxOk = !tuner.IdxStream || tuner.IdxStream->Flush() == 0;
-  const std::string base = JoinPath(JoinPath(TSFolder, tuner.OpenDateFolder), tuner.OpenFileBase);
+  const std::string base = OpenPairBase(tuner);
   // An index that could not be opened is shown also when the .ts failed at
   // the same time: what the .ts holds already stays without its index.
   if (!tsOk && !idxOk && tuner.IdxStream->OpenFailed()) ReportFlushFault(tuner, *tuner.IdxStream, base + ".idx");
@@ -299,7 +304,7 @@ void RecorderEngine::SettleClosedFiles(TOneSegTuner& tuner) {
 void RecorderEngine::CloseTunerFiles(TOneSegTuner& tuner) {
   FlushTunerFiles(tuner);
   if (tuner.TsStream && !tuner.TsStream->Settled()) {
-    tuner.Closing.push_back({tuner.TsStream, JoinPath(JoinPath(TSFolder, tuner.OpenDateFolder), tuner.OpenFileBase) + ".ts"});
+    tuner.Closing.push_back({tuner.TsStream, OpenPairBase(tuner) + ".ts"});
   }
   tuner.TsStream.reset();
   tuner.IdxStream.reset();

@@ -46,9 +46,9 @@ struct QueuedFileSystem::FileState {
 };
 
 struct QueuedFileSystem::Job {
-  enum Kind { Open, Write, Release, Task } kind = Write;
+  enum Kind { Open, Write, Task } kind = Write;
   std::shared_ptr<Target> target;    // none for a task
-  std::shared_ptr<FileState> state;  // none for a release or a task
+  std::shared_ptr<FileState> state;  // none for a task
   std::vector<std::uint8_t> bytes;
   std::function<void()> task;
 };
@@ -64,7 +64,7 @@ class QueuedFile : public RecordingFile {
   // closing it may wait on the disk too.
   ~QueuedFile() override {
     Flush();
-    fs_.Submit({QueuedFileSystem::Job::Release, std::move(target_), nullptr, {}, {}});
+    fs_.Run([target = std::move(target_)] {});
   }
   void Append(const std::uint8_t* data, std::size_t size) override { pending_.insert(pending_.end(), data, data + size); }
   std::uint64_t Length() const override { return fs_.LengthOf(*target_) + pending_.size(); }
